@@ -1,0 +1,27 @@
+// Boolean and integer content octets (X.690 8.2, 8.3): big-endian two's
+// complement in the fewest octets.
+#pragma once
+
+#include "ember/ber/input_stream.h"
+#include "ember/values/output_stream.h"
+
+#include <cstdint>
+
+// Minimal two's-complement octet count: 1 to 4 (1 to 8 for 64 bits).
+int32_t IntegerSize(int32_t value);
+int32_t Integer64Size(int64_t value);
+
+// One octet, 0xFF for true and 0x00 for false. Returns 1.
+int32_t EncodeBoolean(CEmber_OutputStream& out, bool value);
+
+// The low n octets of value, most significant first. Returns n.
+int32_t EncodeInteger(CEmber_OutputStream& out, int32_t value, int32_t n);
+int32_t EncodeInteger64(CEmber_OutputStream& out, int64_t value, int32_t n);
+
+// Reads one octet; true when it is not 0x00.
+bool DecodeBoolean(CEmber_InputStream& in);
+
+// Reads count octets as a big-endian two's-complement number. Longer
+// contents keep only the low-order 32 (64) bits.
+int32_t DecodeInteger(CEmber_InputStream& in, uint32_t count);
+int64_t DecodeInteger64(CEmber_InputStream& in, uint32_t count);

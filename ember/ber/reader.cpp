@@ -1,0 +1,262 @@
+#include "ember/ber/reader.h"
+
+#include "ember/ber/exception.h"
+#include "ember/ber/identifier.h"
+#include "ember/ber/input_stream.h"
+#include "ember/ber/length.h"
+#include "ember/ber/types.h"
+#include "ember/values/text_list.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr uint32_t kMaxIdentifierOctets = 7;
+constexpr uint32_t kMaxLengthOctets = 5;
+constexpr uint32_t kTerminatorOctets = 4;
+// Capacity kept by the collection buffer between elements.
+constexpr size_t kBufferKeep = 1u << 20;
+
+} // namespace
+
+CEmber_Reader::CEmber_Reader()
+{
+    m_buffer.reserve(64);
+    m_stack.reserve(16);
+}
+
+CEmber_Reader::~CEmber_Reader() = default;
+
+std::string CEmber_Reader::LocatedText(const char* message) const
+{
+    CEmber_TextList path;
+    for (const CEmber_OpenContainer& open : m_stack)
+        path.AppendFormat("%s/", open.tag.ToText().c_str());
+    CEmber_TextList text;
+    text.AppendFormat("@%s%s: %s", path.Join().c_str(), m_outerTag.ToText().c_str(), message);
+    return text.Join();
+}
+
+void CEmber_Reader::RaiseError(int32_t code, const char* message)
+{
+    throw CEmber_Exception(code, LocatedText(message));
+}
+
+void CEmber_Reader::Reset()
+{
+    m_stack.clear();
+    ResetItem();
+    m_buffer.clear();
+    if (m_buffer.capacity() > kBufferKeep)
+        std::vector<uint8_t>().swap(m_buffer);
+    StartField(State_Identifier);
+    m_messageOctets = 0;
+}
+
+void CEmber_Reader::StartField(State state)
+{
+    m_buffer.clear();
+    m_state = state;
+    m_fieldCount = 0;
+    m_expected = 0;
+}
+
+void CEmber_Reader::FeedBlock(const uint8_t* octets, uint32_t length)
+{
+    for (uint32_t i = 0; i < length; ++i)
+        Feed(octets[i]);
+}
+
+void CEmber_Reader::Feed(uint8_t octet)
+{
+    m_buffer.push_back(octet);
+    if (!m_stack.empty()) {
+        ++m_stack.back().consumed;
+        if (++m_messageOctets > kMaxMessageOctets)
+            Raise(eeError_MessageTooLarge);
+    }
+
+    bool done = false;
+    switch (m_state) {
+    case State_Identifier:
+        done = OnIdentifierOctet(octet);
+        break;
+    case State_Length:
+        done = OnLengthOctet(octet);
+        break;
+    case State_Content:
+        done = OnContentOctet();
+        break;
+    case State_Terminator:
+        done = OnTerminatorOctet(octet);
+        break;
+    }
+
+    // One octet can close several containers.
+    while (!m_stack.empty() && m_stack.back().consumed >= m_stack.back().declaredLength) {
+        if (!done)
+            Raise(eeError_UnexpectedEndOfContainer);
+        CloseTop();
+    }
+}
+
+bool CEmber_Reader::OnIdentifierOctet(uint8_t octet)
+{
+    // Only where an outer identifier is expected does 0x00 begin a
+    // terminator; as an inner identifier it is universal type 0 (109).
+    if (octet == 0x00 && m_fieldCount == 0 && m_outerTag.IsEmpty()) {
+        StartField(State_Terminator);
+        return false;
+    }
+    if (m_fieldCount >= kMaxIdentifierOctets)
+        Raise(eeError_TooManyTagOctets);
+    const bool complete = m_fieldCount == 0 ? (octet & 0x1F) != 0x1F : (octet & 0x80) == 0;
+    if (!complete) {
+        ++m_fieldCount;
+        return false;
+    }
+
+    CEmber_MemoryStream in(m_buffer.data(), uint32_t(m_buffer.size()));
+    const CEmber_Tag tag = DecodeIdentifier(in);
+    if (m_outerTag.IsEmpty()) {
+        m_outerTag = tag;
+        if (tag.ClassBits() == eeBerClass_Universal)
+            Raise(eeError_UniversalOuterTag);
+        if (!tag.IsConstructed())
+            Raise(eeError_PrimitiveOuterTag);
+        m_outerTag = tag.WithoutConstructed();
+    } else {
+        m_type = tag.Number();
+        m_constructed = tag.IsConstructed();
+        if (tag.ClassBits() != eeBerClass_Universal)
+            Raise(eeError_NonUniversalInnerTag);
+        if (tag.Number() == 0 || tag.Number() > kMaxBerType)
+            Raise(eeError_InvalidType);
+    }
+    StartField(State_Length);
+    return false;
+}
+
+void CEmber_Reader::CheckFitsInTop(uint32_t needed)
+{
+    if (m_stack.empty())
+        return;
+    const CEmber_OpenContainer& top = m_stack.back();
+    if (top.declaredLength == IndefiniteLength)
+        return;
+    const uint32_t remaining = top.declaredLength - std::min(top.consumed, top.declaredLength);
+    if (needed > remaining)
+        Raise(eeError_UnexpectedEndOfContainer);
+}
+
+bool CEmber_Reader::OnLengthOctet(uint8_t octet)
+{
+    if (m_expected == 0) {
+        m_expected = (octet & 0x80) ? uint32_t(octet & 0x7F) + 1 : 1;
+        if (m_expected > kMaxLengthOctets)
+            Raise(eeError_TooManyLengthOctets);
+    }
+    ++m_fieldCount;
+    if (m_fieldCount != m_expected)
+        return false;
+
+    CEmber_MemoryStream in(m_buffer.data(), uint32_t(m_buffer.size()));
+    const uint32_t length = DecodeLength(in);
+
+    if (m_type == 0) {
+        m_outerLength = length;
+        if (length == 0)
+            Raise(eeError_ZeroOuterLength);
+        StartField(State_Identifier);
+        return false;
+    }
+
+    m_contentLength = length;
+    if (m_constructed) {
+        CheckFitsInTop(length == IndefiniteLength ? kTerminatorOctets : length);
+        if (m_stack.size() >= kMaxDepth)
+            Raise(eeError_NestingTooDeep);
+        StartField(State_Identifier);
+        OnContainerOpened();
+        m_stack.push_back(CEmber_OpenContainer{m_outerTag, m_type, length, 0});
+        ResetItem();
+        return length == 0;
+    }
+    if (length == IndefiniteLength)
+        Raise(eeError_IndefinitePrimitive);
+    if (length == 0)
+        return CompleteValue();
+    if (length > kMaxContentLength)
+        Raise(eeError_ContentTooLong);
+    CheckFitsInTop(length);
+    StartField(State_Content);
+    m_buffer.reserve(std::min(length, kContentReserve));
+    return false;
+}
+
+bool CEmber_Reader::OnContentOctet()
+{
+    if (m_expected == 0)
+        m_expected = m_contentLength;
+    ++m_fieldCount;
+    if (m_fieldCount != m_expected)
+        return false;
+    return CompleteValue();
+}
+
+bool CEmber_Reader::CompleteValue()
+{
+    // The content is handed over as a view of the collection buffer, which
+    // stays untouched until the item has been reset.
+    if (m_contentLength > 0)
+        m_content = m_buffer.data();
+    m_state = State_Identifier;
+    m_fieldCount = 0;
+    m_expected = 0;
+    OnItemComplete();
+    ResetItem();
+    m_buffer.clear();
+    if (m_buffer.capacity() > kBufferKeep)
+        std::vector<uint8_t>().swap(m_buffer);
+    return true;
+}
+
+bool CEmber_Reader::OnTerminatorOctet(uint8_t octet)
+{
+    if (m_stack.empty() || m_stack.back().declaredLength != IndefiniteLength)
+        Raise(eeError_UnexpectedTerminator);
+    if (octet != 0x00)
+        Raise(eeError_TerminatorNonZero);
+    ++m_fieldCount;
+    if (m_fieldCount < kTerminatorOctets - 1)
+        return false;
+    m_stack.back().declaredLength = m_stack.back().consumed;
+    return true;
+}
+
+void CEmber_Reader::CloseTop()
+{
+    StartField(State_Identifier);
+    const CEmber_OpenContainer closed = m_stack.back();
+    m_stack.pop_back();
+    m_outerTag = closed.tag;
+    m_type = closed.type;
+    m_contentLength = closed.declaredLength;
+    m_constructed = true;
+
+    if (!m_stack.empty()) {
+        const CEmber_OpenContainer& parent = m_stack.back();
+        // The child's octets were counted only in the child: a parent whose
+        // own end lies inside them is broken.
+        if (parent.declaredLength != IndefiniteLength &&
+            uint64_t(parent.consumed) + closed.declaredLength > parent.declaredLength)
+            Raise(eeError_UnexpectedEndOfContainer);
+    }
+
+    OnItemComplete();
+    if (!m_stack.empty())
+        m_stack.back().consumed += closed.declaredLength;
+    else
+        m_messageOctets = 0;
+    ResetItem();
+}

@@ -1,0 +1,101 @@
+// The incremental octet-by-octet reader of Ember elements.
+//
+// Octets arrive in blocks of any size; Feed takes one at a time and keeps
+// just enough state to resume inside any identifier, length, content or
+// terminator. It checks the two-tag element framing as it goes and reports
+// through two hooks: OnContainerOpened (a constructed element's inner length
+// is complete) and OnItemComplete (a value's content is complete, or a
+// container closed). Errors are raised through RaiseError, which adds the
+// location "@<open container tags>/<current outer tag>: <message>". The
+// reader keeps its partial state after a throw; only Reset starts it over.
+//
+// Limits against hostile input (each a located error): at most kMaxDepth
+// open containers (111), no indefinite primitive (112), at most
+// kMaxContentLength content octets in one element (113), at most
+// kMaxMessageOctets octets inside one outermost container (114), children
+// that run past a definite parent's end (106).
+#pragma once
+
+#include "ember/ber/raw_item.h"
+
+#include <cstdint>
+#include <vector>
+
+struct CEmber_OpenContainer
+{
+    CEmber_Tag tag;          // outer tag, class bits only
+    uint32_t type;           // universal type of its inner tag
+    uint32_t declaredLength; // inner length, IndefiniteLength for the indefinite form
+    uint32_t consumed;       // octets counted inside it so far
+};
+
+class CEmber_Reader : public CEmber_RawItem
+{
+public:
+    // Far above any real tree; keeps building, length updates and
+    // destruction within a few kilobytes of stack.
+    static constexpr uint32_t kMaxDepth = 256;
+    // One element's content; real parameter values are tiny.
+    static constexpr uint32_t kMaxContentLength = 16u << 20;
+    // One message, counted from the octet that opens its outermost container.
+    static constexpr uint32_t kMaxMessageOctets = 64u << 20;
+    // Content is reserved up to this much at once and grows as it arrives.
+    static constexpr uint32_t kContentReserve = 64u << 10;
+
+    CEmber_Reader();
+    ~CEmber_Reader() override;
+
+    // Builds the located text and throws; never returns.
+    [[noreturn]] void RaiseError(int32_t code, const char* message) override;
+
+    // The inner length of a constructed element is complete: the item holds
+    // its outer tag, type, constructed flag and declared length.
+    virtual void OnContainerOpened() = 0;
+    // A value's content is complete (the item holds header and content), or
+    // a container closed (the item holds its tag, type, declared length).
+    virtual void OnItemComplete() = 0;
+    // Forgets everything read so far.
+    virtual void Reset();
+    // Takes one octet.
+    virtual void Feed(uint8_t octet);
+
+    // Feeds every octet of the block in order, through the virtual Feed.
+    void FeedBlock(const uint8_t* octets, uint32_t length);
+
+    uint32_t GetDepth() const { return uint32_t(m_stack.size()); }
+
+protected:
+    enum State : uint8_t
+    {
+        State_Identifier = 0,
+        State_Length = 1,
+        State_Content = 2,
+        State_Terminator = 3,
+    };
+
+    // The located error text for message, as RaiseError throws it.
+    std::string LocatedText(const char* message) const;
+
+private:
+    bool OnIdentifierOctet(uint8_t octet);
+    bool OnLengthOctet(uint8_t octet);
+    bool OnContentOctet();
+    bool OnTerminatorOctet(uint8_t octet);
+    bool CompleteValue();
+    void CloseTop();
+    void StartField(State state);
+    // Refuses a child of `needed` octets that cannot fit in what remains of
+    // a definite top container.
+    void CheckFitsInTop(uint32_t needed);
+
+    State m_state = State_Identifier;
+    // Octets of the current identifier, length or content taken before the
+    // present one (in a terminator: zero octets taken after the first).
+    uint32_t m_fieldCount = 0;
+    // Octets the current length field or content needs; 0 until its first.
+    uint32_t m_expected = 0;
+    std::vector<uint8_t> m_buffer;
+    // Open containers, outermost first.
+    std::vector<CEmber_OpenContainer> m_stack;
+    uint32_t m_messageOctets = 0;
+};

@@ -1,0 +1,161 @@
+#include "ember/tree/container.h"
+
+#include "ember/ber/exception.h"
+#include "ember/ber/identifier.h"
+#include "ember/ber/length.h"
+#include "ember/ber/types.h"
+#include "ember/values/output_stream.h"
+#include "ember/values/scratch_buffer.h"
+
+namespace {
+
+const uint8_t kTerminator[4] = {0, 0, 0, 0};
+
+} // namespace
+
+void CEmber_ChildList::Append(CEmber_Node* node)
+{
+    node->m_nextSibling = nullptr;
+    if (m_last)
+        m_last->m_nextSibling = node;
+    else
+        m_first = node;
+    m_last = node;
+    ++m_count;
+}
+
+void CEmber_ChildList::Unlink(CEmber_Node* previous, CEmber_Node* node)
+{
+    if (previous)
+        previous->m_nextSibling = node->m_nextSibling;
+    else
+        m_first = node->m_nextSibling;
+    if (m_last == node)
+        m_last = previous;
+    node->m_nextSibling = nullptr;
+    --m_count;
+}
+
+CEmber_Container::CEmber_Container(uint32_t classOctet, uint32_t number,
+                                   CEmber_Container* parent, int32_t type, bool indefinite)
+    : CEmber_Node(classOctet, number), m_type(type), m_indefinite(indefinite)
+{
+    RebuildHeader();
+    if (parent)
+        parent->AddChild(this, true);
+}
+
+CEmber_Container::CEmber_Container() = default;
+
+CEmber_Container::~CEmber_Container()
+{
+    CEmber_Node* child = m_children.First();
+    while (child) {
+        CEmber_Node* next = CEmber_ChildList::Next(child);
+        delete child;
+        child = next;
+    }
+}
+
+uint32_t CEmber_Container::RebuildHeader()
+{
+    const uint32_t oldLength = m_encodedLength;
+    const uint32_t type = uint32_t(m_type);
+    const uint32_t innerLength = uint32_t(HeaderSize(eeBerClass_Universal, type, m_contentLength)) +
+                                 m_contentLength;
+    CEmber_ScratchBuffer scratch;
+    EncodeIdentifier(scratch, GetTag().ClassBits() | kBerConstructed, GetTag().Number());
+    EncodeLength(scratch, m_indefinite ? IndefiniteLength : innerLength);
+    EncodeIdentifier(scratch, eeBerClass_Universal | kBerConstructed, type);
+    EncodeLength(scratch, m_indefinite ? IndefiniteLength : m_contentLength);
+    m_headerLength = scratch.CopyTo(m_header, kHeaderCacheSize);
+    m_encodedLength = m_headerLength + m_contentLength + (m_indefinite ? 4 : 0);
+    return oldLength;
+}
+
+void CEmber_Container::UpdateLength()
+{
+    // Walks up instead of recursing: one header rebuild per ancestor, even
+    // when a length did not change.
+    CEmber_Container* node = this;
+    for (;;) {
+        const uint32_t oldLength = node->RebuildHeader();
+        CEmber_Container* parent = node->GetParent();
+        if (!parent)
+            break;
+        parent->m_contentLength += node->m_encodedLength - oldLength;
+        node = parent;
+    }
+}
+
+void CEmber_Container::ChildLengthChanged(CEmber_Node* /*child*/, uint32_t oldLength,
+                                          uint32_t newLength)
+{
+    m_contentLength += newLength - oldLength;
+    UpdateLength();
+}
+
+void CEmber_Container::AddChild(CEmber_Node* child, bool update)
+{
+    m_contentLength += child->GetEncodedLength();
+    child->m_parent = this;
+    m_children.Append(child);
+    if (update)
+        UpdateLength();
+}
+
+CEmber_Node* CEmber_Container::FindInList(const CEmber_Tag& tag) const
+{
+    for (CEmber_Node* child = m_children.First(); child; child = CEmber_ChildList::Next(child))
+        if (child->GetTag() == tag)
+            return child;
+    return nullptr;
+}
+
+CEmber_Node* CEmber_Container::FindChild(uint32_t classOctet, uint32_t number)
+{
+    return FindInList(CEmber_Tag::FromClass(classOctet, number));
+}
+
+bool CEmber_Container::RemoveChild(uint32_t classOctet, uint32_t number)
+{
+    const CEmber_Tag tag = CEmber_Tag::FromClass(classOctet, number);
+    CEmber_Node* previous = nullptr;
+    CEmber_Node* child = m_children.First();
+    while (child && !(child->GetTag() == tag)) {
+        previous = child;
+        child = CEmber_ChildList::Next(child);
+    }
+    if (!child)
+        return false;
+    m_contentLength -= child->GetEncodedLength();
+    m_children.Unlink(previous, child);
+    delete child;
+    UpdateLength();
+    return true;
+}
+
+CEmber_Node* CEmber_Container::GetNextChild(EmberPosition& position) const
+{
+    CEmber_Node* child = static_cast<CEmber_Node*>(position);
+    if (!child)
+        return nullptr;
+    position = CEmber_ChildList::Next(child);
+    return child;
+}
+
+CEmber_Node* CEmber_Container::GetChildAt(EmberPosition position) const
+{
+    return static_cast<CEmber_Node*>(position);
+}
+
+void CEmber_Container::Encode(CEmber_OutputStream& out) const
+{
+    out.Write(m_header, GetHeaderLength());
+    for (const CEmber_Node* child = m_children.First(); child; child = CEmber_ChildList::Next(child))
+        child->Encode(out);
+    if (m_indefinite)
+        out.Write(kTerminator, 4);
+    if (!GetParent())
+        out.Flush();
+}

@@ -1,0 +1,137 @@
+#include "host/dispatcher.h"
+
+#include "host/command_parser.h"
+#include "host/command_tree.h"
+#include "host/report_reader.h"
+
+#include <cstring>
+
+namespace {
+
+// Length of the command text: up to its NUL, never beyond cbData.
+size_t CommandLength(const COPYDATASTRUCT* block)
+{
+    const char* text = static_cast<const char*>(block->lpData);
+    if (!text)
+        return 0;
+    const void* nul = std::memchr(text, '\0', block->cbData);
+    return nul ? size_t(static_cast<const char*>(nul) - text) : size_t(block->cbData);
+}
+
+LRESULT OnCommandBlock(CHostState& state, const COPYDATASTRUCT* block)
+{
+    CCommandRecord record;
+    const ParseResult result =
+        ParseCommand(static_cast<const char*>(block->lpData), CommandLength(block), record,
+                     [&state](const char* line) { HostTrace(state, "%s", line); });
+    if (result != ParseResult::Value)
+        return 0;
+    HostOnCommand(state, record);
+    return 1;
+}
+
+// Feeds the reader, then every block that arrived meanwhile, in order.
+void FeedConsole(CHostState& state, const uint8_t* octets, uint32_t length)
+{
+    if (state.feeding) {
+        if (state.pendingOctets + length > kMaxPendingOctets) {
+            HostTrace(state, "console block of %u octets dropped: too much data waiting \n",
+                      unsigned(length));
+            return;
+        }
+        state.pendingBlocks.emplace_back(octets, octets + length);
+        state.pendingOctets += length;
+        return;
+    }
+    state.feeding = true;
+    state.reader->FeedBlock(octets, length);
+    while (!state.pendingBlocks.empty()) {
+        std::vector<uint8_t> next = std::move(state.pendingBlocks.front());
+        state.pendingBlocks.pop_front();
+        state.pendingOctets -= next.size();
+        state.reader->FeedBlock(next.data(), uint32_t(next.size()));
+    }
+    state.feeding = false;
+}
+
+void OnConsoleBlock(CHostState& state, const COPYDATASTRUCT* block)
+{
+    uint32_t length = BlockLength(block->dwData);
+    HostTrace(state, "LIB:~~~~Data to be DE_Coded lenght=%d \n", int(length));
+    if (length == KEEP_ALIVE_LENGTH) {
+        HostTrace(state, "Korvane Keep Alive Rxd");
+        SendMessageA(state.partnerWindow, WM_COPYDATA, WPARAM(state.hostWindow), LPARAM(block));
+        return;
+    }
+    // The length field may promise more than the block carries.
+    if (length > block->cbData)
+        length = block->cbData;
+    if (length == 0 || !block->lpData || !state.reader)
+        return;
+    FeedConsole(state, static_cast<const uint8_t*>(block->lpData), length);
+}
+
+} // namespace
+
+LRESULT HostOnCopyData(CHostState& state, HWND sender, const COPYDATASTRUCT* block)
+{
+    state.partnerWindow = sender;
+    if (!block)
+        return 1;
+    const uint32_t kind = BlockKind(block->dwData);
+    if (kind == BLOCK_COMMAND)
+        return OnCommandBlock(state, block);
+    if (kind == BLOCK_CONSOLE_DATA)
+        OnConsoleBlock(state, block);
+    return 1;
+}
+
+LRESULT HostOnReport(CHostState& state, WPARAM wParam, LPARAM lParam)
+{
+    // Only the report the host's own reader is sending right now is read;
+    // any other message 3179, from anywhere, is ignored untouched.
+    if (wParam != REPORT_WPARAM || !state.reader || !state.reader->IsSendingReport(lParam))
+        return 0;
+    const char* text = reinterpret_cast<const char*>(lParam);
+    const size_t length = strnlen(text, CReportReader::kLineSize);
+    if (length >= REPORT_MAX_LENGTH)
+        return 0;
+
+    std::memset(state.reportField, 0, sizeof state.reportField);
+    std::memcpy(state.reportField, text, length);
+    state.outgoing.cbData = REPORT_FIELD_SIZE;
+    state.outgoing.dwData = MakeDwData(BLOCK_REPORT, uint32_t(length + 1));
+    state.outgoing.lpData = state.reportField;
+
+    if (std::strcmp(state.reportField, state.lastReport) == 0)
+        return 0;
+    SendMessageA(state.partnerWindow, WM_COPYDATA, WPARAM(state.hostWindow),
+                 LPARAM(&state.outgoing));
+    std::memcpy(state.lastReport, state.reportField, length + 1);
+    return 0;
+}
+
+LRESULT HostDispatch(CHostState& state, HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_COPYDATA:
+        return HostOnCopyData(state, reinterpret_cast<HWND>(wParam),
+                              reinterpret_cast<const COPYDATASTRUCT*>(lParam));
+    case MSG_PARAM_REPORT:
+        return HostOnReport(state, wParam, lParam);
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    case WM_PAINT:
+        if (state.onPaint)
+            return state.onPaint(state, window);
+        break;
+    case WM_COMMAND:
+        if (state.onCommand)
+            return state.onCommand(state, window, wParam, lParam);
+        break;
+    default:
+        break;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}

@@ -1,0 +1,153 @@
+#include "host/report_reader.h"
+
+#include "ember/ber/tag.h"
+#include "ember/ber/types.h"
+#include "ember/tree/container.h"
+#include "host/protocol.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+CReportReader::CReportReader() : CEmber_StreamReader(1) {}
+
+CReportReader::~CReportReader() = default;
+
+void CReportReader::Bind(HWND window)
+{
+    m_reportWindow = window;
+    m_traceSwitch = 0;
+}
+
+void CReportReader::Trace(const char* format, ...)
+{
+    if (m_traceSwitch != 1)
+        return;
+    char text[256];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    OutputDebugStringA(text);
+}
+
+void CReportReader::OnNodeComplete(CEmber_Node* node)
+{
+    // Only a whole message is examined, once, when its root closes. A node
+    // a root took aside has no parent either, but is not the message.
+    if (node->GetParent() || node != GetRoot())
+        return;
+    m_setLevels = 0;
+    for (int i = 1; i <= 5; ++i)
+        m_slots[i] = 0;
+    Walk(node);
+}
+
+void CReportReader::Walk(CEmber_Node* container)
+{
+    EmberPosition position = container->GetFirstChildPosition();
+    while (position) {
+        CEmber_Node* child = container->GetNextChild(position);
+        switch (child->GetTag().ClassBits()) {
+        case eeBerClass_Application:
+            Trace("eeBerClass_Application:\n");
+            PathStep(child);
+            break;
+        case eeBerClass_ContextSpecific:
+            Trace("eeBerClass_ContextSpecific:\n");
+            PathStep(child);
+            break;
+        case eeBerClass_Private:
+            Trace("eeBerClass_Private:\n");
+            ValueSearch(child);
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+void CReportReader::PathStep(CEmber_Node* child)
+{
+    if (child->GetType() == eeBerType_Set) {
+        ++m_setLevels;
+        if (m_setLevels >= 1 && m_setLevels <= 6)
+            m_slots[m_setLevels] = child->GetTag().Number();
+    }
+    Walk(child);
+}
+
+void CReportReader::ValueSearch(CEmber_Node* node)
+{
+    const CEmber_Tag& tag = node->GetTag();
+    if (tag.ClassBits() == eeBerClass_Private) {
+        EmberPosition position = node->GetFirstChildPosition();
+        while (position)
+            ValueSearch(node->GetNextChild(position));
+        return;
+    }
+    if (tag.ClassBits() != eeBerClass_Application || tag.Number() != 3)
+        return;
+    Trace("Gettype= %d \n", node->GetType());
+    CEmber_Node* container = node->GetParent();
+    if (!container)
+        return;
+    if (node->GetType() == eeBerType_Integer)
+        IntegerValue(container);
+    else if (node->GetType() == eeBerType_UTF8String)
+        TextValue(container);
+}
+
+void CReportReader::IntegerValue(CEmber_Node* container)
+{
+    int32_t value = 0;
+    if (!container->GetIntegerChild(eeBerClass_Application, 3, value))
+        return;
+    Trace("##VALUE #### = %d  \n", value);
+    const CEmber_Node* parent = container->GetParent();
+    if (!parent)
+        return;
+    if (parent->GetTag().ClassBits() == eeBerClass_Application && parent->GetTag().Number() == 34)
+        return;
+    m_slots[6] = container->GetTag().Number();
+    const int length = std::snprintf(m_line, kLineSize, "%d,%d,%d,%d,%d,%d", int32_t(m_slots[2]),
+                                     int32_t(m_slots[3]), int32_t(m_slots[4]), int32_t(m_slots[5]),
+                                     int32_t(m_slots[6]), value);
+    if (length < 0 || length >= int(kLineSize))
+        return;
+    SendReport(m_line);
+}
+
+void CReportReader::TextValue(CEmber_Node* container)
+{
+    Trace("Now we have detected  eeBerType_UTF8String \n");
+    char* text = nullptr;
+    if (!container->GetStringChild(eeBerClass_Application, 3, text))
+        return;
+    for (char* c = text; *c; ++c)
+        if (*c == ' ')
+            *c = '~';
+    Trace("##VALUE 2#### =%s from %d \n", text, int32_t(container->GetTag().Number()));
+    if (m_slots[2] != 0 && m_slots[3] != 0 && m_slots[4] == 0) {
+        m_slots[4] = container->GetTag().Number();
+        m_slots[5] = 0;
+        m_slots[6] = 0;
+    } else {
+        // The partner's own text command carries the parameter container's
+        // number in this place.
+        m_slots[6] = container->GetTag().Number();
+    }
+    const int length = std::snprintf(m_line, kLineSize, "%d,%d,%d,%d,%d,%s \n", int32_t(m_slots[2]),
+                                     int32_t(m_slots[3]), int32_t(m_slots[4]), int32_t(m_slots[5]),
+                                     int32_t(m_slots[6]), text);
+    if (length < 0 || length >= int(kLineSize))
+        return;
+    Trace("%s", m_line);
+    SendReport(m_line);
+}
+
+void CReportReader::SendReport(const char* line)
+{
+    m_sending = true;
+    SendMessageA(m_reportWindow, MSG_PARAM_REPORT, REPORT_WPARAM, reinterpret_cast<LPARAM>(line));
+    m_sending = false;
+}

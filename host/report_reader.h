@@ -1,0 +1,72 @@
+// Turns decoded console trees into report lines for the partner.
+//
+// The one console-data consumer of the host: a stream reader in encodable
+// mode that, each time a whole top-level tree has been read, walks it. Every
+// Set level met (depth first, over the whole tree) takes the next path slot;
+// every Integer or UTF8String at application 3 inside a private container
+// becomes one line in the partner's command layout:
+//   "%d,%d,%d,%d,%d,%d"      slots 2..5, the container's number, the value
+//   "%d,%d,%d,%d,%d,%s \n"   slots 2..6 and the text ("~" for blanks)
+// Each line is sent at once, synchronously, to the bound window as
+// MSG_PARAM_REPORT (wParam 3178, lParam the line).
+#pragma once
+
+#include "ember/ber/stream_reader.h"
+#include "winapi.h"
+
+#include <cstdint>
+
+class CReportReader : public CEmber_StreamReader
+{
+public:
+    static constexpr uint32_t kLineSize = 64;
+
+    CReportReader();
+    ~CReportReader() override;
+
+    // Reports go to window from now on; the trace switch is cleared.
+    void Bind(HWND window);
+
+    void OnNodeComplete(CEmber_Node* node) override;
+
+    // Traces of the extraction are written while the switch is 1.
+    void SetTraceSwitch(int32_t on) { m_traceSwitch = on; }
+    int32_t GetTraceSwitch() const { return m_traceSwitch; }
+
+    // True while this reader is sending exactly this line to its window:
+    // the host accepts a MSG_PARAM_REPORT only then.
+    bool IsSendingReport(LPARAM line) const
+    {
+        return m_sending && line == reinterpret_cast<LPARAM>(m_line);
+    }
+
+    // Set levels met in the current tree, and the path slots 1..6.
+    int32_t GetSetLevels() const { return m_setLevels; }
+    uint32_t GetSlot(int index) const { return m_slots[index]; }
+
+protected:
+    // Sends one formatted line; overridable by tests and tools.
+    virtual void SendReport(const char* line);
+
+private:
+    void Walk(CEmber_Node* container);
+    void PathStep(CEmber_Node* child);
+    void ValueSearch(CEmber_Node* node);
+    void IntegerValue(CEmber_Node* container);
+    void TextValue(CEmber_Node* container);
+    void Trace(const char* format, ...)
+#if defined(__GNUC__)
+        __attribute__((format(printf, 2, 3)))
+#endif
+        ;
+
+    HWND m_reportWindow = nullptr;
+    // Set levels met so far in the current tree (not the octet machine's
+    // field count).
+    int32_t m_setLevels = 0;
+    // Path slots 1..6 (index 0 unused).
+    uint32_t m_slots[7] = {};
+    int32_t m_traceSwitch = 0;
+    char m_line[kLineSize] = {};
+    bool m_sending = false;
+};
