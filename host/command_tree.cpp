@@ -50,26 +50,26 @@ const char* CommandShapeTrace(int shape)
 
 namespace {
 
-// Path containers for the given numbers, linked top-down; the first one is
-// returned (owned), the last one through `last`.
+// Path containers for the given numbers, linked top-down, with `below`
+// added to the last one; the first one is returned (owned), the last one
+// through `last`.
 std::unique_ptr<CPathContainer> LinkPath(const int32_t* numbers, int count, CEmber_Container*& last,
                                          std::unique_ptr<CEmber_Container> below)
 {
-    std::unique_ptr<CPathContainer> levels[4];
-    for (int i = 0; i < count; ++i)
-        levels[i] = std::make_unique<CPathContainer>(uint32_t(numbers[i]));
-    for (int i = 0; i + 1 < count; ++i) {
-        levels[i]->AddChild(levels[i + 1].get(), true);
-        (void)levels[i + 1].release();
+    auto top = std::make_unique<CPathContainer>(uint32_t(numbers[0]));
+    last = top.get();
+    for (int i = 1; i < count; ++i) {
+        auto level = std::make_unique<CPathContainer>(uint32_t(numbers[i]));
+        CEmber_Container* raw = level.get();
+        last->AddChild(level.get(), true);
+        (void)level.release();
+        last = raw;
     }
-    last = levels[0].get();
-    for (int i = 1; i < count; ++i)
-        last = static_cast<CEmber_Container*>(last->GetChildren().Last());
     if (below) {
         last->AddChild(below.get(), true);
         (void)below.release();
     }
-    return std::move(levels[0]);
+    return top;
 }
 
 } // namespace

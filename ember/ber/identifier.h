@@ -11,6 +11,12 @@
 
 #include <cstdint>
 
+// Puts number in base-128 octets at out (room for 5); returns their count.
+int32_t PutTagNumber(uint8_t* out, uint32_t number);
+
+// Puts the identifier octets at out (room for 6); returns their count.
+int32_t PutIdentifier(uint8_t* out, uint32_t identifierBits, uint32_t number);
+
 // Appends number in base-128 octets; returns their count (1 to 5).
 int32_t EncodeTagNumber(CEmber_OutputStream& out, uint32_t number);
 

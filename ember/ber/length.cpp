@@ -23,23 +23,29 @@ int32_t LengthSize(uint32_t length)
     return 1 + LongFormOctets(length);
 }
 
-int32_t EncodeLength(CEmber_OutputStream& out, uint32_t length)
+int32_t PutLength(uint8_t* out, uint32_t length)
 {
     if (length == IndefiniteLength) {
-        out.WriteByte(0x80);
+        out[0] = 0x80;
         return 1;
     }
     if (length <= 127) {
-        out.WriteByte(uint8_t(length));
+        out[0] = uint8_t(length);
         return 1;
     }
     const int32_t n = LongFormOctets(length);
-    uint8_t octets[5];
-    octets[0] = uint8_t(0x80 | n);
+    out[0] = uint8_t(0x80 | n);
     for (int32_t i = 0; i < n; ++i)
-        octets[1 + i] = uint8_t(length >> (8 * (n - 1 - i)));
-    out.Write(octets, uint32_t(n + 1));
+        out[1 + i] = uint8_t(length >> (8 * (n - 1 - i)));
     return n + 1;
+}
+
+int32_t EncodeLength(CEmber_OutputStream& out, uint32_t length)
+{
+    uint8_t octets[5];
+    const int32_t count = PutLength(octets, length);
+    out.Write(octets, uint32_t(count));
+    return count;
 }
 
 int32_t HeaderSize(uint32_t classBits, uint32_t number, uint32_t length)

@@ -10,6 +10,9 @@
 
 #include <cstdint>
 
+// Puts the length octets at out (room for 5); returns their count.
+int32_t PutLength(uint8_t* out, uint32_t length);
+
 // Appends the length octets (IndefiniteLength as 0x80); returns their count.
 // Lengths from 0xFF800000 to 0xFFFFFFFE, whose signed octet count would drop
 // significant octets, are written 0x84 and four octets.

@@ -5,7 +5,8 @@
 #include "ember/ber/length.h"
 #include "ember/ber/types.h"
 #include "ember/values/output_stream.h"
-#include "ember/values/scratch_buffer.h"
+
+#include <cstring>
 
 namespace {
 
@@ -63,12 +64,15 @@ uint32_t CEmber_Container::RebuildHeader()
     const uint32_t type = uint32_t(m_type);
     const uint32_t innerLength = uint32_t(HeaderSize(eeBerClass_Universal, type, m_contentLength)) +
                                  m_contentLength;
-    CEmber_ScratchBuffer scratch;
-    EncodeIdentifier(scratch, GetTag().ClassBits() | kBerConstructed, GetTag().Number());
-    EncodeLength(scratch, m_indefinite ? IndefiniteLength : innerLength);
-    EncodeIdentifier(scratch, eeBerClass_Universal | kBerConstructed, type);
-    EncodeLength(scratch, m_indefinite ? IndefiniteLength : m_contentLength);
-    m_headerLength = scratch.CopyTo(m_header, kHeaderCacheSize);
+    // Written straight into the cache: at most 6 + 5 + 6 + 5 octets, and
+    // only a type of 31 or more (plain mode) can exceed the 17 kept.
+    uint8_t header[22];
+    uint32_t n = uint32_t(PutIdentifier(header, GetTag().ClassBits() | kBerConstructed, GetTag().Number()));
+    n += uint32_t(PutLength(header + n, m_indefinite ? IndefiniteLength : innerLength));
+    n += uint32_t(PutIdentifier(header + n, eeBerClass_Universal | kBerConstructed, type));
+    n += uint32_t(PutLength(header + n, m_indefinite ? IndefiniteLength : m_contentLength));
+    m_headerLength = n < kHeaderCacheSize ? n : kHeaderCacheSize;
+    std::memcpy(m_header, header, m_headerLength);
     m_encodedLength = m_headerLength + m_contentLength + (m_indefinite ? 4 : 0);
     return oldLength;
 }

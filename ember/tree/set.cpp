@@ -13,10 +13,9 @@ CEmber_Set::CEmber_Set(uint32_t classOctet, uint32_t number, CEmber_Container* p
 
 CEmber_Set::CEmber_Set() = default;
 
-CEmber_Set::~CEmber_Set()
-{
-    DropIndex();
-}
+// The index holds no storage of its own: its chains run through the
+// children, which the container destroys.
+CEmber_Set::~CEmber_Set() = default;
 
 CEmber_Node* CEmber_Set::FindInIndex(const CEmber_Tag& tag) const
 {

@@ -40,33 +40,34 @@ void CEmber_Leaf::AddChild(CEmber_Node*, bool)
     throw CEmber_Exception(eeError_NotAContainer);
 }
 
+// The header goes straight into the cache; the content is written through a
+// stack scratch. A fixed-size leaf never exceeds 29 octets.
 template <typename WriteContent>
 void CEmber_Leaf::EncodeFixed(int32_t type, int32_t contentLength, WriteContent writeContent)
 {
+    uint32_t n = uint32_t(PutIdentifier(m_cache, GetTag().ClassBits() | kBerConstructed, GetTag().Number()));
+    n += uint32_t(PutLength(m_cache + n, uint32_t(contentLength + 2)));
+    m_cache[n++] = uint8_t(type);
+    n += uint32_t(PutLength(m_cache + n, uint32_t(contentLength)));
     CEmber_ScratchBuffer scratch;
-    EncodeIdentifier(scratch, GetTag().ClassBits() | kBerConstructed, GetTag().Number());
-    EncodeLength(scratch, uint32_t(contentLength + 2));
-    EncodeIdentifier(scratch, eeBerClass_Universal, uint32_t(type));
-    EncodeLength(scratch, uint32_t(contentLength));
     writeContent(scratch);
-    m_encodedLength = scratch.CopyTo(m_cache, kCacheSize);
+    m_encodedLength = n + scratch.CopyTo(m_cache + n, kCacheSize - n);
 }
 
 template <typename WriteContent>
 void CEmber_Leaf::EncodePatched(int32_t type, WriteContent writeContent)
 {
+    const uint32_t tagOctets =
+        uint32_t(PutIdentifier(m_cache, GetTag().ClassBits() | kBerConstructed, GetTag().Number()));
     CEmber_ScratchBuffer scratch;
-    const int32_t tagOctets =
-        EncodeIdentifier(scratch, GetTag().ClassBits() | kBerConstructed, GetTag().Number());
-    EncodeLength(scratch, 0);
-    EncodeIdentifier(scratch, eeBerClass_Universal, uint32_t(type));
-    EncodeLength(scratch, 0);
     const int32_t contentLength = writeContent(scratch);
-    m_encodedLength = scratch.CopyTo(m_cache, kCacheSize);
     // Every patched content is at most 20 octets, so both lengths stay one
     // octet long.
     m_cache[tagOctets] = uint8_t(contentLength + 2);
+    m_cache[tagOctets + 1] = uint8_t(type);
     m_cache[tagOctets + 2] = uint8_t(contentLength);
+    const uint32_t n = tagOctets + 3;
+    m_encodedLength = n + scratch.CopyTo(m_cache + n, kCacheSize - n);
 }
 
 CEmber_Boolean::CEmber_Boolean(uint32_t classOctet, uint32_t number, bool value)

@@ -4,7 +4,6 @@
 #include "ember/ber/length.h"
 #include "ember/ber/types.h"
 #include "ember/values/output_stream.h"
-#include "ember/values/scratch_buffer.h"
 #include "ember/values/text_list.h"
 
 #include <cstring>
@@ -16,12 +15,11 @@ namespace {
 uint32_t EncodeStringHeader(const CEmber_Tag& tag, int32_t type, uint32_t length, uint8_t* cache)
 {
     const uint32_t outer = uint32_t(HeaderSize(eeBerClass_Universal, uint32_t(type), length)) + length;
-    CEmber_ScratchBuffer scratch;
-    EncodeIdentifier(scratch, tag.ClassBits() | kBerConstructed, tag.Number());
-    EncodeLength(scratch, outer);
-    EncodeIdentifier(scratch, eeBerClass_Universal, uint32_t(type));
-    EncodeLength(scratch, length);
-    return scratch.CopyTo(cache, CEmber_Leaf::kCacheSize);
+    uint32_t n = uint32_t(PutIdentifier(cache, tag.ClassBits() | kBerConstructed, tag.Number()));
+    n += uint32_t(PutLength(cache + n, outer));
+    cache[n++] = uint8_t(type);
+    n += uint32_t(PutLength(cache + n, length));
+    return n;
 }
 
 void WriteStored(CEmber_OutputStream& out, uint32_t encodedLength, uint32_t length,
