@@ -1,43 +1,5 @@
 #include "ember/ber/integer_codec.h"
 
-int32_t IntegerSize(int32_t value)
-{
-    const uint32_t bits = uint32_t(value);
-    uint32_t mask = 0xFF800000u;
-    int32_t n = 4;
-    if (value < 0) {
-        while (n > 1 && (bits & mask) == mask) {
-            mask >>= 8;
-            --n;
-        }
-    } else {
-        while (n > 1 && (bits & mask) == 0) {
-            mask >>= 8;
-            --n;
-        }
-    }
-    return n;
-}
-
-int32_t Integer64Size(int64_t value)
-{
-    const uint64_t bits = uint64_t(value);
-    uint64_t mask = 0xFF80000000000000ull;
-    int32_t n = 8;
-    if (value < 0) {
-        while (n > 1 && (bits & mask) == mask) {
-            mask >>= 8;
-            --n;
-        }
-    } else {
-        while (n > 1 && (bits & mask) == 0) {
-            mask >>= 8;
-            --n;
-        }
-    }
-    return n;
-}
-
 int32_t EncodeBoolean(CEmber_OutputStream& out, bool value)
 {
     out.WriteByte(value ? 0xFF : 0x00);

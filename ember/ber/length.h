@@ -5,26 +5,60 @@
 // which is what the consoles send and expect.
 #pragma once
 
+#include "ember/ber/identifier.h"
 #include "ember/ber/input_stream.h"
+#include "ember/ber/integer_codec.h"
+#include "ember/ber/types.h"
 #include "ember/values/output_stream.h"
 
 #include <cstdint>
 
+// Long-form octet count after the initial octet: that of the length taken
+// as a signed value, except that lengths from 0xFF800000 up keep all four.
+inline int32_t LongFormOctets(uint32_t length)
+{
+    return length >= 0xFF800000u ? 4 : IntegerSize(int32_t(length));
+}
+
+// Octet count EncodeLength writes for length.
+inline int32_t LengthSize(uint32_t length)
+{
+    if (length == IndefiniteLength || length <= 127)
+        return 1;
+    return 1 + LongFormOctets(length);
+}
+
 // Puts the length octets at out (room for 5); returns their count.
-int32_t PutLength(uint8_t* out, uint32_t length);
+inline int32_t PutLength(uint8_t* out, uint32_t length)
+{
+    if (length == IndefiniteLength) {
+        out[0] = 0x80;
+        return 1;
+    }
+    if (length <= 127) {
+        out[0] = uint8_t(length);
+        return 1;
+    }
+    const int32_t n = LongFormOctets(length);
+    out[0] = uint8_t(0x80 | n);
+    for (int32_t i = 0; i < n; ++i)
+        out[1 + i] = uint8_t(length >> (8 * (n - 1 - i)));
+    return n + 1;
+}
+
+// Identifier octets plus the length octets EncodeLength writes for length:
+// for definite lengths IdentifierSize + 1, plus IntegerSize(length) when the
+// length exceeds 127.
+inline int32_t HeaderSize(uint32_t classBits, uint32_t number, uint32_t length)
+{
+    return IdentifierSize(classBits, number) + LengthSize(length);
+}
 
 // Appends the length octets (IndefiniteLength as 0x80); returns their count.
 // Lengths from 0xFF800000 to 0xFFFFFFFE, whose signed octet count would drop
 // significant octets, are written 0x84 and four octets.
 int32_t EncodeLength(CEmber_OutputStream& out, uint32_t length);
 
-// Octet count EncodeLength writes for length.
-int32_t LengthSize(uint32_t length);
-
-// Identifier octets plus the length octets EncodeLength writes for length:
-// for definite lengths IdentifierSize + 1, plus IntegerSize(length) when the
-// length exceeds 127.
-int32_t HeaderSize(uint32_t classBits, uint32_t number, uint32_t length);
 
 // Reads length octets; the indefinite form gives IndefiniteLength. Leading
 // zero octets are accepted.
