@@ -4,6 +4,31 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <utility>
+
+namespace {
+
+HostTraceSink& TheTraceSink()
+{
+    static HostTraceSink sink;
+    return sink;
+}
+
+} // namespace
+
+HostTraceSink SetHostTraceSink(HostTraceSink sink)
+{
+    return std::exchange(TheTraceSink(), std::move(sink));
+}
+
+void HostWriteTrace(const char* line)
+{
+    const HostTraceSink& sink = TheTraceSink();
+    if (sink)
+        sink(line);
+    else
+        OutputDebugStringA(line);
+}
 
 void HostTrace(const CHostState& state, const char* format, ...)
 {
@@ -14,7 +39,7 @@ void HostTrace(const CHostState& state, const char* format, ...)
     va_start(args, format);
     std::vsnprintf(line, sizeof line, format, args);
     va_end(args);
-    OutputDebugStringA(line);
+    HostWriteTrace(line);
 }
 
 int32_t HostToggleDebug(CHostState& state)

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -47,7 +48,19 @@ struct CHostState
 // from inside its own handlers loses the excess (with a trace).
 constexpr size_t kMaxPendingOctets = 16u << 20;
 
-// Writes a trace line through OutputDebugStringA while the debug flag is on.
+// Where every finished trace line of the host (dispatcher, command trees,
+// report reader) goes: OutputDebugStringA, unless a tool or a test has
+// installed a sink of its own.
+using HostTraceSink = std::function<void(const char* line)>;
+
+// Installs sink for every later trace line (an empty sink restores
+// OutputDebugStringA); returns the sink it replaces.
+HostTraceSink SetHostTraceSink(HostTraceSink sink);
+
+// Writes one finished trace line through the installed sink.
+void HostWriteTrace(const char* line);
+
+// Writes a trace line through HostWriteTrace while the debug flag is on.
 void HostTrace(const CHostState& state, const char* format, ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 2, 3)))

@@ -3,7 +3,9 @@
 #include "ember/ber/tag.h"
 #include "ember/ber/types.h"
 #include "ember/tree/container.h"
+#include "host/host_state.h"
 #include "host/protocol.h"
+#include "host/report_line.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -27,7 +29,7 @@ void CReportReader::Trace(const char* format, ...)
     va_start(args, format);
     std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
-    OutputDebugStringA(text);
+    HostWriteTrace(text);
 }
 
 void CReportReader::OnNodeComplete(CEmber_Node* node)
@@ -109,10 +111,11 @@ void CReportReader::IntegerValue(CEmber_Node* container)
     if (parent->GetTag().ClassBits() == eeBerClass_Application && parent->GetTag().Number() == 34)
         return;
     m_slots[6] = container->GetTag().Number();
-    const int length = std::snprintf(m_line, kLineSize, "%d,%d,%d,%d,%d,%d", int32_t(m_slots[2]),
-                                     int32_t(m_slots[3]), int32_t(m_slots[4]), int32_t(m_slots[5]),
-                                     int32_t(m_slots[6]), value);
-    if (length < 0 || length >= int(kLineSize))
+    // "%d,%d,%d,%d,%d,%d"
+    CReportLine line(m_line, kLineSize);
+    for (int slot = 2; slot <= 6; ++slot)
+        line.Integer(int32_t(m_slots[slot])).Char(',');
+    if (line.Integer(value).Finish() < 0)
         return;
     SendReport(m_line);
 }
@@ -136,10 +139,11 @@ void CReportReader::TextValue(CEmber_Node* container)
         // number in this place.
         m_slots[6] = container->GetTag().Number();
     }
-    const int length = std::snprintf(m_line, kLineSize, "%d,%d,%d,%d,%d,%s \n", int32_t(m_slots[2]),
-                                     int32_t(m_slots[3]), int32_t(m_slots[4]), int32_t(m_slots[5]),
-                                     int32_t(m_slots[6]), text);
-    if (length < 0 || length >= int(kLineSize))
+    // "%d,%d,%d,%d,%d,%s \n"
+    CReportLine line(m_line, kLineSize);
+    for (int slot = 2; slot <= 6; ++slot)
+        line.Integer(int32_t(m_slots[slot])).Char(',');
+    if (line.Text(text).Text(" \n").Finish() < 0)
         return;
     Trace("%s", m_line);
     SendReport(m_line);

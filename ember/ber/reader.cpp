@@ -17,6 +17,33 @@ constexpr uint32_t kTerminatorOctets = 4;
 // Capacity kept by the collection buffer between elements.
 constexpr size_t kBufferKeep = 1u << 20;
 
+// The identifier of a complete field of collected octets: what
+// DecodeIdentifier reads from them, without a stream.
+CEmber_Tag IdentifierOf(const uint8_t* octets, size_t count)
+{
+    uint32_t number = octets[0] & 0x1Fu;
+    if (number == 0x1F) {
+        number = 0;
+        for (size_t i = 1; i < count; ++i)
+            number = (number << 7) | (octets[i] & 0x7Fu);
+    }
+    return CEmber_Tag::FromIdentifier(octets[0], number);
+}
+
+// The length of a complete field of collected octets: what DecodeLength
+// reads from them, without a stream.
+uint32_t LengthOf(const uint8_t* octets, size_t count)
+{
+    if (octets[0] < 0x80)
+        return octets[0];
+    if (octets[0] == 0x80)
+        return IndefiniteLength;
+    uint32_t length = 0;
+    for (size_t i = 1; i < count; ++i)
+        length = (length << 8) | octets[i];
+    return length;
+}
+
 } // namespace
 
 CEmber_Reader::CEmber_Reader()
@@ -116,8 +143,7 @@ bool CEmber_Reader::OnIdentifierOctet(uint8_t octet)
         return false;
     }
 
-    CEmber_MemoryStream in(m_buffer.data(), uint32_t(m_buffer.size()));
-    const CEmber_Tag tag = DecodeIdentifier(in);
+    const CEmber_Tag tag = IdentifierOf(m_buffer.data(), m_buffer.size());
     if (m_outerTag.IsEmpty()) {
         m_outerTag = tag;
         if (tag.ClassBits() == eeBerClass_Universal)
@@ -160,8 +186,7 @@ bool CEmber_Reader::OnLengthOctet(uint8_t octet)
     if (m_fieldCount != m_expected)
         return false;
 
-    CEmber_MemoryStream in(m_buffer.data(), uint32_t(m_buffer.size()));
-    const uint32_t length = DecodeLength(in);
+    const uint32_t length = LengthOf(m_buffer.data(), m_buffer.size());
 
     if (m_type == 0) {
         m_outerLength = length;

@@ -61,18 +61,26 @@ CEmber_Container::~CEmber_Container()
 uint32_t CEmber_Container::RebuildHeader()
 {
     const uint32_t oldLength = m_encodedLength;
+    // The outer identifier only changes with the tag: it stays at the head
+    // of the cache and only the octets behind it are rewritten.
+    if (m_identifierLength == 0 || !(m_headerTag == GetTag())) {
+        m_headerTag = GetTag();
+        m_identifierLength = uint8_t(
+            PutIdentifier(m_header, GetTag().ClassBits() | kBerConstructed, GetTag().Number()));
+    }
     const uint32_t type = uint32_t(m_type);
     const uint32_t innerLength = uint32_t(HeaderSize(eeBerClass_Universal, type, m_contentLength)) +
                                  m_contentLength;
-    // Written straight into the cache: at most 6 + 5 + 6 + 5 octets, and
-    // only a type of 31 or more (plain mode) can exceed the 17 kept.
-    uint8_t header[22];
-    uint32_t n = uint32_t(PutIdentifier(header, GetTag().ClassBits() | kBerConstructed, GetTag().Number()));
-    n += uint32_t(PutLength(header + n, m_indefinite ? IndefiniteLength : innerLength));
-    n += uint32_t(PutIdentifier(header + n, eeBerClass_Universal | kBerConstructed, type));
-    n += uint32_t(PutLength(header + n, m_indefinite ? IndefiniteLength : m_contentLength));
-    m_headerLength = n < kHeaderCacheSize ? n : kHeaderCacheSize;
-    std::memcpy(m_header, header, m_headerLength);
+    // At most 5 + 6 + 5 octets; only a type of 31 or more (possible in
+    // plain mode) can exceed the 17 kept in all.
+    uint8_t tail[16];
+    uint32_t n = uint32_t(PutLength(tail, m_indefinite ? IndefiniteLength : innerLength));
+    n += uint32_t(PutIdentifier(tail + n, eeBerClass_Universal | kBerConstructed, type));
+    n += uint32_t(PutLength(tail + n, m_indefinite ? IndefiniteLength : m_contentLength));
+    const uint32_t room = kHeaderCacheSize - m_identifierLength;
+    const uint32_t kept = n < room ? n : room;
+    std::memcpy(m_header + m_identifierLength, tail, kept);
+    m_headerLength = m_identifierLength + kept;
     m_encodedLength = m_headerLength + m_contentLength + (m_indefinite ? 4 : 0);
     return oldLength;
 }

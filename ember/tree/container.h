@@ -71,6 +71,10 @@ protected:
     int32_t m_type = 0;
     bool m_indefinite = false;
     uint8_t m_header[kHeaderCacheSize] = {};
+    // Octets of the outer identifier at the head of the cache, and the tag
+    // they were written for.
+    uint8_t m_identifierLength = 0;
+    CEmber_Tag m_headerTag;
 };
 
 // A container of type Sequence written with indefinite lengths.
