@@ -1,6 +1,4 @@
-// Helpers shared by the tree and value tests: an output stream that records
-// octets and flushes, node classes that count their live instances, and the
-// usual "encode this node as hex text" shortcut.
+// Helpers shared by the tree and value tests.
 #pragma once
 
 #include "ember/tree/node.h"
@@ -8,15 +6,13 @@
 #include "ember/values/text_list.h"
 #include "tests/support/hex.h"
 
-#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace testing_support {
 
-// Keeps every octet and counts Flush calls, remembering how many octets had
-// been written at the last one.
+// Keeps every octet; counts Flush calls and where the last one happened.
 class RecordingStream : public CEmber_OutputStream
 {
 public:
@@ -26,11 +22,7 @@ public:
         octets.insert(octets.end(), data, data + count);
         return count;
     }
-    void Flush() override
-    {
-        ++flushes;
-        flushedAt = octets.size();
-    }
+    void Flush() override { ++flushes, flushedAt = octets.size(); }
 
     std::vector<uint8_t> octets;
     int flushes = 0;
@@ -44,24 +36,19 @@ inline std::string EncodeToHex(const CEmber_Node& node)
     return ToHex(out.octets);
 }
 
-// A node class that adds one to `live` when built and takes one away when
-// destroyed; with ASan a second destruction is caught as well.
+// A node class that counts its live instances in `live`.
 template <typename Base>
 class Counted : public Base
 {
 public:
     template <typename... Args>
-    explicit Counted(int& live, Args&&... args) : Base(std::forward<Args>(args)...), m_live(live)
-    {
-        ++m_live;
-    }
+    explicit Counted(int& live, Args&&... args) : Base(std::forward<Args>(args)...), m_live(++live) {}
     ~Counted() override { --m_live; }
 
 private:
     int& m_live;
 };
 
-// The pieces a text list holds, in order.
 inline std::vector<std::string> Pieces(const CEmber_TextList& list)
 {
     std::vector<std::string> pieces;
