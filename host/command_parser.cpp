@@ -48,9 +48,10 @@ public:
             digits = true;
         }
         if (!digits) {
-            const bool ended = AtEnd();
+            // The text had something for this field (a sign): scanf calls
+            // that a matching failure even when the text ends right after.
             m_p = start;
-            return ended ? InputFailure : MatchingFailure;
+            return MatchingFailure;
         }
         value = int32_t(negative ? 0u - number : number);
         return Ok;

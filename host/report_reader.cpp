@@ -130,19 +130,23 @@ void CReportReader::TextValue(CEmber_Node* container)
         if (*c == ' ')
             *c = '~';
     Trace("##VALUE 2#### =%s from %d \n", text, int32_t(container->GetTag().Number()));
+    // Slots 2 to 5, then the parameter container's number, as the partner's
+    // own text command has them. A three-level parameter (Sets up to slot 3
+    // only) puts its container fourth, then 0 and 0. These numbers belong to
+    // this report alone: slots 4 and 5 keep the Sets met, so a second
+    // three-level parameter of the tree is reported under its own container.
+    const uint32_t number = container->GetTag().Number();
+    uint32_t numbers[5] = {m_slots[2], m_slots[3], m_slots[4], m_slots[5], number};
     if (m_slots[2] != 0 && m_slots[3] != 0 && m_slots[4] == 0) {
-        m_slots[4] = container->GetTag().Number();
-        m_slots[5] = 0;
-        m_slots[6] = 0;
-    } else {
-        // The partner's own text command carries the parameter container's
-        // number in this place.
-        m_slots[6] = container->GetTag().Number();
+        numbers[2] = number;
+        numbers[3] = 0;
+        numbers[4] = 0;
     }
+    m_slots[6] = numbers[4];
     // "%d,%d,%d,%d,%d,%s \n"
     CReportLine line(m_line, kLineSize);
-    for (int slot = 2; slot <= 6; ++slot)
-        line.Integer(int32_t(m_slots[slot])).Char(',');
+    for (uint32_t value : numbers)
+        line.Integer(int32_t(value)).Char(',');
     if (line.Text(text).Text(" \n").Finish() < 0)
         return;
     Trace("%s", m_line);

@@ -8,6 +8,15 @@
 // directly; windows of other processes are reached through the process's
 // endpoint, and the sender keeps dispatching messages that arrive for its own
 // windows while it waits for the answer. Trace output goes to standard error.
+//
+// Across processes every window is a Unix domain datagram socket named after
+// the window in a per-user runtime folder: $KORVANE_RUNTIME_DIR when set,
+// else $XDG_RUNTIME_DIR/korvane, else /tmp/korvane-<uid>. The folder is
+// created with mode 0700 when missing and refused when it is not a real
+// folder of this user or is writable by group or others. A handle of another
+// process's window stands for its name: it stays valid while that process
+// restarts, and sends to it fail while nobody owns the name. All processes
+// that talk to each other must name the folder alike. One thread only.
 #pragma once
 
 #include <cstddef>
@@ -52,27 +61,56 @@ typedef struct tagCOPYDATASTRUCT
 
 #define GWLP_USERDATA (-21)
 
+// GetLastError codes set by SendMessageA, CreateMessageWindow, FindWindowA.
+#define ERROR_SUCCESS 0
+#define ERROR_FILE_NOT_FOUND 2
+#define ERROR_ACCESS_DENIED 5
+#define ERROR_INVALID_PARAMETER 87
+#define ERROR_ALREADY_EXISTS 183
+#define ERROR_INVALID_WINDOW_HANDLE 1400
+#define ERROR_TIMEOUT 1460
+
 #define LOWORD(l) ((uint16_t)(((uintptr_t)(l)) & 0xffff))
 #define HIWORD(l) ((uint16_t)((((uintptr_t)(l)) >> 16) & 0xffff))
 
-// Creates a window named `name` (at most 99 characters) whose messages go to
-// `procedure`. Returns nullptr when the name is taken by a live window or
-// the endpoint cannot be created.
+// Creates a window named `name` whose messages go to `procedure`. The name
+// has 1 to MaxWindowNameLength() characters, no '/' and does not begin with
+// '.'. Returns nullptr (reason in GetMessageLayerError) when the name is
+// invalid or taken by a live window of any process, or the endpoint cannot
+// be created; a stale endpoint left by a dead process is replaced.
 HWND CreateMessageWindow(const char* name, WNDPROC procedure);
 
 // Destroys the window: WM_DESTROY is delivered to its procedure first, then
-// the endpoint is removed. Returns FALSE for an unknown handle.
+// the endpoint is removed. Returns FALSE for an unknown handle and for a
+// window of another process.
 BOOL DestroyWindow(HWND window);
 
 // The window with that name (the class name is not used), in this process
-// or a live one of another process; nullptr when there is none.
+// or a live one of another process; nullptr when there is none. A stale
+// endpoint of that name, left by a dead process, is removed.
 HWND FindWindowA(LPCSTR className, LPCSTR windowName);
 
 // Delivers the message and returns the receiver's result. WM_COPYDATA
 // carries the block (dwData, cbData and the octets) to the receiver, which
 // sees it valid only while it handles the message. Returns 0 when the window
-// is unknown, has gone away or does not answer in time.
+// is unknown, has gone away or does not answer in time; GetLastError then
+// tells which (it is ERROR_SUCCESS after a delivered message).
+//
+// To a window of another process: wParam travels as a window handle when it
+// is one (the receiver gets its own handle for that window, one it can send
+// back to), else as a number; lParam of WM_COPYDATA travels as the block (at
+// most kMaxCopyDataOctets octets), lParam of any other message as a plain
+// number. While waiting, messages for this process's windows are dispatched;
+// the wait fails after the send timeout without any answer, or at once when
+// the receiver's process is found gone.
 LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// The largest block WM_COPYDATA carries to another process.
+constexpr DWORD kMaxCopyDataOctets = 64 * 1024;
+
+// The error of the last failed call of this layer (per process).
+DWORD GetLastError();
+void SetLastError(DWORD error);
 
 // The default handling: does nothing, returns 0.
 LRESULT DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -95,12 +133,46 @@ const char* GetWindowName(HWND window);
 
 // Waits for messages from other processes and dispatches them until
 // PostQuitMessage is called, `timeoutMs` passes without the quit (negative:
-// no limit), or the wait is interrupted by a signal (returns -1 then, so the
-// caller can look at its signal flags and call again). Returns the exit code
-// given to PostQuitMessage, or -2 on timeout.
+// no limit), or the wait is interrupted by a signal or WakeMessageLoop
+// (returns -1 then, so the caller can look at its signal flags and call
+// again). Returns the exit code given to PostQuitMessage, or -2 on timeout.
 int RunMessageLoop(int timeoutMs);
 
 // True once PostQuitMessage has been called; the code is stored in exitCode.
 bool QuitRequested(int* exitCode);
 // Clears a pending quit request (for tools that run several loops).
 void ClearQuitRequest();
+
+// Makes a waiting (or the next) RunMessageLoop return -1. Safe to call from
+// a signal handler once the layer has an endpoint.
+void WakeMessageLoop();
+
+// How long SendMessageA waits for an answer from another process, in
+// milliseconds (default 5000, or $KORVANE_SEND_TIMEOUT_MS). Time spent
+// handling messages for this process's own windows meanwhile is not counted.
+void SetSendTimeout(int milliseconds);
+int GetSendTimeout();
+
+// The runtime folder in use (resolved and checked now when no endpoint is
+// open); nullptr when it is refused, with the reason in GetMessageLayerError.
+const char* GetRuntimeFolder();
+
+// A readable reason for the last failure of CreateMessageWindow,
+// FindWindowA or GetRuntimeFolder ("" when there is none).
+const char* GetMessageLayerError();
+
+// The longest window name the runtime folder allows (at most 99; 0 when the
+// folder is refused).
+size_t MaxWindowNameLength();
+
+// Calls `callback` with the name of every live window whose name begins with
+// `prefix`: those of this process, then those of other processes (stale
+// endpoints of dead processes are removed on the way). Stops when the
+// callback returns FALSE. Returns the number of names passed.
+int EnumWindowNames(const char* prefix, BOOL (*callback)(const char* name, void* context),
+                    void* context);
+
+// Datagrams that arrived at this process's endpoints and were dropped:
+// malformed, truncated, oversized, or from a sender outside the runtime
+// folder or of another user.
+unsigned long GetRejectedMessageCount();

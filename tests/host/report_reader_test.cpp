@@ -1,0 +1,221 @@
+#include "host/report_reader.h"
+
+#include "ember/ber/tag.h"
+#include "tests/support/ember_messages.h"
+#include "tests/support/host_harness.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace testing_support;
+
+Element Five(Element parameter)
+{
+    return Ctx(7, {Ctx(1, {Ctx(2, {Ctx(3, {Ctx(4, {parameter})})})})});
+}
+
+constexpr uint32_t kAside = 0xFFFFACDD;
+
+struct WalkRow
+{
+    const char* name;
+    std::vector<std::vector<uint8_t>> messages; // each sent as its own block
+    std::vector<std::string> reports;           // as the reader produced them
+};
+
+std::vector<WalkRow> WalkRows()
+{
+    // Ctx 2 › Ctx 3 › Ctx 4 › Prv 5 › 100.
+    const Element belowOne = Ctx(2, {Ctx(3, {Ctx(4, {Prv(5, {IntValue(100)})})})});
+    return {
+        {"five levels, integer", {Message({Five(Prv(5, {IntValue(100)}))})}, {"1,2,3,4,5,100"}},
+        {"negative value", {Message({Five(Prv(5, {IntValue(-5)}))})}, {"1,2,3,4,5,-5"}},
+        {"five levels, text: the container's number in fifth place",
+         {Message({Five(Prv(5, {TextValue("Main out")}))})},
+         {"1,2,3,4,5,Main~out \n"}},
+        {"two parameters in one path container",
+         {Message({Ctx(7, {Ctx(1, {Ctx(2, {Ctx(3, {Ctx(4, {Prv(5, {IntValue(100)}),
+                                                              Prv(6, {IntValue(200)})})})})})})})},
+         {"1,2,3,4,5,100", "1,2,3,4,6,200"}},
+        {"sibling branches continue the count",
+         {Message({Ctx(7, {Ctx(1, {Prv(5, {IntValue(100)})})}),
+                   Ctx(8, {Ctx(2, {Prv(6, {IntValue(200)})})})})},
+         {"1,0,0,0,5,100", "1,8,2,0,6,200"}},
+        {"integer under application 34",
+         {Message({Ctx(7, {Ctx(1, {Ctx(2, {Ctx(3, {App(34, {Prv(5, {IntValue(100)})})})})})})})},
+         {}},
+        {"text under application 34",
+         {Message({Ctx(7, {Ctx(1, {Ctx(2, {Ctx(3, {App(34, {Prv(5, {TextValue("a b")})})})})})})})},
+         {"1,2,3,34,5,a~b \n"}},
+        {"application 34 higher up does not matter",
+         {Message({Ctx(7, {Ctx(1, {App(34, {Ctx(2, {Prv(5, {IntValue(9)})})})})})})},
+         {"1,34,2,0,5,9"}},
+        {"another application number as parent",
+         {Message({Ctx(7, {Ctx(1, {Ctx(2, {Ctx(3, {App(35, {Prv(5, {IntValue(1)})})})})})})})},
+         {"1,2,3,35,5,1"}},
+        {"private container under the top node", {Message({Prv(5, {IntValue(100)})})},
+         {"0,0,0,0,5,100"}},
+        {"three-level text",
+         {Message({Ctx(7, {Ctx(1, {Ctx(2, {Prv(3, {TextValue("Main out")})})})})})},
+         {"1,2,3,0,0,Main~out \n"}},
+        {"two three-level texts side by side",
+         {Message({Ctx(7, {Ctx(1, {Ctx(2, {Prv(3, {TextValue("a")}), Prv(4, {TextValue("b")})})})})})},
+         {"1,2,3,0,0,a \n", "1,2,4,0,0,b \n"}},
+        {"an integer after a three-level text keeps the Sets met",
+         {Message({Ctx(7, {Ctx(1, {Ctx(2, {Prv(3, {TextValue("a")}), Prv(4, {IntValue(5)})})})})})},
+         {"1,2,3,0,0,a \n", "1,2,0,0,4,5"}},
+        {"three-level integer has no rule of its own",
+         {Message({Ctx(7, {Ctx(1, {Ctx(2, {Prv(3, {IntValue(5)})})})})})},
+         {"1,2,0,0,3,5"}},
+        {"two levels of text are not three-level",
+         {Message({Ctx(7, {Ctx(1, {Prv(3, {TextValue("t")})})})})},
+         {"1,0,0,0,3,t \n"}},
+        {"four-level text",
+         {Message({Ctx(7, {Ctx(1, {Ctx(2, {Ctx(3, {Prv(4, {TextValue("ab")})})})})})})},
+         {"1,2,3,0,4,ab \n"}},
+        {"a later tree's text does not carry the earlier slot 6",
+         {Message({Five(Prv(9, {IntValue(1)}))}),
+          Message({Ctx(7, {Ctx(1, {Ctx(2, {Ctx(3, {Prv(4, {TextValue("ab")})})})})})})},
+         {"1,2,3,4,9,1", "1,2,3,0,4,ab \n"}},
+        {"slots start over with each tree",
+         {Message({Five(Prv(5, {IntValue(1)}))}),
+          Message({Ctx(7, {Ctx(8, {Prv(5, {IntValue(2)})})})})},
+         {"1,2,3,4,5,1", "8,0,0,0,5,2"}},
+        {"context Sequence descended without counting",
+         {Message({Ctx(7, {Ctx(1, {CtxSequence(9, {belowOne})})})})},
+         {"1,2,3,4,5,100"}},
+        {"context leaf beside the parameter",
+         {Message({Ctx(7, {Ctx(1, {Ctx(2, {Ctx(3, {Ctx(4, {Leaf(eeBerClass_ContextSpecific, 8, 42),
+                                                              Prv(5, {IntValue(100)})})})})})})})},
+         {"1,2,3,4,5,100"}},
+        {"nested private containers",
+         {Message({Five(Prv(5, {Prv(6, {IntValue(100)})}))})},
+         {"1,2,3,4,6,100"}},
+        {"value and nested private container",
+         {Message({Five(Prv(5, {IntValue(1), Prv(6, {IntValue(2)})}))})},
+         {"1,2,3,4,5,1", "1,2,3,4,6,2"}},
+        {"sixth and seventh Set",
+         {Message({Five(Ctx(5, {Ctx(6, {Prv(9, {IntValue(1)})})}))})},
+         {"1,2,3,4,9,1"}},
+        {"tag numbers print as signed",
+         {Message({Ctx(7, {Ctx(0xFFFFFFFF, {Prv(5, {IntValue(1)})})})})},
+         {"-1,0,0,0,5,1"}},
+        {"value not at application 3",
+         {Message({Five(Prv(5, {Leaf(eeBerClass_Application, 4, 1),
+                                Leaf(eeBerClass_ContextSpecific, 3, 2),
+                                Leaf(eeBerClass_Private, 3, 3)}))})},
+         {}},
+        {"64-bit integer", {Message({Five(Prv(5, {Int64Value(0x123456789LL)}))})}, {}},
+        {"value outside a private container",
+         {Message({Ctx(7, {Ctx(1, {Ctx(2, {Ctx(3, {Ctx(4, {IntValue(100)})})})})})})},
+         {}},
+        {"aside subtree is not walked",
+         {SplicedMessage({App(kAside, {Five(Prv(5, {IntValue(100)}))})})},
+         {}},
+        {"aside subtree beside a parameter",
+         {SplicedMessage({App(kAside, {Five(Prv(5, {IntValue(100)}))}),
+                          Five(Prv(5, {IntValue(7)}))})},
+         {"1,2,3,4,5,7"}},
+        {"aside private container under the root",
+         {SplicedMessage({Prv(5, {IntValue(1)}),
+                          App(kAside, {Prv(6, {IntValue(2)})})})},
+         {"0,0,0,0,5,1"}},
+        {"universal child refuses the message; the next one reports",
+         {Message({Five(Prv(5, {Leaf(eeBerClass_Universal, 5, 1), IntValue(9)}))}),
+          Message({Five(Prv(5, {IntValue(10)}))})},
+         {"1,2,3,4,5,10"}},
+    };
+}
+
+TEST(ReportReader, WalksTreesIntoReports)
+{
+    for (const WalkRow& row : WalkRows()) {
+        SCOPED_TRACE(row.name);
+        HostWindow host;
+        PartnerWindow partner;
+        for (const auto& message : row.messages)
+            partner.SendConsole(host.Handle(), message);
+        EXPECT_EQ(host.reader.produced, row.reports);
+    }
+}
+
+TEST(ReportReader, AUniversalElementIsRefusedByTheReader)
+{
+    HostWindow host;
+    PartnerWindow partner;
+    partner.SendConsole(host.Handle(),
+                        Message({Ctx(7, {Ctx(1, {Leaf(eeBerClass_Universal, 5, 1)})})}));
+    ASSERT_EQ(host.reader.errors.size(), 1u);
+    EXPECT_EQ(host.reader.errors[0].first, 107);
+    EXPECT_TRUE(host.reader.produced.empty());
+}
+
+TEST(ReportReader, OnlyTheWholeTreeIsWalked)
+{
+    HostWindow host;
+    PartnerWindow partner;
+    const std::vector<uint8_t> message =
+        Message({Five(Prv(5, {IntValue(1)})), Five(Prv(6, {IntValue(2)}))});
+    // Everything but the root's end: every inner container has closed.
+    const std::vector<uint8_t> head(message.begin(), message.end() - 4);
+    partner.SendConsole(host.Handle(), head);
+    EXPECT_TRUE(host.reader.produced.empty());
+    EXPECT_EQ(host.reader.GetSetLevels(), 0);
+    partner.SendConsole(host.Handle(), {0, 0, 0, 0});
+    // The second branch meets five more Sets: slots 2..5 stay 1, 2, 3, 4.
+    EXPECT_EQ(host.reader.produced, (std::vector<std::string>{"1,2,3,4,5,1", "1,2,3,4,6,2"}));
+    EXPECT_EQ(host.reader.GetSetLevels(), 10);
+}
+
+TEST(ReportReader, BlanksBecomeTildesInTheDecodedTree)
+{
+    HostWindow host;
+    PartnerWindow partner;
+    partner.SendConsole(host.Handle(), Message({Five(Prv(5, {TextValue(" a  b ")}))}));
+    EXPECT_EQ(host.reader.produced, std::vector<std::string>{"1,2,3,4,5,~a~~b~ \n"});
+
+    CEmber_Node* node = host.reader.GetRoot();
+    ASSERT_NE(node, nullptr);
+    for (int depth = 0; depth < 6; ++depth) {
+        ASSERT_TRUE(node->GetFirstChildPosition());
+        node = node->GetChildren().First();
+    }
+    char* text = nullptr;
+    ASSERT_TRUE(node->GetStringChild(eeBerClass_Application, 3, text));
+    EXPECT_STREQ(text, "~a~~b~");
+}
+
+TEST(ReportReader, SlotsFollowTheSetsMet)
+{
+    HostWindow host;
+    PartnerWindow partner;
+    const Element path = Ctx(7, {Ctx(1, {CtxSequence(9, {Ctx(2, {Prv(5, {IntValue(1)})})})})});
+    partner.SendConsole(host.Handle(), Message({path}));
+    EXPECT_EQ(host.reader.GetSetLevels(), 3);
+    const uint32_t slots[] = {7, 1, 2, 0, 0, 5};
+    for (int i = 1; i <= 6; ++i)
+        EXPECT_EQ(host.reader.GetSlot(i), slots[i - 1]) << "slot " << i;
+}
+
+TEST(ReportReader, BindClearsTheTraceSwitchAndNamesTheWindow)
+{
+    HostWindow host;
+    PartnerWindow partner;
+    host.reader.SetTraceSwitch(1);
+    host.reader.Bind(host.Handle());
+    EXPECT_EQ(host.reader.GetTraceSwitch(), 0);
+    EXPECT_FALSE(host.reader.IsSendingReport(0));
+
+    // Bound to the partner instead, reports go there as MSG_PARAM_REPORT,
+    // which the partner does not treat as a block.
+    host.reader.Bind(partner.Handle());
+    partner.SendConsole(host.Handle(), Message({Five(Prv(5, {IntValue(1)}))}));
+    EXPECT_EQ(host.reader.produced.size(), 1u);
+    EXPECT_TRUE(partner.blocks.empty());
+}
+
+} // namespace

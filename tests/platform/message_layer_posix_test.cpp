@@ -1,0 +1,494 @@
+// The message layer between processes: the peers are forked children that
+// use the layer themselves, or raw sockets standing in for foreign and
+// broken peers.
+#include "platform/posix/message_wire.h"
+#include "tests/support/posix_endpoints.h"
+#include "winapi.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace testing_support;
+
+constexpr UINT kMsgAdd = WM_USER + 1;     // returns wParam + lParam
+constexpr UINT kMsgInSend = WM_USER + 2;  // returns InSendMessage()
+constexpr UINT kMsgQuit = WM_USER + 3;    // PostQuitMessage(lParam)
+constexpr UINT kMsgBounce = WM_USER + 4;  // lParam more sends back and forth
+constexpr UINT kMsgDie = WM_USER + 5;     // the process ends without answering
+constexpr UINT kMsgIsFound = WM_USER + 6; // wParam is what FindWindowA gives for "parent"
+constexpr UINT kMsgProbe = WM_USER + 7;   // asks the parent to record InSendMessage
+
+// The procedure of every peer window, in the child and in the parent.
+LRESULT CALLBACK PeerProcedure(HWND self, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case kMsgAdd:
+        return LRESULT(wParam) + lParam;
+    case kMsgInSend:
+        return InSendMessage();
+    case kMsgQuit:
+        PostQuitMessage(int(lParam));
+        return 1;
+    case kMsgBounce:
+        if (lParam <= 0)
+            return 0;
+        return SendMessageA(reinterpret_cast<HWND>(wParam), kMsgBounce, reinterpret_cast<WPARAM>(self),
+                            lParam - 1) +
+               1;
+    case kMsgDie:
+        _exit(0);
+    case kMsgIsFound:
+        return FindWindowA(nullptr, "parent") == reinterpret_cast<HWND>(wParam);
+    case WM_COPYDATA: {
+        // Answers with the octets reversed, sent back to the sender.
+        const auto* block = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+        if (!block)
+            return -1;
+        const auto* octets = static_cast<const uint8_t*>(block->lpData);
+        std::vector<uint8_t> reversed(octets, octets + block->cbData);
+        std::reverse(reversed.begin(), reversed.end());
+        COPYDATASTRUCT answer = {block->dwData, block->cbData, reversed.data()};
+        SendMessageA(reinterpret_cast<HWND>(wParam), WM_COPYDATA, reinterpret_cast<WPARAM>(self),
+                     reinterpret_cast<LPARAM>(&answer));
+        return LRESULT(block->cbData) + (block->lpData ? 0 : 1000);
+    }
+    default:
+        return DefWindowProcA(self, message, wParam, lParam);
+    }
+}
+
+// A child that serves one window until it is told to quit.
+int ServeWindow(const char* name)
+{
+    HWND window = CreateMessageWindow(name, PeerProcedure);
+    if (!window)
+        return 90;
+    int code = -1;
+    while (code == -1)
+        code = RunMessageLoop(kSafetyTimeoutMs);
+    DestroyWindow(window);
+    return code < 0 ? 91 : code;
+}
+
+// What the parent's windows saw.
+struct Seen
+{
+    std::vector<uint8_t> octets;
+    uintptr_t dwData = 0;
+    std::string sender;
+    BOOL inSend = FALSE;
+    int copies = 0;
+    std::vector<BOOL> probes;
+};
+Seen g_seen;
+
+LRESULT CALLBACK LocalProbeProcedure(HWND, UINT, WPARAM, LPARAM)
+{
+    g_seen.probes.push_back(InSendMessage());
+    return 0;
+}
+
+LRESULT CALLBACK ParentProcedure(HWND self, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_COPYDATA) {
+        const auto* block = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+        const auto* octets = static_cast<const uint8_t*>(block->lpData);
+        g_seen.octets.assign(octets, octets + block->cbData);
+        g_seen.dwData = block->dwData;
+        const char* sender = GetWindowName(reinterpret_cast<HWND>(wParam));
+        g_seen.sender = sender ? sender : "";
+        g_seen.inSend = InSendMessage();
+        ++g_seen.copies;
+        return 1;
+    }
+    if (message == kMsgProbe) {
+        g_seen.probes.push_back(InSendMessage());
+        SendMessageA(FindWindowA(nullptr, "local"), kMsgProbe, 0, 0);
+        g_seen.probes.push_back(InSendMessage());
+        return 5;
+    }
+    return PeerProcedure(self, message, wParam, lParam);
+}
+
+class MessageLayer : public ::testing::Test
+{
+protected:
+    void SetUp() override { g_seen = Seen(); }
+    void TearDown() override
+    {
+        for (HWND window : m_windows)
+            DestroyWindow(window);
+        for (pid_t child : m_children)
+            WaitChild(child, 0);
+        ClearQuitRequest();
+        SetSendTimeout(5000);
+    }
+
+    HWND Create(const char* name, WNDPROC procedure)
+    {
+        HWND window = CreateMessageWindow(name, procedure);
+        if (window)
+            m_windows.push_back(window);
+        return window;
+    }
+
+    // Starts a child serving `name` and waits until the parent can find it.
+    HWND StartPeer(const char* name, pid_t* pid = nullptr)
+    {
+        const std::string copy = name;
+        const pid_t child = ForkChild([copy] { return ServeWindow(copy.c_str()); });
+        m_children.push_back(child);
+        if (pid)
+            *pid = child;
+        HWND found = nullptr;
+        WaitUntil([&] { return (found = FindWindowA(nullptr, name)) != nullptr; });
+        return found;
+    }
+
+    int EndChild(pid_t child, HWND window, int code)
+    {
+        SendMessageA(window, kMsgQuit, 0, code);
+        const int status = WaitChild(child);
+        m_children.erase(std::remove(m_children.begin(), m_children.end(), child), m_children.end());
+        return status;
+    }
+
+    RuntimeSandbox m_sandbox;
+    std::vector<HWND> m_windows;
+    std::vector<pid_t> m_children;
+};
+
+TEST_F(MessageLayer, SendsToAWindowOfAnotherProcessAndGetsItsResult)
+{
+    pid_t child = 0;
+    HWND peer = StartPeer("peer", &child);
+    ASSERT_NE(peer, nullptr);
+    EXPECT_STREQ(GetWindowName(peer), "peer");
+    EXPECT_TRUE(m_sandbox.HasEndpoint("peer"));
+
+    EXPECT_EQ(SendMessageA(peer, kMsgAdd, 40, 2), 42);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_SUCCESS));
+    EXPECT_EQ(SendMessageA(peer, kMsgAdd, 0, -50), -50);
+    EXPECT_EQ(SendMessageA(peer, kMsgInSend, 0, 0), TRUE);
+    EXPECT_EQ(DestroyWindow(peer), FALSE) << "another process's window";
+
+    const int status = EndChild(child, peer, 7);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 7);
+    EXPECT_FALSE(m_sandbox.HasEndpoint("peer"));
+    EXPECT_EQ(FindWindowA(nullptr, "peer"), nullptr);
+    EXPECT_EQ(SendMessageA(peer, kMsgAdd, 1, 1), 0);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_WINDOW_HANDLE));
+}
+
+TEST_F(MessageLayer, CopyDataCarriesTheBlockAndTheSenderAsAHandleToAnswer)
+{
+    HWND parent = Create("parent", ParentProcedure);
+    ASSERT_NE(parent, nullptr);
+    // The child is forked while the parent owns a window: it must not take
+    // over the parent's endpoint.
+    pid_t child = 0;
+    HWND peer = StartPeer("peer", &child);
+    ASSERT_NE(peer, nullptr);
+    EXPECT_EQ(SendMessageA(peer, kMsgIsFound, reinterpret_cast<WPARAM>(parent), 0), 1);
+
+    std::vector<uint8_t> octets(300);
+    for (size_t i = 0; i < octets.size(); ++i)
+        octets[i] = uint8_t(i * 7);
+    COPYDATASTRUCT block = {0x0C680123, DWORD(octets.size()), octets.data()};
+    EXPECT_EQ(SendMessageA(peer, WM_COPYDATA, reinterpret_cast<WPARAM>(parent),
+                           reinterpret_cast<LPARAM>(&block)),
+              300);
+    ASSERT_EQ(g_seen.copies, 1);
+    std::vector<uint8_t> reversed(octets.rbegin(), octets.rend());
+    EXPECT_EQ(g_seen.octets, reversed);
+    EXPECT_EQ(g_seen.dwData, 0x0C680123u);
+    EXPECT_EQ(g_seen.sender, "peer");
+    EXPECT_EQ(g_seen.inSend, TRUE);
+
+    COPYDATASTRUCT empty = {0x0C670000, 0, nullptr};
+    EXPECT_EQ(SendMessageA(peer, WM_COPYDATA, reinterpret_cast<WPARAM>(parent),
+                           reinterpret_cast<LPARAM>(&empty)),
+              1000);
+    EXPECT_EQ(g_seen.copies, 2);
+
+    std::vector<uint8_t> largest(kMaxCopyDataOctets, 0x5A);
+    COPYDATASTRUCT big = {1, DWORD(largest.size()), largest.data()};
+    EXPECT_EQ(SendMessageA(peer, WM_COPYDATA, reinterpret_cast<WPARAM>(parent), reinterpret_cast<LPARAM>(&big)),
+              LRESULT(kMaxCopyDataOctets));
+    EXPECT_EQ(g_seen.octets.size(), size_t(kMaxCopyDataOctets));
+
+    largest.push_back(0);
+    COPYDATASTRUCT tooBig = {1, DWORD(largest.size()), largest.data()};
+    EXPECT_EQ(SendMessageA(peer, WM_COPYDATA, reinterpret_cast<WPARAM>(parent),
+                           reinterpret_cast<LPARAM>(&tooBig)),
+              0);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(g_seen.copies, 3);
+
+    const int status = EndChild(child, peer, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+TEST_F(MessageLayer, NestedSendsRunBothWays)
+{
+    HWND parent = Create("parent", ParentProcedure);
+    pid_t child = 0;
+    HWND peer = StartPeer("peer", &child);
+    ASSERT_NE(peer, nullptr);
+    // Each side answers by sending to the other from inside its procedure.
+    EXPECT_EQ(SendMessageA(peer, kMsgBounce, reinterpret_cast<WPARAM>(parent), 9), 9);
+    EXPECT_EQ(SendMessageA(peer, kMsgAdd, 1, 2), 3);
+    EndChild(child, peer, 0);
+}
+
+TEST_F(MessageLayer, InProcessSendsStayDirectCallsInsideARemoteDispatch)
+{
+    ASSERT_NE(Create("parent", ParentProcedure), nullptr);
+    ASSERT_NE(Create("local", LocalProbeProcedure), nullptr);
+    SendMessageA(FindWindowA(nullptr, "local"), kMsgProbe, 0, 0);
+    ASSERT_EQ(g_seen.probes, std::vector<BOOL>({FALSE}));
+    g_seen.probes.clear();
+
+    const pid_t child = ForkChild([] {
+        HWND parent = FindWindowA(nullptr, "parent");
+        return parent ? int(SendMessageA(parent, kMsgProbe, 0, 0)) : 99;
+    });
+    m_children.push_back(child);
+    ASSERT_TRUE(WaitUntil([] {
+        RunMessageLoop(10);
+        return g_seen.probes.size() == 3;
+    }));
+    // Outside, then the local send inside it, then outside again.
+    EXPECT_EQ(g_seen.probes, std::vector<BOOL>({TRUE, FALSE, TRUE}));
+    const int status = WaitChild(child);
+    m_children.clear();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 5);
+}
+
+TEST_F(MessageLayer, StaleEndpointOfAKilledProcessIsRemoved)
+{
+    pid_t child = 0;
+    ASSERT_NE(StartPeer("stale", &child), nullptr);
+    kill(child, SIGKILL);
+    WaitChild(child);
+    m_children.clear();
+    ASSERT_TRUE(m_sandbox.HasEndpoint("stale")) << "a killed process leaves its socket";
+
+    EXPECT_EQ(FindWindowA(nullptr, "stale"), nullptr);
+    EXPECT_FALSE(m_sandbox.HasEndpoint("stale"));
+    EXPECT_NE(Create("stale", PeerProcedure), nullptr);
+}
+
+TEST_F(MessageLayer, NameOfALiveStaleOrForeignEndpoint)
+{
+    pid_t child = 0;
+    HWND peer = StartPeer("taken", &child);
+    ASSERT_NE(peer, nullptr);
+    EXPECT_EQ(CreateMessageWindow("taken", PeerProcedure), nullptr);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_ALREADY_EXISTS));
+
+    // A killed process's socket is replaced.
+    {
+        RawSocket dead(m_sandbox.Endpoint("dead"));
+        ASSERT_TRUE(dead.Bound());
+    }
+    ASSERT_TRUE(m_sandbox.HasEndpoint("dead"));
+    EXPECT_NE(Create("dead", PeerProcedure), nullptr);
+
+    // Something that is not an endpoint is left alone.
+    FILE* file = std::fopen(m_sandbox.Endpoint("file").c_str(), "w");
+    ASSERT_NE(file, nullptr);
+    std::fclose(file);
+    EXPECT_EQ(CreateMessageWindow("file", PeerProcedure), nullptr);
+    EXPECT_EQ(FindWindowA(nullptr, "file"), nullptr);
+    EndChild(child, peer, 0);
+}
+
+TEST_F(MessageLayer, HandleOfAnotherProcessServesItsSuccessor)
+{
+    pid_t first = 0;
+    HWND peer = StartPeer("peer", &first);
+    ASSERT_NE(peer, nullptr);
+    EXPECT_EQ(SendMessageA(peer, kMsgAdd, 1, 1), 2);
+    EndChild(first, peer, 0);
+    EXPECT_EQ(SendMessageA(peer, kMsgAdd, 1, 1), 0);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_WINDOW_HANDLE));
+
+    pid_t second = 0;
+    EXPECT_EQ(StartPeer("peer", &second), peer) << "the same name gives the same handle";
+    EXPECT_EQ(SendMessageA(peer, kMsgAdd, 20, 3), 23);
+    EndChild(second, peer, 0);
+}
+
+TEST_F(MessageLayer, ReceiverThatDiesWhileHandlingFailsWithoutWaitingOut)
+{
+    // Found gone by the liveness check, long before this timeout.
+    SetSendTimeout(kSafetyTimeoutMs);
+    pid_t child = 0;
+    HWND peer = StartPeer("peer", &child);
+    ASSERT_NE(peer, nullptr);
+    EXPECT_EQ(SendMessageA(peer, kMsgDie, 0, 0), 0);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_WINDOW_HANDLE));
+    WaitChild(child);
+    m_children.clear();
+}
+
+TEST_F(MessageLayer, ReceiverThatNeverAnswersFailsAfterTheTimeout)
+{
+    RawSocket mute(m_sandbox.Endpoint("mute"));
+    ASSERT_TRUE(mute.Bound());
+    HWND window = FindWindowA(nullptr, "mute");
+    ASSERT_NE(window, nullptr);
+    SetSendTimeout(300);
+    EXPECT_EQ(SendMessageA(window, kMsgAdd, 7, 8), 0);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_TIMEOUT));
+
+    std::vector<uint8_t> datagram;
+    ASSERT_TRUE(mute.Receive(datagram, 0));
+    korvane_wire::Frame frame;
+    ASSERT_TRUE(korvane_wire::DecodeFrame(datagram.data(), datagram.size(), frame));
+    EXPECT_EQ(frame.message, kMsgAdd);
+    EXPECT_EQ(frame.wParam, 7u);
+    EXPECT_EQ(frame.lParam, 8);
+}
+
+TEST_F(MessageLayer, MalformedAndForeignDatagramsAreDropped)
+{
+    static std::vector<UINT> messages;
+    messages.clear();
+    HWND target = Create("target", [](HWND, UINT message, WPARAM, LPARAM lParam) -> LRESULT {
+        messages.push_back(message);
+        if (message == WM_COPYDATA) {
+            // The octets of a block are followed by a NUL that is not theirs.
+            const auto* block = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+            return block && std::strlen(static_cast<const char*>(block->lpData)) == block->cbData;
+        }
+        return 77;
+    });
+    ASSERT_NE(target, nullptr);
+    const std::string to = m_sandbox.Endpoint("target");
+    const unsigned long before = GetRejectedMessageCount();
+
+    RawSocket inside(m_sandbox.Endpoint("raw"));
+    RuntimeSandbox elsewhere;
+    setenv("KORVANE_RUNTIME_DIR", m_sandbox.Path().c_str(), 1);
+    RawSocket outside(elsewhere.Endpoint("raw"));
+    RawSocket unbound;
+    ASSERT_TRUE(inside.Bound() && outside.Bound());
+
+    const std::vector<uint8_t> valid = RequestFrame(1, WM_USER + 10, "");
+    std::vector<uint8_t> truncated = RequestFrame(2, WM_COPYDATA, "raw", 0x0C680003, {1, 2, 3}, true);
+    truncated.pop_back();
+    std::vector<uint8_t> oversized(korvane_wire::kMaxFrameSize + 100, 0);
+    std::copy(valid.begin(), valid.end(), oversized.begin());
+    std::vector<uint8_t> reply = valid;
+    reply[4] = korvane_wire::kReply;
+    const std::vector<uint8_t> junk = {'h', 'e', 'l', 'l', 'o'};
+
+    ASSERT_TRUE(outside.SendTo(to, valid));
+    ASSERT_TRUE(unbound.SendTo(to, valid));
+    ASSERT_TRUE(inside.SendTo(to, truncated));
+    ASSERT_TRUE(inside.SendTo(to, oversized));
+    ASSERT_TRUE(inside.SendTo(to, reply));
+    ASSERT_TRUE(inside.SendTo(to, junk));
+    ASSERT_TRUE(inside.SendTo(to, {}));
+    // The good ones, after all the bad.
+    ASSERT_TRUE(inside.SendTo(to, RequestFrame(3, WM_COPYDATA, "raw", 0x0C670003, {'a', 'b', 'c'}, true)));
+    ASSERT_TRUE(inside.SendTo(to, RequestFrame(4, WM_USER + 11, "")));
+
+    ASSERT_TRUE(WaitUntil([&] {
+        RunMessageLoop(10);
+        return !messages.empty() && messages.back() == WM_USER + 11;
+    }));
+    EXPECT_EQ(messages, std::vector<UINT>({WM_COPYDATA, WM_USER + 11}));
+    EXPECT_EQ(GetRejectedMessageCount() - before, 7u);
+
+    // Only the good ones were answered, to their sender.
+    for (uint64_t sequence : {3u, 4u}) {
+        std::vector<uint8_t> answer;
+        ASSERT_TRUE(inside.Receive(answer));
+        korvane_wire::Frame frame;
+        ASSERT_TRUE(korvane_wire::DecodeFrame(answer.data(), answer.size(), frame));
+        EXPECT_EQ(frame.kind, korvane_wire::kReply);
+        EXPECT_EQ(frame.sequence, sequence);
+        EXPECT_EQ(frame.lParam, sequence == 3 ? 1 : 77);
+    }
+    EXPECT_FALSE(inside.HasDatagram());
+    EXPECT_FALSE(outside.HasDatagram());
+}
+
+TEST_F(MessageLayer, LoopReturnsOnWakeSignalTimeoutAndQuit)
+{
+    ASSERT_NE(Create("looper", PeerProcedure), nullptr);
+    WakeMessageLoop();
+    EXPECT_EQ(RunMessageLoop(kSafetyTimeoutMs), -1);
+
+    struct sigaction action = {}, old = {};
+    action.sa_handler = [](int) { WakeMessageLoop(); };
+    sigemptyset(&action.sa_mask);
+    ASSERT_EQ(sigaction(SIGUSR2, &action, &old), 0);
+    raise(SIGUSR2);
+    EXPECT_EQ(RunMessageLoop(kSafetyTimeoutMs), -1);
+    sigaction(SIGUSR2, &old, nullptr);
+
+    EXPECT_EQ(RunMessageLoop(0), -2);
+    PostQuitMessage(3);
+    EXPECT_EQ(RunMessageLoop(kSafetyTimeoutMs), 3);
+}
+
+TEST_F(MessageLayer, EnumeratesLiveWindowsByPrefix)
+{
+    ASSERT_NE(Create("Korvane_local", PeerProcedure), nullptr);
+    pid_t child = 0;
+    HWND peer = StartPeer("Korvane_child", &child);
+    ASSERT_NE(peer, nullptr);
+    ASSERT_NE(Create("Other", PeerProcedure), nullptr);
+    {
+        RawSocket dead(m_sandbox.Endpoint("Korvane_dead"));
+    }
+
+    std::vector<std::string> names;
+    const int count = EnumWindowNames(
+        "Korvane_",
+        [](const char* name, void* context) -> BOOL {
+            static_cast<std::vector<std::string>*>(context)->push_back(name);
+            return TRUE;
+        },
+        &names);
+    EXPECT_EQ(count, 2);
+    EXPECT_EQ(names, std::vector<std::string>({"Korvane_local", "Korvane_child"}));
+    EXPECT_FALSE(m_sandbox.HasEndpoint("Korvane_dead"));
+    EndChild(child, peer, 0);
+}
+
+TEST_F(MessageLayer, NamesMustFitTheFolder)
+{
+    EXPECT_EQ(CreateMessageWindow("", PeerProcedure), nullptr);
+    EXPECT_EQ(CreateMessageWindow("a/b", PeerProcedure), nullptr);
+    EXPECT_EQ(CreateMessageWindow(".p1-1", PeerProcedure), nullptr);
+    const size_t room = MaxWindowNameLength();
+    EXPECT_EQ(room, std::min<size_t>(99, 107 - m_sandbox.Path().size() - 1));
+    EXPECT_EQ(CreateMessageWindow(std::string(room + 1, 'n').c_str(), PeerProcedure), nullptr);
+    EXPECT_NE(Create(std::string(room, 'n').c_str(), PeerProcedure), nullptr);
+}
+
+TEST_F(MessageLayer, UnsafeFolderIsRefused)
+{
+    ASSERT_EQ(chmod(m_sandbox.Path().c_str(), 0777), 0);
+    EXPECT_EQ(CreateMessageWindow("any", PeerProcedure), nullptr);
+    EXPECT_NE(std::string(GetMessageLayerError()).find("writable"), std::string::npos);
+    EXPECT_EQ(GetRuntimeFolder(), nullptr);
+    EXPECT_EQ(MaxWindowNameLength(), 0u);
+    ASSERT_EQ(chmod(m_sandbox.Path().c_str(), 0700), 0);
+    EXPECT_STREQ(GetRuntimeFolder(), m_sandbox.Path().c_str());
+}
+
+} // namespace

@@ -1,0 +1,154 @@
+#include "tests/support/ember_messages.h"
+
+#include "ember/ber/stream_reader.h"
+#include "ember/ber/tag.h"
+#include "ember/tree/container.h"
+#include "ember/tree/set.h"
+#include "ember/values/leaf.h"
+#include "ember/values/output_buffer.h"
+#include "ember/values/root.h"
+#include "ember/values/string_leaf.h"
+
+namespace testing_support {
+
+namespace {
+
+Element Container(uint32_t classOctet, uint32_t number, Element::Kind kind,
+                  std::vector<Element> children)
+{
+    Element element;
+    element.classOctet = classOctet;
+    element.number = number;
+    element.kind = kind;
+    element.children = std::move(children);
+    return element;
+}
+
+std::vector<uint8_t> Octets(const CEmber_OutputBuffer& buffer)
+{
+    return std::vector<uint8_t>(buffer.Data(), buffer.Data() + buffer.Used());
+}
+
+} // namespace
+
+Element Ctx(uint32_t number, std::vector<Element> children)
+{
+    return Container(eeBerClass_ContextSpecific, number, Element::Set, std::move(children));
+}
+
+Element Prv(uint32_t number, std::vector<Element> children)
+{
+    return Container(eeBerClass_Private, number, Element::Set, std::move(children));
+}
+
+Element App(uint32_t number, std::vector<Element> children)
+{
+    return Container(eeBerClass_Application, number, Element::Set, std::move(children));
+}
+
+Element CtxSequence(uint32_t number, std::vector<Element> children)
+{
+    return Container(eeBerClass_ContextSpecific, number, Element::Sequence, std::move(children));
+}
+
+Element Leaf(uint32_t classOctet, uint32_t number, int32_t value)
+{
+    Element element;
+    element.classOctet = classOctet;
+    element.number = number;
+    element.kind = Element::Integer;
+    element.value = value;
+    return element;
+}
+
+Element IntValue(int32_t value)
+{
+    return Leaf(eeBerClass_Application, 3, value);
+}
+
+Element Int64Value(int64_t value)
+{
+    Element element = Leaf(eeBerClass_Application, 3, 0);
+    element.kind = Element::Integer64;
+    element.value = value;
+    return element;
+}
+
+Element TextValue(const std::string& text)
+{
+    Element element = Leaf(eeBerClass_Application, 3, 0);
+    element.kind = Element::Text;
+    element.text = text;
+    return element;
+}
+
+std::unique_ptr<CEmber_Node> Build(const Element& element)
+{
+    switch (element.kind) {
+    case Element::Integer:
+        return std::make_unique<CEmber_Integer32>(element.classOctet, element.number,
+                                                  int32_t(element.value));
+    case Element::Integer64:
+        return std::make_unique<CEmber_Integer64>(element.classOctet, element.number,
+                                                  element.value);
+    case Element::Text:
+        return std::make_unique<CEmber_UTF8String>(element.classOctet, element.number,
+                                                   element.text.c_str());
+    case Element::Set:
+    case Element::Sequence:
+        break;
+    }
+    std::unique_ptr<CEmber_Container> container;
+    if (element.kind == Element::Set)
+        container = std::make_unique<CEmber_Set>(element.classOctet, element.number, nullptr, true);
+    else
+        container = std::make_unique<CEmber_Sequence>(element.classOctet, element.number, nullptr);
+    for (const Element& child : element.children) {
+        std::unique_ptr<CEmber_Node> node = Build(child);
+        container->AddChild(node.get(), true);
+        (void)node.release();
+    }
+    return container;
+}
+
+std::vector<uint8_t> Encoded(const Element& element)
+{
+    CEmber_OutputBuffer buffer;
+    Build(element)->Encode(buffer);
+    return Octets(buffer);
+}
+
+std::vector<uint8_t> Message(const std::vector<Element>& top)
+{
+    CEmber_Root root;
+    for (const Element& element : top) {
+        std::unique_ptr<CEmber_Node> node = Build(element);
+        root.AddChild(node.get(), true);
+        (void)node.release();
+    }
+    CEmber_OutputBuffer buffer;
+    root.Encode(buffer);
+    return Octets(buffer);
+}
+
+std::vector<uint8_t> SplicedMessage(const std::vector<Element>& top)
+{
+    std::vector<uint8_t> octets(std::begin(CEmber_StreamReader::kStartSequence),
+                                std::end(CEmber_StreamReader::kStartSequence));
+    for (const Element& element : top) {
+        const std::vector<uint8_t> part = Encoded(element);
+        octets.insert(octets.end(), part.begin(), part.end());
+    }
+    octets.insert(octets.end(), 4, uint8_t(0));
+    return octets;
+}
+
+std::vector<uint8_t> Join(const std::vector<std::vector<uint8_t>>& parts)
+{
+    std::vector<uint8_t> octets;
+    for (const auto& part : parts)
+        octets.insert(octets.end(), part.begin(), part.end());
+    return octets;
+}
+
+} // namespace testing_support

@@ -1,0 +1,108 @@
+// The host in a test: a host window whose procedure is HostDispatch over a
+// CHostState with a report reader bound to it, a partner window that copies
+// every block it receives, and a capture of the host's trace lines.
+#pragma once
+
+#include "host/host_state.h"
+#include "host/report_reader.h"
+#include "tests/support/codec_error.h"
+#include "tests/support/test_window.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace testing_support {
+
+// A report reader that keeps what it produced and what it caught, in order,
+// and still sends every report to its window.
+class RecordingReader : public CReportReader
+{
+public:
+    void OnError(const CEmber_Exception& error) override
+    {
+        errors.emplace_back(error.GetCode(), ErrorMessage(error));
+    }
+
+    // Lines handed to SendReport, before the host's filtering.
+    std::vector<std::string> produced;
+    std::vector<std::pair<int32_t, std::string>> errors;
+
+protected:
+    void SendReport(const char* line) override
+    {
+        produced.emplace_back(line);
+        CReportReader::SendReport(line);
+    }
+};
+
+class HostWindow
+{
+public:
+    HostWindow();
+
+    HWND Handle() const { return m_window.Handle(); }
+
+    RecordingReader reader;
+    CHostState state;
+
+private:
+    TestWindow m_window;
+};
+
+// One WM_COPYDATA block as the partner received it, copied while it was
+// valid.
+struct ReceivedBlock
+{
+    HWND sender = nullptr;
+    uintptr_t dwData = 0;
+    uint32_t cbData = 0;
+    std::vector<uint8_t> octets;
+
+    // The text of a BLOCK_REPORT, up to its NUL.
+    std::string ReportText() const;
+};
+
+class PartnerWindow
+{
+public:
+    explicit PartnerWindow(const char* prefix = "partner");
+
+    HWND Handle() const { return m_window.Handle(); }
+
+    // Sends one WM_COPYDATA block from this window; the dispatch result.
+    LRESULT Send(HWND to, uintptr_t dwData, const void* data, uint32_t cbData);
+    // A BLOCK_COMMAND with the text and its NUL (cbData = size + 1).
+    LRESULT SendCommand(HWND to, const std::string& text);
+    // A BLOCK_CONSOLE_DATA whose length field and cbData are the size.
+    LRESULT SendConsole(HWND to, const std::vector<uint8_t>& octets);
+
+    // Texts of the BLOCK_REPORT blocks received, in order.
+    std::vector<std::string> Reports() const;
+
+    std::vector<ReceivedBlock> blocks;
+    // Runs after each received block has been logged.
+    std::function<void(const ReceivedBlock&)> onBlock;
+
+private:
+    TestWindow m_window;
+};
+
+// Collects every host trace line while it lives.
+class TraceCapture
+{
+public:
+    TraceCapture();
+    ~TraceCapture();
+    TraceCapture(const TraceCapture&) = delete;
+    TraceCapture& operator=(const TraceCapture&) = delete;
+
+    std::vector<std::string> lines;
+
+private:
+    HostTraceSink m_previous;
+};
+
+} // namespace testing_support

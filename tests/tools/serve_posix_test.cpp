@@ -1,0 +1,663 @@
+// `korvane serve` and `korvane partner` end to end: the service runs as its
+// own process (the real binary); the partner is this test process on the
+// message layer, raw sockets standing in for broken peers, or the real
+// `korvane partner`.
+#include "host/command_parser.h"
+#include "host/command_tree.h"
+#include "host/protocol.h"
+#include "tests/support/hex.h"
+#include "tests/support/posix_endpoints.h"
+#include "winapi.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#ifdef KORVANE_CLI_PATH
+
+namespace {
+
+using namespace testing_support;
+
+// ---------------------------------------------------------------------------
+// A child process running the korvane binary, its output collected.
+// ---------------------------------------------------------------------------
+class Process
+{
+public:
+    explicit Process(const std::vector<std::string>& args, const std::string& input = "")
+    {
+        int outPipe[2], errPipe[2], inPipe[2];
+        if (pipe2(outPipe, O_CLOEXEC) || pipe2(errPipe, O_CLOEXEC) || pipe2(inPipe, O_CLOEXEC))
+            return;
+        m_pid = fork();
+        if (m_pid == 0) {
+            dup2(inPipe[0], 0);
+            dup2(outPipe[1], 1);
+            dup2(errPipe[1], 2);
+            std::vector<char*> argv;
+            std::string path = KORVANE_CLI_PATH;
+            argv.push_back(path.data());
+            std::vector<std::string> copies = args;
+            for (std::string& arg : copies)
+                argv.push_back(arg.data());
+            argv.push_back(nullptr);
+            execv(path.c_str(), argv.data());
+            _exit(127);
+        }
+        close(outPipe[1]);
+        close(errPipe[1]);
+        close(inPipe[0]);
+        if (!input.empty() && write(inPipe[1], input.data(), input.size()) != ssize_t(input.size()))
+            ADD_FAILURE() << "standard input not written";
+        close(inPipe[1]);
+        m_out = outPipe[0];
+        m_err = errPipe[0];
+        fcntl(m_out, F_SETFL, O_NONBLOCK);
+        fcntl(m_err, F_SETFL, O_NONBLOCK);
+    }
+    ~Process()
+    {
+        if (m_pid > 0 && !m_ended) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
+        }
+        if (m_out >= 0)
+            close(m_out);
+        if (m_err >= 0)
+            close(m_err);
+    }
+
+    // Reads what the process has written so far.
+    void Collect()
+    {
+        char chunk[4096];
+        ssize_t got;
+        while (m_out >= 0 && (got = read(m_out, chunk, sizeof chunk)) > 0)
+            out.append(chunk, size_t(got));
+        while (m_err >= 0 && (got = read(m_err, chunk, sizeof chunk)) > 0)
+            err.append(chunk, size_t(got));
+    }
+
+    // Waits until standard error holds text after offset `from`.
+    bool WaitForError(const std::string& text, size_t from = 0)
+    {
+        return WaitUntil([&] {
+            Collect();
+            return err.find(text, from) != std::string::npos;
+        });
+    }
+
+    void Signal(int signal) { kill(m_pid, signal); }
+
+    // Waits for the end (collecting output); the wait status, -1 if killed.
+    int Wait()
+    {
+        int status = 0;
+        const bool ended = WaitUntil([&] {
+            Collect();
+            return waitpid(m_pid, &status, WNOHANG) == m_pid;
+        });
+        m_ended = true;
+        if (!ended) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
+            return -1;
+        }
+        Collect();
+        return status;
+    }
+
+    // The exit code, or -1 when it did not exit normally.
+    int ExitCode()
+    {
+        const int status = Wait();
+        return status >= 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    std::string out;
+    std::string err;
+
+private:
+    pid_t m_pid = -1;
+    int m_out = -1;
+    int m_err = -1;
+    bool m_ended = false;
+};
+
+// ---------------------------------------------------------------------------
+// Console messages as the console sends them.
+// ---------------------------------------------------------------------------
+using Octets = std::vector<uint8_t>;
+
+// Short definite lengths only: the tests' messages are small.
+Octets Element(uint8_t identifier, uint8_t universal, const Octets& content)
+{
+    Octets out = {identifier, uint8_t(content.size() + 2), universal, uint8_t(content.size())};
+    for (uint8_t octet : content)
+        out.push_back(octet);
+    return out;
+}
+
+Octets Concat(const std::vector<Octets>& parts)
+{
+    Octets out;
+    for (const Octets& part : parts)
+        for (uint8_t octet : part)
+            out.push_back(octet);
+    return out;
+}
+
+// Root > C-7 > C-p1..C-p4 > P-p5 > Integer value at A-3.
+Octets IntegerMessage(const int (&path)[5], int8_t value)
+{
+    Octets node = Element(0xE0 | uint8_t(path[4]), 0x31, Element(0x63, 0x02, {uint8_t(value)}));
+    for (int i = 3; i >= 0; --i)
+        node = Element(0xA0 | uint8_t(path[i]), 0x31, node);
+    node = Element(0xA7, 0x31, node);
+    return Concat({{0x7F, 0x8F, 0xFF, 0xFE, 0xD9, 0x5C, 0x80, 0x30, 0x80}, node, {0, 0, 0, 0}});
+}
+
+Octets ReadFile(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    return Octets(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+const std::vector<std::string> kCaptureReports = {
+    "1,1,4,1,5,0",           "1,1,4,1,6,0",          "1,2,4,1,5,-65",
+    "1,2,4,1,6,1",           "1,3,4,1,5,-120",       "1,3,4,1,6,0",
+    "2,1,3,0,0,Vocal~1 \n",  "2,2,3,0,0,Kick~In \n", "2,3,3,0,0,Snare~Top \n",
+    "1,20,4,1,5,-30",        "3,1,2,4,5,Main~out \n",
+};
+
+// ---------------------------------------------------------------------------
+// The partner in this process.
+// ---------------------------------------------------------------------------
+struct Block
+{
+    uintptr_t dwData = 0;
+    Octets octets;
+    std::string sender;
+};
+
+std::vector<Block> g_blocks;
+std::function<void(HWND sender, const Block&)> g_onBlock;
+
+LRESULT CALLBACK PartnerProcedure(HWND, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message != WM_COPYDATA)
+        return 0;
+    const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+    Block block;
+    block.dwData = data->dwData;
+    const auto* octets = static_cast<const uint8_t*>(data->lpData);
+    block.octets.assign(octets, octets + data->cbData);
+    const char* sender = GetWindowName(reinterpret_cast<HWND>(wParam));
+    block.sender = sender ? sender : "";
+    g_blocks.push_back(block);
+    if (g_onBlock)
+        g_onBlock(reinterpret_cast<HWND>(wParam), block);
+    return 1;
+}
+
+std::vector<std::string> Reports()
+{
+    std::vector<std::string> reports;
+    for (const Block& block : g_blocks)
+        if (BlockKind(block.dwData) == BLOCK_REPORT)
+            reports.emplace_back(reinterpret_cast<const char*>(block.octets.data()));
+    return reports;
+}
+
+class Serve : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        g_blocks.clear();
+        g_onBlock = nullptr;
+    }
+    void TearDown() override
+    {
+        g_onBlock = nullptr;
+        if (m_partner)
+            DestroyWindow(m_partner);
+        m_service.reset();
+        ClearQuitRequest();
+        SetSendTimeout(5000);
+    }
+
+    // Starts `korvane serve ARGS` and waits for its ready line.
+    bool Start(std::vector<std::string> args = {"t"})
+    {
+        args.insert(args.begin(), "serve");
+        m_service = std::make_unique<Process>(args);
+        return m_service->WaitForError("korvane serve: ready");
+    }
+
+    bool OpenPartner()
+    {
+        m_partner = CreateMessageWindow("TEST_RX", PartnerProcedure);
+        m_host = FindWindowA(nullptr, "Korvane_t");
+        return m_partner && m_host;
+    }
+
+    LRESULT Send(uint32_t kind, const Octets& octets)
+    {
+        COPYDATASTRUCT block = {MakeDwData(kind, uint32_t(octets.size())), DWORD(octets.size()),
+                                const_cast<uint8_t*>(octets.data())};
+        return SendMessageA(m_host, WM_COPYDATA, reinterpret_cast<WPARAM>(m_partner),
+                            reinterpret_cast<LPARAM>(&block));
+    }
+
+    LRESULT Command(const std::string& line)
+    {
+        Octets text(line.begin(), line.end());
+        text.push_back(0);
+        return Send(BLOCK_COMMAND, text);
+    }
+
+    RuntimeSandbox m_sandbox;
+    std::unique_ptr<Process> m_service;
+    HWND m_partner = nullptr;
+    HWND m_host = nullptr;
+};
+
+TEST_F(Serve, HelpSaysWhatEachCommandDoesWithExamples)
+{
+    Process main({"--help"});
+    EXPECT_EQ(main.ExitCode(), 0);
+    EXPECT_NE(main.out.find("korvane serve demo"), std::string::npos) << main.out;
+    EXPECT_NE(main.out.find("korvane partner 1,2,3,4,5,100"), std::string::npos) << main.out;
+    Process serve({"serve", "--help"});
+    EXPECT_EQ(serve.ExitCode(), 0);
+    EXPECT_NE(serve.out.find("SIGUSR1"), std::string::npos);
+    EXPECT_NE(serve.out.find("example:\n  korvane serve demo"), std::string::npos) << serve.out;
+    Process partner({"partner", "--help"});
+    EXPECT_EQ(partner.ExitCode(), 0);
+    EXPECT_NE(partner.out.find("examples:\n  korvane partner"), std::string::npos) << partner.out;
+    Process wrong({"serve", "--bogus"});
+    EXPECT_EQ(wrong.ExitCode(), 2);
+}
+
+TEST_F(Serve, StopsCleanlyOnSigtermAndSigint)
+{
+    for (int signal : {SIGTERM, SIGINT}) {
+        ASSERT_TRUE(Start());
+        EXPECT_TRUE(m_sandbox.HasEndpoint("Korvane_t"));
+        EXPECT_NE(m_service->err.find("endpoint Korvane_t in " + m_sandbox.Path()), std::string::npos);
+        m_service->Signal(signal);
+        const int status = m_service->Wait();
+        ASSERT_TRUE(status >= 0 && WIFEXITED(status)) << m_service->err;
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+        EXPECT_FALSE(m_sandbox.HasEndpoint("Korvane_t"));
+        EXPECT_NE(m_service->err.find(signal == SIGTERM ? "stopping (SIGTERM)" : "stopping (SIGINT)"),
+                  std::string::npos);
+    }
+}
+
+TEST_F(Serve, EndpointNameIsCutToFit)
+{
+    ASSERT_TRUE(Start({std::string(200, 'x')}));
+    const std::string name = ("Korvane_" + std::string(200, 'x')).substr(0, MaxWindowNameLength());
+    EXPECT_TRUE(m_sandbox.HasEndpoint(name)) << m_service->err;
+    m_service->Signal(SIGTERM);
+    EXPECT_EQ(m_service->ExitCode(), 0);
+
+    ASSERT_TRUE(Start({}));
+    EXPECT_TRUE(m_sandbox.HasEndpoint("Korvane_"));
+}
+
+TEST_F(Serve, EveryCommandShapeComesBackEncoded)
+{
+    ASSERT_TRUE(Start());
+    ASSERT_TRUE(OpenPartner());
+    const std::vector<std::string> lines = {"1,2,3,4,5,100", "1,2,3,4,5,Main~out", "1,2,3,4,5,-1",
+                                            "1,2,3,0,0,-1",  "1,2,3,0,0,Ch~1",     "1,2,3,9,0,-1",
+                                            "1,2,3,4,0,Aux~2", "1,2,3,4,0,75"};
+    for (size_t i = 0; i < lines.size(); ++i) {
+        g_blocks.clear();
+        ASSERT_EQ(Command(lines[i]), 1) << lines[i];
+        CCommandRecord record;
+        ASSERT_EQ(ParseCommand(lines[i].c_str(), lines[i].size(), record, nullptr), ParseResult::Value);
+        EXPECT_EQ(CommandShape(record), int(i + 1));
+        CEmber_OutputBuffer expected;
+        ASSERT_TRUE(EncodeCommand(record, expected));
+        ASSERT_EQ(g_blocks.size(), 1u) << lines[i];
+        EXPECT_EQ(ToHex(g_blocks[0].octets), ToHex(expected.Data(), expected.Used())) << lines[i];
+        EXPECT_EQ(g_blocks[0].dwData, MakeDwData(BLOCK_ENCODED, expected.Used()));
+        EXPECT_EQ(g_blocks[0].sender, "Korvane_t");
+    }
+    g_blocks.clear();
+    ASSERT_EQ(Command("1,2,3,4,5,100"), 1);
+    ASSERT_EQ(g_blocks.size(), 1u);
+    EXPECT_EQ(ToHex(g_blocks[0].octets),
+              "7F 8F FF FE D9 5C 80 30 80 00 00 00 00 7F 8F FF FE D9 5C 80 30 80 A1 17 31 15 A2 13 "
+              "31 11 A3 0F 31 0D A4 0B 31 09 E5 07 31 05 63 03 02 01 64 00 00 00 00");
+
+    // No value: result 0; no shape: result 1; nothing comes back for either.
+    g_blocks.clear();
+    EXPECT_EQ(Command("1,2,3,4,5,-3"), 0);
+    EXPECT_EQ(Command("1,2,3"), 0);
+    EXPECT_EQ(Command("1,2,3,0,0,5"), 1);
+    EXPECT_TRUE(g_blocks.empty());
+}
+
+TEST_F(Serve, ShippedCaptureGivesTheConsolesReports)
+{
+    const Octets capture = ReadFile(std::string(KORVANE_SOURCE_DIR) + "/data/console_capture.bin");
+    ASSERT_GT(capture.size(), 100u);
+    ASSERT_LE(capture.size(), 4096u);
+    ASSERT_TRUE(Start());
+    ASSERT_TRUE(OpenPartner());
+    EXPECT_EQ(Send(BLOCK_CONSOLE_DATA, capture), 1);
+    EXPECT_EQ(Reports(), kCaptureReports);
+    for (const Block& block : g_blocks) {
+        ASSERT_EQ(block.octets.size(), REPORT_FIELD_SIZE);
+        const size_t length = std::strlen(reinterpret_cast<const char*>(block.octets.data()));
+        EXPECT_EQ(block.dwData, MakeDwData(BLOCK_REPORT, uint32_t(length + 1)));
+    }
+
+    // Again, in small blocks: messages span blocks, the reader keeps its place.
+    g_blocks.clear();
+    for (size_t offset = 0; offset < capture.size(); offset += 7) {
+        const size_t size = std::min<size_t>(7, capture.size() - offset);
+        ASSERT_EQ(Send(BLOCK_CONSOLE_DATA, Octets(capture.begin() + std::ptrdiff_t(offset),
+                                                  capture.begin() + std::ptrdiff_t(offset + size))),
+                  1);
+    }
+    EXPECT_EQ(Reports(), kCaptureReports);
+}
+
+TEST_F(Serve, KeepAliveIsEchoedAndNotDecoded)
+{
+    ASSERT_TRUE(Start());
+    ASSERT_TRUE(OpenPartner());
+    // A start sequence and an open Set: fed to the reader, it would spoil the
+    // next message.
+    const Octets keepAlive = {0x7F, 0x8F, 0xFF, 0xFE, 0xD9, 0x5C, 0x80, 0x30, 0x80, 0xA1, 0x80, 0x31, 0x80};
+    EXPECT_EQ(Send(BLOCK_CONSOLE_DATA, keepAlive), 1);
+    ASSERT_EQ(g_blocks.size(), 1u);
+    EXPECT_EQ(g_blocks[0].dwData, MakeDwData(BLOCK_CONSOLE_DATA, 13));
+    EXPECT_EQ(g_blocks[0].octets, keepAlive);
+    EXPECT_EQ(g_blocks[0].sender, "Korvane_t");
+
+    EXPECT_EQ(Send(BLOCK_CONSOLE_DATA, IntegerMessage({1, 2, 3, 4, 5}, 9)), 1);
+    EXPECT_EQ(Reports(), std::vector<std::string>({"1,2,3,4,5,9"}));
+}
+
+TEST_F(Serve, RepeatedReportReachesThePartnerOnce)
+{
+    ASSERT_TRUE(Start());
+    ASSERT_TRUE(OpenPartner());
+    for (int value : {100, 100, 101, 100})
+        ASSERT_EQ(Send(BLOCK_CONSOLE_DATA, IntegerMessage({1, 2, 3, 4, 5}, int8_t(value))), 1);
+    EXPECT_EQ(Reports(), std::vector<std::string>({"1,2,3,4,5,100", "1,2,3,4,5,101", "1,2,3,4,5,100"}));
+}
+
+TEST_F(Serve, PartnerMaySendFromInsideItsReportHandler)
+{
+    ASSERT_TRUE(Start());
+    ASSERT_TRUE(OpenPartner());
+    // One message with two parameters (P-5 and P-6 in C-4); on the first
+    // report the partner sends the next console block from inside its handler.
+    Octets node = Concat({Element(0xE5, 0x31, Element(0x63, 0x02, {1})),
+                          Element(0xE6, 0x31, Element(0x63, 0x02, {2}))});
+    for (uint8_t tag : {0xA4, 0xA3, 0xA2, 0xA1, 0xA7})
+        node = Element(tag, 0x31, node);
+    const Octets two = Concat({{0x7F, 0x8F, 0xFF, 0xFE, 0xD9, 0x5C, 0x80, 0x30, 0x80}, node, {0, 0, 0, 0}});
+
+    LRESULT nested = -1;
+    BOOL inSend = FALSE;
+    g_onBlock = [&](HWND sender, const Block& block) {
+        if (nested != -1 || BlockKind(block.dwData) != BLOCK_REPORT)
+            return;
+        inSend = InSendMessage();
+        const Octets next = IntegerMessage({1, 9, 3, 4, 5}, 33);
+        COPYDATASTRUCT data = {MakeDwData(BLOCK_CONSOLE_DATA, uint32_t(next.size())), DWORD(next.size()),
+                               const_cast<uint8_t*>(next.data())};
+        nested = SendMessageA(sender, WM_COPYDATA, reinterpret_cast<WPARAM>(m_partner),
+                              reinterpret_cast<LPARAM>(&data));
+    };
+    EXPECT_EQ(Send(BLOCK_CONSOLE_DATA, two), 1);
+    EXPECT_EQ(nested, 1);
+    EXPECT_EQ(inSend, TRUE);
+    // The nested block waits until the reader is done with the first.
+    EXPECT_EQ(Reports(), std::vector<std::string>({"1,2,3,4,5,1", "1,2,3,4,6,2", "1,9,3,4,5,33"}));
+}
+
+TEST_F(Serve, DebugSignalTurnsTracesOnAndOff)
+{
+    ASSERT_TRUE(Start());
+    ASSERT_TRUE(OpenPartner());
+    ASSERT_EQ(Command("1,2,3,4,5,1"), 1);
+    m_service->Collect();
+    EXPECT_EQ(m_service->err.find("sscanf iError"), std::string::npos);
+
+    m_service->Signal(SIGUSR1);
+    ASSERT_TRUE(m_service->WaitForError("korvane serve: debug on"));
+    ASSERT_EQ(Command("1,2,3,4,0,-1"), 1);
+    m_service->Collect();
+    EXPECT_NE(m_service->err.find("sscanf iError=6"), std::string::npos) << m_service->err;
+    EXPECT_NE(m_service->err.find("NOT Full House create PART-4 container To POLL"), std::string::npos);
+
+    m_service->Signal(SIGUSR1);
+    ASSERT_TRUE(m_service->WaitForError("korvane serve: debug off"));
+    const size_t mark = m_service->err.size();
+    ASSERT_EQ(Command("1,2,3,4,0,-1"), 1);
+    ASSERT_EQ(Send(BLOCK_CONSOLE_DATA, IntegerMessage({1, 2, 3, 4, 5}, 3)), 1);
+    m_service->Collect();
+    EXPECT_EQ(m_service->err.size(), mark) << m_service->err.substr(mark);
+    m_service->Signal(SIGTERM);
+    EXPECT_EQ(m_service->ExitCode(), 0);
+
+    // --debug starts with the switch on.
+    ASSERT_TRUE(Start({"--debug", "t"}));
+    EXPECT_NE(m_service->err.find("debug on"), std::string::npos);
+    ASSERT_EQ(Send(BLOCK_CONSOLE_DATA, IntegerMessage({1, 2, 3, 4, 5}, 4)), 1);
+    m_service->Collect();
+    EXPECT_NE(m_service->err.find("LIB:~~~~Data to be DE_Coded lenght="), std::string::npos);
+    EXPECT_NE(m_service->err.find("##VALUE #### = 4"), std::string::npos) << m_service->err;
+}
+
+TEST_F(Serve, PartnerThatDiesMidConversationAndComesBack)
+{
+    ASSERT_TRUE(Start({"--timeout", "3000", "t"}));
+    // A partner that sends a console block and dies while the service sends
+    // it the report.
+    auto dying = std::make_unique<RawSocket>(m_sandbox.Endpoint("TEST_RX"));
+    ASSERT_TRUE(dying->Bound());
+    const Octets message = IntegerMessage({1, 2, 3, 4, 5}, 50);
+    ASSERT_TRUE(dying->SendTo(m_sandbox.Endpoint("Korvane_t"),
+                              RequestFrame(1, WM_COPYDATA, "TEST_RX",
+                                           MakeDwData(BLOCK_CONSOLE_DATA, uint32_t(message.size())), message,
+                                           true)));
+    Octets datagram;
+    ASSERT_TRUE(dying->Receive(datagram));
+    korvane_wire::Frame frame;
+    ASSERT_TRUE(korvane_wire::DecodeFrame(datagram.data(), datagram.size(), frame));
+    EXPECT_EQ(BlockKind(frame.dwData), BLOCK_REPORT);
+    dying.reset(); // gone without an answer; its socket file stays
+
+    // The partner comes back under the same name and carries on.
+    ASSERT_TRUE(OpenPartner());
+    ASSERT_EQ(Command("1,2,3,4,5,100"), 1);
+    ASSERT_EQ(g_blocks.size(), 1u);
+    EXPECT_EQ(BlockKind(g_blocks[0].dwData), BLOCK_ENCODED);
+    ASSERT_EQ(Send(BLOCK_CONSOLE_DATA, IntegerMessage({1, 2, 3, 4, 5}, 51)), 1);
+    ASSERT_TRUE(WaitUntil([] {
+        RunMessageLoop(10);
+        return !Reports().empty();
+    }));
+    EXPECT_EQ(Reports(), std::vector<std::string>({"1,2,3,4,5,51"}));
+}
+
+TEST_F(Serve, PartnerProcessLeavesHalfAMessageAndAnotherFinishesIt)
+{
+    ASSERT_TRUE(Start());
+    const Octets message = IntegerMessage({1, 2, 3, 4, 5}, 77);
+    const size_t half = message.size() / 2;
+    Process first({"partner", "--wait", "0", "--console", "-"},
+                  std::string(message.begin(), message.begin() + std::ptrdiff_t(half)));
+    ASSERT_EQ(first.ExitCode(), 0) << first.err;
+
+    ASSERT_TRUE(OpenPartner());
+    ASSERT_EQ(Send(BLOCK_CONSOLE_DATA, Octets(message.begin() + std::ptrdiff_t(half), message.end())), 1);
+    EXPECT_EQ(Reports(), std::vector<std::string>({"1,2,3,4,5,77"}));
+}
+
+TEST_F(Serve, ServiceRestartedWhileThePartnerLives)
+{
+    ASSERT_TRUE(Start());
+    ASSERT_TRUE(OpenPartner());
+    ASSERT_EQ(Command("1,2,3,4,5,1"), 1);
+    m_service->Signal(SIGKILL);
+    m_service->Wait();
+    ASSERT_TRUE(m_sandbox.HasEndpoint("Korvane_t"));
+    EXPECT_EQ(Command("1,2,3,4,5,2"), 0);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_WINDOW_HANDLE));
+
+    ASSERT_TRUE(Start());
+    EXPECT_NE(m_service->err.find("partner TEST_RX found"), std::string::npos);
+    g_blocks.clear();
+    EXPECT_EQ(Command("1,2,3,4,5,3"), 1) << "the old handle reaches the new service";
+    ASSERT_EQ(g_blocks.size(), 1u);
+    EXPECT_EQ(g_blocks[0].octets.back(), 0x00);
+    EXPECT_EQ(g_blocks[0].octets[g_blocks[0].octets.size() - 5], 0x03);
+}
+
+TEST_F(Serve, GarbageAndStrangersDoNotDisturbTheService)
+{
+    ASSERT_TRUE(Start());
+    ASSERT_TRUE(OpenPartner());
+    const std::string service = m_sandbox.Endpoint("Korvane_t");
+    RuntimeSandbox elsewhere;
+    setenv("KORVANE_RUNTIME_DIR", m_sandbox.Path().c_str(), 1);
+    RawSocket stranger(elsewhere.Endpoint("TEST_RX"));
+    RawSocket inside(m_sandbox.Endpoint("raw"));
+    ASSERT_TRUE(stranger.Bound() && inside.Bound());
+
+    const Octets line = {'1', ',', '2', ',', '3', ',', '4', ',', '5', ',', '6', 0};
+    const Octets command = RequestFrame(1, WM_COPYDATA, "TEST_RX", MakeDwData(BLOCK_COMMAND, 0), line, true);
+    ASSERT_TRUE(stranger.SendTo(service, command));
+    Octets truncated = command;
+    truncated.resize(truncated.size() - 3);
+    ASSERT_TRUE(inside.SendTo(service, truncated));
+    Octets oversized(korvane_wire::kMaxFrameSize + 1, 0xEE);
+    ASSERT_TRUE(inside.SendTo(service, oversized));
+    ASSERT_TRUE(inside.SendTo(service, Octets(200, 0x7F)));
+
+    g_blocks.clear();
+    ASSERT_EQ(Command("1,2,3,4,5,7"), 1);
+    ASSERT_EQ(g_blocks.size(), 1u) << "only the partner's own command was answered";
+    EXPECT_EQ(g_blocks[0].octets[g_blocks[0].octets.size() - 5], 0x07);
+    EXPECT_FALSE(stranger.HasDatagram());
+    EXPECT_FALSE(inside.HasDatagram());
+    m_service->Signal(SIGTERM);
+    EXPECT_EQ(m_service->ExitCode(), 0);
+}
+
+TEST_F(Serve, UnsafeRuntimeFolderIsRefused)
+{
+    ASSERT_EQ(chmod(m_sandbox.Path().c_str(), 0777), 0);
+    Process open({"serve", "t"});
+    EXPECT_EQ(open.ExitCode(), 2);
+    EXPECT_NE(open.err.find("writable by group or others"), std::string::npos) << open.err;
+    EXPECT_FALSE(m_sandbox.HasEndpoint("Korvane_t"));
+
+    if (geteuid() == 0) {
+        ASSERT_EQ(chmod(m_sandbox.Path().c_str(), 0700), 0);
+        ASSERT_EQ(chown(m_sandbox.Path().c_str(), 65534, 65534), 0);
+        Process theirs({"serve", "t"});
+        EXPECT_EQ(theirs.ExitCode(), 2);
+        EXPECT_NE(theirs.err.find("belongs to user 65534"), std::string::npos) << theirs.err;
+        ASSERT_EQ(chown(m_sandbox.Path().c_str(), 0, 0), 0);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The partner tool.
+// ---------------------------------------------------------------------------
+TEST_F(Serve, PartnerToolShowsTheExchange)
+{
+    ASSERT_TRUE(Start());
+    Process partner({"partner", "--service", "Korvane_t", "--wait", "0", "1,2,3,4,5,100", "1,2,3,4,5,-3",
+                     "--keep-alive", "--console", std::string(KORVANE_SOURCE_DIR) + "/data/console_capture.bin"});
+    ASSERT_EQ(partner.ExitCode(), 0) << partner.err;
+    std::string expected =
+        "> command 1,2,3,4,5,100\n"
+        "encoded 51: 7F 8F FF FE D9 5C 80 30 80 00 00 00 00 7F 8F FF FE D9 5C 80 30 80 A1 17 31 15 A2 "
+        "13 31 11 A3 0F 31 0D A4 0B 31 09 E5 07 31 05 63 03 02 01 64 00 00 00 00\n"
+        "> command 1,2,3,4,5,-3\n"
+        "  no value: the service ignored the line\n"
+        "> keep-alive\n"
+        "keep-alive echoed\n";
+    EXPECT_EQ(partner.out.substr(0, expected.size()), expected);
+    std::string reports;
+    for (std::string report : kCaptureReports) {
+        const bool text = report.size() > 2 && report.substr(report.size() - 2) == " \n";
+        reports += "report: " + (text ? report.substr(0, report.size() - 2) + " (text)" : report) + "\n";
+    }
+    EXPECT_NE(partner.out.find("octets (" + std::string(KORVANE_SOURCE_DIR) + "/data/console_capture.bin at 0)\n" +
+                               reports),
+              std::string::npos)
+        << partner.out;
+}
+
+TEST_F(Serve, PartnerToolReadsLinesAndHexAndFindsTheService)
+{
+    ASSERT_TRUE(Start());
+    Process lines({"partner", "--wait", "0"}, "1,2,3,0,0,Ch~1\n# a comment\n\n1,2,3,4,0,75\r\n");
+    ASSERT_EQ(lines.ExitCode(), 0) << lines.err;
+    EXPECT_NE(lines.out.find("> command 1,2,3,0,0,Ch~1\nencoded "), std::string::npos) << lines.out;
+    EXPECT_NE(lines.out.find("> command 1,2,3,4,0,75\nencoded "), std::string::npos) << lines.out;
+    EXPECT_EQ(lines.out.find("comment"), std::string::npos);
+
+    // A message as hex text, cut into blocks of 13 octets: none may be sent
+    // as 13 octets (that would be a keep-alive).
+    std::string hex = "# channel 1 level\n" + ToHex(IntegerMessage({1, 2, 3, 4, 5}, 42)) + "\n";
+    Process hexed({"partner", "--wait", "0", "--hex", "--chunk", "13", "--console", "-"}, hex);
+    ASSERT_EQ(hexed.ExitCode(), 0) << hexed.err;
+    EXPECT_NE(hexed.out.find("report: 1,2,3,4,5,42\n"), std::string::npos) << hexed.out;
+    EXPECT_EQ(hexed.out.find("> console 13 octets"), std::string::npos) << hexed.out;
+    EXPECT_EQ(hexed.out.find("keep-alive"), std::string::npos);
+
+    Process bad({"partner", "--hex", "--console", "-"}, "7F 8G");
+    EXPECT_EQ(bad.ExitCode(), 2);
+}
+
+TEST_F(Serve, PartnerToolNeedsExactlyOneService)
+{
+    Process none({"partner", "1,2,3,4,5,1"});
+    EXPECT_EQ(none.ExitCode(), 1);
+    EXPECT_NE(none.err.find("no Korvane service is running"), std::string::npos) << none.err;
+
+    ASSERT_TRUE(Start({"a"}));
+    auto first = std::move(m_service);
+    ASSERT_TRUE(Start({"b"}));
+    Process two({"partner", "1,2,3,4,5,1"});
+    EXPECT_EQ(two.ExitCode(), 2);
+    EXPECT_NE(two.err.find("several services are running (Korvane_a, Korvane_b)"), std::string::npos)
+        << two.err;
+    Process chosen({"partner", "--service", "Korvane_b", "--wait", "0", "1,2,3,4,5,1"});
+    EXPECT_EQ(chosen.ExitCode(), 0) << chosen.err;
+
+    // A service that is gone: the partner says so and fails.
+    m_service->Signal(SIGKILL);
+    m_service->Wait();
+    Process gone({"partner", "--service", "Korvane_b", "1,2,3,4,5,1"});
+    EXPECT_EQ(gone.ExitCode(), 1);
+    EXPECT_NE(gone.err.find("no service Korvane_b is running"), std::string::npos) << gone.err;
+}
+
+} // namespace
+
+#endif // KORVANE_CLI_PATH

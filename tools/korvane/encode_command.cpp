@@ -1,0 +1,138 @@
+// korvane encode: the block the host sends for a partner command line.
+
+#include "host/command_parser.h"
+#include "host/command_tree.h"
+#include "host/protocol.h"
+#include "tools/korvane/codec_input.h"
+#include "tools/korvane/commands.h"
+#include "tools/korvane/tool_host.h"
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char kEncodeHelp[] =
+    "usage: korvane encode [--trace] LINE\n"
+    "\n"
+    "Parses LINE as a partner command text, exactly as the host does for a\n"
+    "command block, builds the command tree and prints the octets of the block\n"
+    "the host would send to the partner: the 13-octet empty root, then the root\n"
+    "holding the tree, as upper-case hex pairs separated by single blanks.\n"
+    "\n"
+    "LINE is five path numbers and a value: an integer (0 or more), -1 to poll,\n"
+    "or a text (\"~\" stands for a blank, a lone \"-\" for the empty text). Put\n"
+    "'--' before a LINE that begins with '-'.\n"
+    "\n"
+    "options:\n"
+    "  --trace   write the host's trace lines to standard error\n"
+    "  --help    show this text\n"
+    "\n"
+    "exit status: 0 octets printed; 1 the host would send nothing (the reason\n"
+    "on standard error); 2 usage error.\n"
+    "\n"
+    "examples:\n"
+    "  korvane encode 1,2,3,4,5,100\n"
+    "  korvane encode --trace 1,2,3,0,0,Main~out\n";
+
+// Why the host sends nothing for this line.
+std::string NothingReason(const char* line)
+{
+    CCommandRecord record;
+    const ParseResult result = ParseCommand(line, std::strlen(line), record, nullptr);
+    std::ostringstream reason;
+    if (result == ParseResult::TextTooLong) {
+        size_t length = 0;
+        CCommandRecord scratch;
+        ScanTextCommand(line, std::strlen(line), scratch, length);
+        reason << "the text has " << length << " characters, more than the "
+               << CCommandRecord::kTextSize - 1 << " a command holds; the host sends nothing";
+        return reason.str();
+    }
+    if (result == ParseResult::None) {
+        reason << "'" << line
+               << "' has no value (five path numbers and an integer, -1 or a text are needed); "
+                  "the host sends nothing";
+        return reason.str();
+    }
+    reason << "no command tree has path ";
+    for (int i = 0; i < 5; ++i)
+        reason << (i ? "," : "") << record.p[i];
+    reason << " with ";
+    if (record.value == VALUE_TEXT)
+        reason << "a text";
+    else if (record.value == VALUE_POLL)
+        reason << "a poll";
+    else
+        reason << "value " << record.value;
+    reason << "; the host sends nothing";
+    return reason.str();
+}
+
+} // namespace
+
+int RunEncode(int argc, char** argv)
+{
+    bool trace = false;
+    bool optionsEnded = false;
+    const char* line = nullptr;
+    for (int i = 0; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (!optionsEnded && std::strcmp(arg, "--") == 0) {
+            optionsEnded = true;
+        } else if (!optionsEnded &&
+                   (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0)) {
+            std::fputs(kEncodeHelp, stdout);
+            return kExitOk;
+        } else if (!optionsEnded && std::strcmp(arg, "--trace") == 0) {
+            trace = true;
+        } else if (!optionsEnded && arg[0] == '-' && arg[1] == '-') {
+            std::fprintf(stderr, "korvane encode: unknown option '%s'\n%s", arg, kEncodeHelp);
+            return kExitUsage;
+        } else if (line) {
+            std::fprintf(stderr, "korvane encode: one LINE only (quote a text with blanks)\n%s",
+                         kEncodeHelp);
+            return kExitUsage;
+        } else {
+            line = arg;
+        }
+    }
+    if (!line) {
+        std::fprintf(stderr, "korvane encode: LINE is missing\n%s", kEncodeHelp);
+        return kExitUsage;
+    }
+
+    try {
+        CReportReader reader;
+        ToolHost host(reader, "encode");
+        if (!host.Ok()) {
+            std::fprintf(stderr, "korvane encode: %s\n", host.Error().c_str());
+            return kExitUsage;
+        }
+        std::vector<uint8_t> block;
+        bool sent = false;
+        host.onBlock = [&](const COPYDATASTRUCT& received) {
+            if (BlockKind(received.dwData) != BLOCK_ENCODED || !received.lpData)
+                return;
+            const auto* octets = static_cast<const uint8_t*>(received.lpData);
+            block.assign(octets, octets + received.cbData);
+            sent = true;
+        };
+        if (trace)
+            HostToggleDebug(host.State());
+        host.Send(MakeDwData(BLOCK_COMMAND, 0), line, uint32_t(std::strlen(line) + 1));
+        if (!sent) {
+            std::fprintf(stderr, "korvane encode: %s\n", NothingReason(line).c_str());
+            return kExitNothing;
+        }
+        PrintLine(HexLine(block.data(), block.size()));
+        return kExitOk;
+    } catch (const std::bad_alloc&) {
+        std::fputs("korvane encode: out of memory\n", stderr);
+        return kExitUsage;
+    }
+}

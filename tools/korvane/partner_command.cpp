@@ -1,0 +1,465 @@
+// korvane partner: a partner for people and scripts.
+//
+// Opens the partner's endpoint (TEST_RX), finds the service, sends command
+// lines and console data to it and prints every block that comes back.
+// Everything runs on one thread: the blocks the service sends while it
+// handles ours are printed from inside our own sends.
+
+#include "tools/korvane/commands.h"
+
+#include "host/protocol.h"
+#include "winapi.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char kPartnerUsage[] =
+    "usage: korvane partner [options] [LINE...]\n"
+    "\n"
+    "Talks to a running 'korvane serve' as its partner: opens the endpoint\n"
+    "TEST_RX, sends each command LINE as a command block and each console\n"
+    "file as console data (in the order given), and prints every block the\n"
+    "service sends back. Without LINE, --console or --keep-alive, command\n"
+    "lines are read from standard input, one per line (empty lines and lines\n"
+    "beginning with '#' are skipped).\n"
+    "\n"
+    "options:\n"
+    "  --name NAME     the partner's endpoint (default TEST_RX)\n"
+    "  --service NAME  the service's endpoint (default: the one running\n"
+    "                  Korvane_* endpoint)\n"
+    "  --console FILE  send FILE as console data ('-' for standard input),\n"
+    "                  in blocks of at most 4096 octets\n"
+    "  --hex           console files are hex text: digit pairs; blanks, line\n"
+    "                  ends and '#' comments are ignored\n"
+    "  --chunk N       console blocks of at most N octets (1 to 4096)\n"
+    "  --keep-alive    send a 13-octet keep-alive block\n"
+    "  --wait MS       after the last send, keep answering for MS\n"
+    "                  milliseconds (default 300)\n"
+    "  --timeout MS    how long a send waits for the service (default 5000)\n"
+    "\n"
+    "output, one line each:\n"
+    "  > command LINE            a command line sent\n"
+    "  > console N octets (...)  a console block sent\n"
+    "  > keep-alive              a keep-alive sent\n"
+    "  encoded LEN: HEX          an encoded Ember message for the console\n"
+    "  report: TEXT              a parameter report; a text report (ending\n"
+    "                            in a blank and a line feed) is shown as\n"
+    "                            'report: TEXT (text)'\n"
+    "  keep-alive echoed         the keep-alive came back unchanged\n"
+    "\n"
+    "A console block of exactly 13 octets is a keep-alive to the service, so\n"
+    "console data is never cut into a 13-octet block unless the whole file\n"
+    "has 13 octets.\n"
+    "\n"
+    "exit status: 0 every block was taken; 1 no service, or it did not\n"
+    "answer; 2 usage or I/O error\n"
+    "\n"
+    "examples:\n"
+    "  korvane partner 1,2,3,4,5,100 1,2,3,4,5,-1 1,2,3,0,0,Ch~1\n"
+    "  korvane partner --service Korvane_demo --console data/console_capture.bin\n"
+    "  printf '1,2,3,4,5,Main~out\\n' | korvane partner\n";
+
+constexpr size_t kMaxChunk = 4096;
+constexpr uint8_t kKeepAlive[KEEP_ALIVE_LENGTH] = {0x7F, 0x8F, 0xFF, 0xFE, 0xD9, 0x5C, 0x80,
+                                                    0x30, 0x80, 0x00, 0x00, 0x00, 0x00};
+
+struct Action
+{
+    enum Kind
+    {
+        Command,
+        Console,
+        KeepAlive,
+    } kind;
+    std::string text; // the command line, or the console file's name
+    std::vector<uint8_t> octets;
+};
+
+// The last keep-alive sent, to tell an unchanged echo.
+std::vector<uint8_t> g_keepAliveSent;
+
+std::string Hex(const uint8_t* data, size_t size)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    std::string text;
+    text.reserve(size * 3);
+    for (size_t i = 0; i < size; ++i) {
+        if (i)
+            text += ' ';
+        text += digits[data[i] >> 4];
+        text += digits[data[i] & 15];
+    }
+    return text;
+}
+
+// A report text for one line of output: control characters escaped.
+std::string Printable(const char* text, size_t length)
+{
+    std::string out;
+    for (size_t i = 0; i < length; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 || c == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", unsigned(c));
+            out += escaped;
+        } else {
+            out += char(c);
+        }
+    }
+    return out;
+}
+
+void PrintBlock(const COPYDATASTRUCT* block)
+{
+    if (!block) {
+        std::puts("block without data");
+        return;
+    }
+    const uint32_t kind = BlockKind(block->dwData);
+    const uint32_t length = BlockLength(block->dwData);
+    const auto* octets = static_cast<const uint8_t*>(block->lpData);
+    const size_t size = octets ? block->cbData : 0;
+    if (kind == BLOCK_ENCODED) {
+        std::string line = "encoded " + std::to_string(size) + ": " + Hex(octets, size);
+        if (length != (size & 0xFFFFu))
+            line += " (length field " + std::to_string(length) + ")";
+        std::puts(line.c_str());
+    } else if (kind == BLOCK_REPORT) {
+        const char* text = reinterpret_cast<const char*>(octets);
+        const void* nul = text ? std::memchr(text, '\0', size) : nullptr;
+        size_t textLength = nul ? size_t(static_cast<const char*>(nul) - text) : size;
+        bool textReport = false;
+        if (textLength >= 2 && text[textLength - 2] == ' ' && text[textLength - 1] == '\n') {
+            textReport = true;
+            textLength -= 2;
+        }
+        std::string line = "report: " + Printable(text ? text : "", textLength);
+        if (textReport)
+            line += " (text)";
+        std::puts(line.c_str());
+    } else if (kind == BLOCK_CONSOLE_DATA && length == KEEP_ALIVE_LENGTH) {
+        if (size == g_keepAliveSent.size() && size && std::memcmp(octets, g_keepAliveSent.data(), size) == 0)
+            std::puts("keep-alive echoed");
+        else
+            std::printf("keep-alive echoed, changed: %s\n", Hex(octets, size).c_str());
+    } else if (kind == BLOCK_CONSOLE_DATA) {
+        std::printf("console %zu: %s\n", size, Hex(octets, size).c_str());
+    } else {
+        std::printf("block 0x%04X %zu: %s\n", unsigned(kind), size, Hex(octets, size).c_str());
+    }
+    std::fflush(stdout);
+}
+
+LRESULT CALLBACK PartnerProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_COPYDATA) {
+        PrintBlock(reinterpret_cast<const COPYDATASTRUCT*>(lParam));
+        return 1;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+bool ParseNumber(const char* text, long low, long high, long& value)
+{
+    char* end = nullptr;
+    const long parsed = std::strtol(text, &end, 10);
+    if (!*text || *end || parsed < low || parsed > high)
+        return false;
+    value = parsed;
+    return true;
+}
+
+bool ReadFile(const std::string& name, std::vector<uint8_t>& octets)
+{
+    if (name == "-") {
+        std::cin >> std::noskipws;
+        octets.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+        return !std::cin.bad();
+    }
+    std::ifstream file(name, std::ios::binary);
+    if (!file)
+        return false;
+    octets.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    return !file.bad();
+}
+
+// Hex text to octets; false (with the reason) on anything else.
+bool ParseHex(const std::vector<uint8_t>& text, std::vector<uint8_t>& octets, std::string& reason)
+{
+    octets.clear();
+    int high = -1;
+    bool comment = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = char(text[i]);
+        if (comment) {
+            comment = c != '\n';
+            continue;
+        }
+        if (c == '#') {
+            comment = true;
+            continue;
+        }
+        if (std::isspace(static_cast<unsigned char>(c)))
+            continue;
+        if (!std::isxdigit(static_cast<unsigned char>(c))) {
+            reason = "not a hex digit at offset " + std::to_string(i);
+            return false;
+        }
+        const int digit = std::isdigit(static_cast<unsigned char>(c))
+                              ? c - '0'
+                              : std::tolower(static_cast<unsigned char>(c)) - 'a' + 10;
+        if (high < 0) {
+            high = digit;
+        } else {
+            octets.push_back(uint8_t(high * 16 + digit));
+            high = -1;
+        }
+    }
+    if (high >= 0) {
+        reason = "an odd number of hex digits";
+        return false;
+    }
+    return true;
+}
+
+BOOL CollectName(const char* name, void* context)
+{
+    static_cast<std::vector<std::string>*>(context)->push_back(name);
+    return TRUE;
+}
+
+// Sends one block; false (with a message) when the service did not take it.
+bool Send(HWND service, HWND self, uintptr_t dwData, const void* data, size_t size, LRESULT& result)
+{
+    COPYDATASTRUCT block = {};
+    block.dwData = dwData;
+    block.cbData = DWORD(size);
+    block.lpData = const_cast<void*>(data);
+    result = SendMessageA(service, WM_COPYDATA, reinterpret_cast<WPARAM>(self),
+                          reinterpret_cast<LPARAM>(&block));
+    if (result == 0 && GetLastError() != ERROR_SUCCESS) {
+        std::fprintf(stderr, "korvane partner: %s did not take the block: %s\n",
+                     GetWindowName(service), GetMessageLayerError());
+        return false;
+    }
+    return true;
+}
+
+bool SendCommand(HWND service, HWND self, const std::string& line)
+{
+    if (line.size() + 1 > kMaxCopyDataOctets) {
+        std::fprintf(stderr, "korvane partner: command line of %zu characters is too long\n", line.size());
+        return false;
+    }
+    std::printf("> command %s\n", line.c_str());
+    std::fflush(stdout);
+    LRESULT result = 0;
+    if (!Send(service, self, MakeDwData(BLOCK_COMMAND, 0), line.c_str(), line.size() + 1, result))
+        return false;
+    if (result == 0) {
+        std::puts("  no value: the service ignored the line");
+        std::fflush(stdout);
+    }
+    return true;
+}
+
+bool SendConsole(HWND service, HWND self, const Action& action, size_t chunk)
+{
+    const std::vector<uint8_t>& octets = action.octets;
+    size_t offset = 0;
+    while (offset < octets.size()) {
+        size_t size = std::min(chunk, octets.size() - offset);
+        // A block of 13 octets would be taken for a keep-alive and echoed
+        // instead of decoded.
+        if (size == KEEP_ALIVE_LENGTH && octets.size() != KEEP_ALIVE_LENGTH)
+            size = KEEP_ALIVE_LENGTH - 1;
+        std::printf("> console %zu octets (%s at %zu)\n", size, action.text.c_str(), offset);
+        std::fflush(stdout);
+        if (size == KEEP_ALIVE_LENGTH)
+            g_keepAliveSent.assign(octets.begin(), octets.end());
+        LRESULT result = 0;
+        if (!Send(service, self, MakeDwData(BLOCK_CONSOLE_DATA, uint32_t(size)), octets.data() + offset,
+                  size, result))
+            return false;
+        offset += size;
+    }
+    return true;
+}
+
+bool SendKeepAlive(HWND service, HWND self)
+{
+    std::puts("> keep-alive");
+    std::fflush(stdout);
+    g_keepAliveSent.assign(kKeepAlive, kKeepAlive + KEEP_ALIVE_LENGTH);
+    LRESULT result = 0;
+    return Send(service, self, MakeDwData(BLOCK_CONSOLE_DATA, KEEP_ALIVE_LENGTH), kKeepAlive,
+                KEEP_ALIVE_LENGTH, result);
+}
+
+std::string TrimLine(std::string line)
+{
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
+        line.pop_back();
+    return line;
+}
+
+} // namespace
+
+int RunPartner(int argc, char** argv)
+{
+    std::string name = "TEST_RX";
+    std::string serviceName;
+    bool hex = false;
+    long chunk = long(kMaxChunk);
+    long wait = 300;
+    long timeout = 0;
+    std::vector<Action> actions;
+    bool options = true;
+    for (int i = 0; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (options && (arg == "--help" || arg == "-h")) {
+            std::fputs(kPartnerUsage, stdout);
+            return kExitOk;
+        }
+        if (options && arg == "--") {
+            options = false;
+        } else if (options && arg == "--name" && hasValue) {
+            name = argv[++i];
+        } else if (options && arg == "--service" && hasValue) {
+            serviceName = argv[++i];
+        } else if (options && arg == "--console" && hasValue) {
+            actions.push_back({Action::Console, argv[++i], {}});
+        } else if (options && arg == "--hex") {
+            hex = true;
+        } else if (options && arg == "--keep-alive") {
+            actions.push_back({Action::KeepAlive, "", {}});
+        } else if (options && arg == "--chunk" && hasValue) {
+            if (!ParseNumber(argv[++i], 1, long(kMaxChunk), chunk)) {
+                std::fputs("korvane partner: --chunk needs a number from 1 to 4096\n", stderr);
+                return kExitUsage;
+            }
+        } else if (options && arg == "--wait" && hasValue) {
+            if (!ParseNumber(argv[++i], 0, 3600 * 1000, wait)) {
+                std::fputs("korvane partner: --wait needs milliseconds (0 to 3600000)\n", stderr);
+                return kExitUsage;
+            }
+        } else if (options && arg == "--timeout" && hasValue) {
+            if (!ParseNumber(argv[++i], 1, 3600 * 1000, timeout)) {
+                std::fputs("korvane partner: --timeout needs milliseconds (1 to 3600000)\n", stderr);
+                return kExitUsage;
+            }
+        } else if (options && arg.size() > 2 && arg.compare(0, 2, "--") == 0) {
+            std::fprintf(stderr, "korvane partner: unknown option or missing value: '%s'\n\n%s",
+                         arg.c_str(), kPartnerUsage);
+            return kExitUsage;
+        } else {
+            actions.push_back({Action::Command, arg, {}});
+        }
+    }
+
+    // Console files are read before anything is sent.
+    for (Action& action : actions) {
+        if (action.kind != Action::Console)
+            continue;
+        std::vector<uint8_t> raw;
+        if (!ReadFile(action.text, raw)) {
+            std::fprintf(stderr, "korvane partner: cannot read %s\n", action.text.c_str());
+            return kExitUsage;
+        }
+        if (hex) {
+            std::string reason;
+            if (!ParseHex(raw, action.octets, reason)) {
+                std::fprintf(stderr, "korvane partner: %s: %s\n", action.text.c_str(), reason.c_str());
+                return kExitUsage;
+            }
+        } else {
+            action.octets = std::move(raw);
+        }
+    }
+    if (timeout > 0)
+        SetSendTimeout(int(timeout));
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+
+    HWND self = CreateMessageWindow(name.c_str(), PartnerProcedure);
+    if (!self) {
+        std::fprintf(stderr, "korvane partner: cannot open the endpoint %s: %s\n", name.c_str(),
+                     GetMessageLayerError());
+        return kExitNothing;
+    }
+
+    HWND service = nullptr;
+    if (!serviceName.empty()) {
+        service = FindWindowA(nullptr, serviceName.c_str());
+        if (!service) {
+            std::fprintf(stderr, "korvane partner: no service %s is running\n", serviceName.c_str());
+            DestroyWindow(self);
+            return kExitNothing;
+        }
+    } else {
+        std::vector<std::string> running;
+        EnumWindowNames("Korvane_", CollectName, &running);
+        if (running.size() != 1) {
+            if (running.empty()) {
+                std::fputs("korvane partner: no Korvane service is running (start one with "
+                           "'korvane serve')\n",
+                           stderr);
+            } else {
+                std::string list;
+                for (const std::string& one : running)
+                    list += (list.empty() ? "" : ", ") + one;
+                std::fprintf(stderr, "korvane partner: several services are running (%s); choose one "
+                                     "with --service\n",
+                             list.c_str());
+            }
+            DestroyWindow(self);
+            return running.empty() ? kExitNothing : kExitUsage;
+        }
+        service = FindWindowA(nullptr, running.front().c_str());
+        if (!service) {
+            std::fprintf(stderr, "korvane partner: the service %s went away\n", running.front().c_str());
+            DestroyWindow(self);
+            return kExitNothing;
+        }
+    }
+
+    bool ok = true;
+    if (actions.empty()) {
+        std::string line;
+        while (ok && std::getline(std::cin, line)) {
+            line = TrimLine(line);
+            if (line.empty() || line[0] == '#')
+                continue;
+            ok = SendCommand(service, self, line);
+        }
+    }
+    for (const Action& action : actions) {
+        if (!ok)
+            break;
+        switch (action.kind) {
+        case Action::Command:
+            ok = SendCommand(service, self, action.text);
+            break;
+        case Action::Console:
+            ok = SendConsole(service, self, action, size_t(chunk));
+            break;
+        case Action::KeepAlive:
+            ok = SendKeepAlive(service, self);
+            break;
+        }
+    }
+    if (ok && wait > 0)
+        RunMessageLoop(int(wait));
+    DestroyWindow(self);
+    std::fflush(stdout);
+    return ok ? kExitOk : kExitNothing;
+}

@@ -1,0 +1,199 @@
+// korvane serve: the Korvane host without a window.
+//
+// The endpoint "Korvane_" + ARG takes the place of the host window: its
+// procedure is the host's dispatcher, the report reader is bound to it, and
+// the partner is "TEST_RX" at start, then the sender of the latest block.
+// SIGUSR1 is the Debug switch, SIGINT and SIGTERM the exit command.
+
+#include "tools/korvane/commands.h"
+
+#include "host/dispatcher.h"
+#include "host/host_state.h"
+#include "host/report_reader.h"
+#include "winapi.h"
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+const char kServeUsage[] =
+    "usage: korvane serve [--debug] [--timeout MS] [ARG...]\n"
+    "\n"
+    "Runs the Korvane service without a window. Its endpoint Korvane_ARG\n"
+    "(Korvane_ without ARG; several ARGs are joined with blanks; no '/'; the\n"
+    "name is cut to what the runtime folder allows, at most 99) takes the\n"
+    "partner's blocks: a command line comes back as an encoded Ember message,\n"
+    "console octets come back as parameter reports, a 13-octet console block\n"
+    "is echoed as a keep-alive. The partner is the endpoint TEST_RX at start,\n"
+    "then the sender of the latest block.\n"
+    "\n"
+    "options:\n"
+    "  --debug       start with the Debug switch on (traces on standard error)\n"
+    "  --timeout MS  how long a send to the partner waits for its answer\n"
+    "                (default 5000)\n"
+    "\n"
+    "SIGUSR1 flips the Debug switch; SIGINT or SIGTERM stops the service with\n"
+    "exit status 0 and removes its endpoint. Standard error gets the line\n"
+    "'korvane serve: ready: ...' once the endpoint is open, a line for every\n"
+    "flip of the Debug switch, the traces while it is on, and a line at the\n"
+    "stop. Endpoints live in $KORVANE_RUNTIME_DIR, else $XDG_RUNTIME_DIR/korvane,\n"
+    "else /tmp/korvane-<uid>.\n"
+    "\n"
+    "example:\n"
+    "  korvane serve demo &            # endpoint Korvane_demo\n"
+    "  korvane partner 1,2,3,4,5,100   # prints the encoded message\n"
+    "  kill -USR1 %1                   # Debug on\n"
+    "  kill %1                         # stop\n";
+
+std::atomic<int> g_stopSignal{0};
+std::atomic<int> g_debugToggles{0};
+
+void OnStopSignal(int signal)
+{
+    g_stopSignal.store(signal);
+    WakeMessageLoop();
+}
+
+void OnDebugSignal(int)
+{
+    g_debugToggles.fetch_add(1);
+    WakeMessageLoop();
+}
+
+LRESULT CALLBACK ServeProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    auto* state = reinterpret_cast<CHostState*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    if (!state)
+        return DefWindowProcA(window, message, wParam, lParam);
+    return HostDispatch(*state, window, message, wParam, lParam);
+}
+
+void Catch(int signal, void (*handler)(int))
+{
+    struct sigaction action = {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;
+    sigaction(signal, &action, nullptr);
+}
+
+bool ParseMilliseconds(const char* text, int& value)
+{
+    char* end = nullptr;
+    const long parsed = std::strtol(text, &end, 10);
+    if (!*text || *end || parsed <= 0 || parsed > 3600 * 1000)
+        return false;
+    value = int(parsed);
+    return true;
+}
+
+} // namespace
+
+int RunServe(int argc, char** argv)
+{
+    bool debug = false;
+    int timeout = 0;
+    std::string argument;
+    bool options = true;
+    bool first = true;
+    for (int i = 0; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (options && (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0)) {
+            std::fputs(kServeUsage, stdout);
+            return kExitOk;
+        }
+        if (options && std::strcmp(arg, "--debug") == 0) {
+            debug = true;
+        } else if (options && std::strcmp(arg, "--timeout") == 0) {
+            if (i + 1 >= argc || !ParseMilliseconds(argv[i + 1], timeout)) {
+                std::fputs("korvane serve: --timeout needs milliseconds (1 to 3600000)\n", stderr);
+                return kExitUsage;
+            }
+            ++i;
+        } else if (options && std::strcmp(arg, "--") == 0) {
+            options = false;
+        } else if (options && arg[0] == '-' && arg[1] != '\0') {
+            std::fprintf(stderr, "korvane serve: unknown option '%s'\n\n%s", arg, kServeUsage);
+            return kExitUsage;
+        } else {
+            if (!first)
+                argument += ' ';
+            argument += arg;
+            first = false;
+        }
+    }
+    if (argument.find('/') != std::string::npos) {
+        std::fputs("korvane serve: ARG may not contain '/'\n", stderr);
+        return kExitUsage;
+    }
+    if (timeout > 0)
+        SetSendTimeout(timeout);
+
+    const size_t room = MaxWindowNameLength();
+    if (room == 0) {
+        std::fprintf(stderr, "korvane serve: %s\n", GetMessageLayerError());
+        return kExitUsage;
+    }
+    // The name is cut to what the endpoint can hold (at most 99 characters).
+    std::string name = "Korvane_" + argument;
+    if (name.size() > room)
+        name.resize(room);
+
+    CHostState state;
+    CReportReader reader;
+    HWND host = CreateMessageWindow(name.c_str(), ServeProcedure);
+    if (!host) {
+        std::fprintf(stderr, "korvane serve: cannot open the endpoint %s: %s\n", name.c_str(),
+                     GetMessageLayerError());
+        return kExitNothing;
+    }
+    state.hostWindow = host;
+    state.partnerWindow = FindWindowA(nullptr, "TEST_RX");
+    state.reader = &reader;
+    reader.Bind(host);
+    SetWindowLongPtrA(host, GWLP_USERDATA, reinterpret_cast<intptr_t>(&state));
+    if (debug)
+        HostToggleDebug(state);
+
+    g_stopSignal.store(0);
+    g_debugToggles.store(0);
+    Catch(SIGINT, OnStopSignal);
+    Catch(SIGTERM, OnStopSignal);
+    Catch(SIGUSR1, OnDebugSignal);
+    Catch(SIGPIPE, SIG_IGN);
+
+    std::fprintf(stderr, "korvane serve: ready: endpoint %s in %s; partner TEST_RX %s; debug %s\n",
+                 name.c_str(), GetRuntimeFolder(), state.partnerWindow ? "found" : "not running yet",
+                 state.debugFlag ? "on" : "off");
+    std::fflush(stderr);
+
+    for (;;) {
+        const int code = RunMessageLoop(-1);
+        for (int toggles = g_debugToggles.exchange(0); toggles > 0; --toggles) {
+            HostToggleDebug(state);
+            std::fprintf(stderr, "korvane serve: debug %s\n", state.debugFlag ? "on" : "off");
+            std::fflush(stderr);
+        }
+        if (const int signal = g_stopSignal.load()) {
+            std::fprintf(stderr, "korvane serve: stopping (%s)\n",
+                         signal == SIGINT ? "SIGINT" : "SIGTERM");
+            break;
+        }
+        if (code >= 0) {
+            // The quit message: the window got WM_DESTROY.
+            std::fputs("korvane serve: stopping (quit message)\n", stderr);
+            break;
+        }
+    }
+    DestroyWindow(host);
+    Catch(SIGINT, SIG_DFL);
+    Catch(SIGTERM, SIG_DFL);
+    Catch(SIGUSR1, SIG_DFL);
+    std::fflush(stderr);
+    return kExitOk;
+}

@@ -1,0 +1,322 @@
+// korvane decode, dump and reencode: console octets read the way the host
+// reads them.
+
+#include "ember/ber/exception.h"
+#include "ember/ber/stream_reader.h"
+#include "ember/values/output_buffer.h"
+#include "ember/values/text_list.h"
+#include "host/protocol.h"
+#include "host/report_reader.h"
+#include "tools/korvane/codec_input.h"
+#include "tools/korvane/commands.h"
+#include "tools/korvane/tool_host.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <new>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char kDecodeHelp[] =
+    "usage: korvane decode [--hex] [--chunk N] [--errors] [--all] [FILE]\n"
+    "\n"
+    "Feeds console octets, as console-data blocks, through the host's own\n"
+    "report reader and prints every report the host would forward to the\n"
+    "partner (after its limit of 29 characters and its dropping of a report\n"
+    "equal to the last one), in order, one per line: the report text, then a\n"
+    "line feed unless the text already ends in one.\n"
+    "\n"
+    "Blocks are N octets (the last one shorter), at most 65535 since the\n"
+    "block's length field has 16 bits. A block of exactly 13 octets would be\n"
+    "echoed by the host as a keep-alive instead of being decoded, so such a\n"
+    "block is sent as 12 octets and its last octet begins the next block.\n"
+    "\n"
+    "options:\n"
+    "  --hex       the input is hexadecimal text (white space is ignored)\n"
+    "  --chunk N   octets per block, 1 or more (default 4096)\n"
+    "  --errors    also print every decoding error the reader catches, in\n"
+    "              order among the reports, as 'error CODE: MESSAGE'\n"
+    "  --all       print every report the reader produced, before the host's\n"
+    "              filtering\n"
+    "  --help      show this text\n"
+    "\n"
+    "FILE defaults to standard input ('-' names it too).\n"
+    "\n"
+    "exit status: 0 one report or more printed; 1 no report (the reason on\n"
+    "standard error; error lines may still have been printed); 2 usage or\n"
+    "I/O error.\n"
+    "\n"
+    "example:\n"
+    "  echo '7F8FFFFED95C803080 A71B3119 A1173115 A2133111 A30F310D A40B3109\n"
+    "        E5073105 6303020164 00000000' | korvane decode --hex\n"
+    "  prints 1,2,3,4,5,100\n";
+
+const char kDumpHelp[] =
+    "usage: korvane dump [--hex] [--chunk N] [--plain] [FILE]\n"
+    "\n"
+    "Reads console octets with the host's synchronisation and error recovery\n"
+    "(octets are skipped until a message start; a broken message is dropped)\n"
+    "and writes, for every complete message, the XML-like dump of its root\n"
+    "container exactly as the text list joins it (CR LF line ends).\n"
+    "\n"
+    "options:\n"
+    "  --hex       the input is hexadecimal text (white space is ignored)\n"
+    "  --chunk N   octets fed to the reader at a time, 1 or more (default 4096)\n"
+    "  --plain     build the trees in the read-only (plain) mode instead of\n"
+    "              the encodable mode\n"
+    "  --help      show this text\n"
+    "\n"
+    "FILE defaults to standard input ('-' names it too).\n"
+    "\n"
+    "exit status: 0 one message or more dumped; 1 no complete message (the\n"
+    "reason on standard error); 2 usage or I/O error.\n"
+    "\n"
+    "example:\n"
+    "  echo '7F8FFFFED95C803080 A1 07 31 05 63 03 02 01 05 00000000' | korvane dump --hex\n";
+
+const char kReencodeHelp[] =
+    "usage: korvane reencode [--hex] [--chunk N] [FILE]\n"
+    "\n"
+    "Reads console octets with the host's synchronisation and error recovery\n"
+    "and writes, for every complete message, the encoding of its rebuilt root\n"
+    "container (trees built in the encodable mode) as one line of upper-case\n"
+    "hex pairs separated by single blanks.\n"
+    "\n"
+    "options:\n"
+    "  --hex       the input is hexadecimal text (white space is ignored)\n"
+    "  --chunk N   octets fed to the reader at a time, 1 or more (default 4096)\n"
+    "  --help      show this text\n"
+    "\n"
+    "FILE defaults to standard input ('-' names it too).\n"
+    "\n"
+    "exit status: 0 one message or more written; 1 no complete message (the\n"
+    "reason on standard error); 2 usage or I/O error.\n"
+    "\n"
+    "example:\n"
+    "  echo '7F8FFFFED95C803080 A1 07 31 05 63 03 02 01 05 00000000' | korvane reencode --hex\n";
+
+// The largest block the 16-bit length field can describe.
+constexpr uint64_t kMaxBlock = 0xFFFF;
+
+// Parses options and reads the input; returns -1 to go on, else the exit
+// status.
+int Prepare(const char* name, const char* help, int argc, char** argv, StreamOptions& options,
+            std::vector<uint8_t>& octets)
+{
+    std::string error;
+    if (!ParseStreamOptions(argc, argv, options, error)) {
+        std::fprintf(stderr, "korvane %s: %s\n%s", name, error.c_str(), help);
+        return kExitUsage;
+    }
+    if (options.help) {
+        std::fputs(help, stdout);
+        return kExitOk;
+    }
+    if (!ReadInput(options, octets, error)) {
+        std::fprintf(stderr, "korvane %s: %s\n", name, error.c_str());
+        return kExitUsage;
+    }
+    return -1;
+}
+
+std::string ErrorLine(const CEmber_Exception& error)
+{
+    return "error " + std::to_string(error.GetCode()) + ": " + error.GetMessage();
+}
+
+// The host's report reader, telling the tool what it produces and catches.
+class DecodeReader : public CReportReader
+{
+public:
+    void OnNodeComplete(CEmber_Node* node) override
+    {
+        if (!node->GetParent() && node == GetRoot())
+            ++messages;
+        CReportReader::OnNodeComplete(node);
+    }
+
+    void OnError(const CEmber_Exception& error) override
+    {
+        ++errors;
+        if (onError)
+            onError(error);
+    }
+
+    std::function<void(const char* line)> onReport;
+    std::function<void(const CEmber_Exception& error)> onError;
+    unsigned messages = 0;
+    unsigned errors = 0;
+
+protected:
+    void SendReport(const char* line) override
+    {
+        if (onReport)
+            onReport(line);
+        CReportReader::SendReport(line);
+    }
+};
+
+// A plain stream reader handing over every complete message.
+class MessageReader : public CEmber_StreamReader
+{
+public:
+    MessageReader(uint8_t mode, std::function<void(CEmber_Node& root)> onMessage)
+        : CEmber_StreamReader(mode), m_onMessage(std::move(onMessage))
+    {
+    }
+
+    void OnNodeComplete(CEmber_Node* node) override
+    {
+        if (node->GetParent() || node != GetRoot())
+            return;
+        ++messages;
+        m_onMessage(*node);
+    }
+
+    void OnError(const CEmber_Exception& /*error*/) override { ++errors; }
+
+    unsigned messages = 0;
+    unsigned errors = 0;
+
+private:
+    std::function<void(CEmber_Node& root)> m_onMessage;
+};
+
+std::string NoMessageReason(size_t octets, unsigned errors)
+{
+    if (octets == 0)
+        return "the input is empty";
+    return std::to_string(octets) + " octets read, " + std::to_string(errors) +
+           " decoding error" + (errors == 1 ? "" : "s");
+}
+
+int Decode(const StreamOptions& options, const std::vector<uint8_t>& octets)
+{
+    DecodeReader reader;
+    ToolHost host(reader, "decode");
+    if (!host.Ok()) {
+        std::fprintf(stderr, "korvane decode: %s\n", host.Error().c_str());
+        return kExitUsage;
+    }
+
+    unsigned printed = 0;
+    if (options.all) {
+        reader.onReport = [&printed](const char* line) {
+            PrintLine(line);
+            ++printed;
+        };
+    }
+    host.onBlock = [&](const COPYDATASTRUCT& block) {
+        if (options.all || BlockKind(block.dwData) != BLOCK_REPORT || !block.lpData)
+            return;
+        const char* text = static_cast<const char*>(block.lpData);
+        PrintLine(std::string(text, strnlen(text, block.cbData)));
+        ++printed;
+    };
+    if (options.errors)
+        reader.onError = [](const CEmber_Exception& error) { PrintLine(ErrorLine(error)); };
+
+    const size_t blockSize = size_t(std::min(options.chunk, kMaxBlock));
+    size_t position = 0;
+    while (position < octets.size()) {
+        size_t size = std::min(blockSize, octets.size() - position);
+        if (size == KEEP_ALIVE_LENGTH)
+            --size;
+        host.Send(MakeDwData(BLOCK_CONSOLE_DATA, uint32_t(size)), octets.data() + position,
+                  uint32_t(size));
+        position += size;
+    }
+    std::fflush(stdout);
+
+    if (printed == 0) {
+        std::fprintf(stderr, "korvane decode: no report (%s, %u complete message%s)\n",
+                     NoMessageReason(octets.size(), reader.errors).c_str(), reader.messages,
+                     reader.messages == 1 ? "" : "s");
+        return kExitNothing;
+    }
+    return kExitOk;
+}
+
+int ForEachMessage(const char* name, const StreamOptions& options,
+                   const std::vector<uint8_t>& octets, uint8_t mode,
+                   const std::function<void(CEmber_Node& root)>& onMessage)
+{
+    MessageReader reader(mode, onMessage);
+    const size_t blockSize =
+        size_t(std::min<uint64_t>(options.chunk, std::max<size_t>(octets.size(), 1)));
+    for (size_t position = 0; position < octets.size(); position += blockSize) {
+        const size_t size = std::min(blockSize, octets.size() - position);
+        reader.FeedBlock(octets.data() + position, uint32_t(size));
+    }
+    std::fflush(stdout);
+    if (reader.messages == 0) {
+        std::fprintf(stderr, "korvane %s: no complete message (%s)\n", name,
+                     NoMessageReason(octets.size(), reader.errors).c_str());
+        return kExitNothing;
+    }
+    return kExitOk;
+}
+
+} // namespace
+
+int RunDecode(int argc, char** argv)
+{
+    StreamOptions options;
+    options.allowErrors = true;
+    options.allowAll = true;
+    std::vector<uint8_t> octets;
+    try {
+        const int status = Prepare("decode", kDecodeHelp, argc, argv, options, octets);
+        if (status >= 0)
+            return status;
+        return Decode(options, octets);
+    } catch (const std::bad_alloc&) {
+        std::fputs("korvane decode: out of memory\n", stderr);
+        return kExitUsage;
+    }
+}
+
+int RunDump(int argc, char** argv)
+{
+    StreamOptions options;
+    options.allowPlain = true;
+    std::vector<uint8_t> octets;
+    try {
+        const int status = Prepare("dump", kDumpHelp, argc, argv, options, octets);
+        if (status >= 0)
+            return status;
+        const uint8_t mode = options.plain ? 0 : 1;
+        return ForEachMessage("dump", options, octets, mode, [](CEmber_Node& root) {
+            CEmber_TextList list;
+            root.Dump(list, 0);
+            const std::string text = list.Join();
+            std::fwrite(text.data(), 1, text.size(), stdout);
+        });
+    } catch (const std::bad_alloc&) {
+        std::fputs("korvane dump: out of memory\n", stderr);
+        return kExitUsage;
+    }
+}
+
+int RunReencode(int argc, char** argv)
+{
+    StreamOptions options;
+    std::vector<uint8_t> octets;
+    try {
+        const int status = Prepare("reencode", kReencodeHelp, argc, argv, options, octets);
+        if (status >= 0)
+            return status;
+        return ForEachMessage("reencode", options, octets, 1, [](CEmber_Node& root) {
+            CEmber_OutputBuffer buffer;
+            root.Encode(buffer);
+            PrintLine(HexLine(buffer.Data(), buffer.Used()));
+        });
+    } catch (const std::bad_alloc&) {
+        std::fputs("korvane reencode: out of memory\n", stderr);
+        return kExitUsage;
+    }
+}
