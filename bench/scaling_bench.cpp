@@ -50,23 +50,32 @@ const std::vector<std::vector<uint8_t>>& SnapshotPool()
     return pool;
 }
 
+// Feeds `total` octets of snapshots, round the pool, through a fresh host;
+// after each message `progress(octets fed so far)` is called.
+template <typename Progress>
+void FeedSnapshots(size_t total, Progress progress)
+{
+    const auto& pool = SnapshotPool();
+    bench_host::Harness host;
+    size_t fed = 0;
+    for (size_t index = 0; fed < total; ++index) {
+        const std::vector<uint8_t>& message = pool[index % pool.size()];
+        host.Feed(message.data(), message.size(), 4096);
+        fed += message.size();
+        progress(fed);
+    }
+}
+
 // Runs first (registered first) so nothing else has inflated the peak.
 void BM_LongStreamMemory(benchmark::State& state)
 {
     const size_t total = size_t(state.range(0)) << 20;
-    const auto& pool = SnapshotPool();
     double early = 0, late = 0;
     for (auto _ : state) {
-        bench_host::Harness host;
-        size_t fed = 0;
-        size_t index = 0;
-        while (fed < total) {
-            const std::vector<uint8_t>& message = pool[index++ % pool.size()];
-            host.Feed(message.data(), message.size(), 4096);
-            fed += message.size();
+        FeedSnapshots(total, [&](size_t fed) {
             if (early == 0 && fed >= total / 16)
                 early = ResidentMiB();
-        }
+        });
         late = ResidentMiB();
     }
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(total));
@@ -78,17 +87,8 @@ void BM_LongStreamMemory(benchmark::State& state)
 void BM_StreamSize(benchmark::State& state)
 {
     const size_t total = size_t(state.range(0)) << 20;
-    const auto& pool = SnapshotPool();
-    for (auto _ : state) {
-        bench_host::Harness host;
-        size_t fed = 0;
-        size_t index = 0;
-        while (fed < total) {
-            const std::vector<uint8_t>& message = pool[index++ % pool.size()];
-            host.Feed(message.data(), message.size(), 4096);
-            fed += message.size();
-        }
-    }
+    for (auto _ : state)
+        FeedSnapshots(total, [](size_t) {});
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(total));
     state.counters["MiB"] = double(state.range(0));
 }

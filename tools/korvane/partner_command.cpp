@@ -5,6 +5,7 @@
 // Everything runs on one thread: the blocks the service sends while it
 // handles ours are printed from inside our own sends.
 
+#include "tools/korvane/codec_input.h"
 #include "tools/korvane/commands.h"
 
 #include "host/protocol.h"
@@ -192,43 +193,21 @@ bool ReadFile(const std::string& name, std::vector<uint8_t>& octets)
     return !file.bad();
 }
 
-// Hex text to octets; false (with the reason) on anything else.
+// Hex text to octets, '#' starting a comment that runs to the line's end;
+// false (with the reason) on anything else.
 bool ParseHex(const std::vector<uint8_t>& text, std::vector<uint8_t>& octets, std::string& reason)
 {
-    octets.clear();
-    int high = -1;
+    std::string digits;
+    digits.reserve(text.size());
     bool comment = false;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char c = char(text[i]);
-        if (comment) {
+    for (uint8_t octet : text) {
+        const char c = char(octet);
+        if (comment || c == '#')
             comment = c != '\n';
-            continue;
-        }
-        if (c == '#') {
-            comment = true;
-            continue;
-        }
-        if (std::isspace(static_cast<unsigned char>(c)))
-            continue;
-        if (!std::isxdigit(static_cast<unsigned char>(c))) {
-            reason = "not a hex digit at offset " + std::to_string(i);
-            return false;
-        }
-        const int digit = std::isdigit(static_cast<unsigned char>(c))
-                              ? c - '0'
-                              : std::tolower(static_cast<unsigned char>(c)) - 'a' + 10;
-        if (high < 0) {
-            high = digit;
-        } else {
-            octets.push_back(uint8_t(high * 16 + digit));
-            high = -1;
-        }
+        else
+            digits += c;
     }
-    if (high >= 0) {
-        reason = "an odd number of hex digits";
-        return false;
-    }
-    return true;
+    return ParseHexText(digits, octets, reason);
 }
 
 BOOL CollectName(const char* name, void* context)
