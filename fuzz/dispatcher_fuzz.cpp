@@ -11,6 +11,10 @@
 #include "winapi.h"
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
 #include <cstring>
 #include <vector>
 
@@ -61,8 +65,15 @@ World& TheWorld()
         auto* w = new World;
         g_world = w;
         SetHostTraceSink([](const char*) {});
-        w->partner = CreateMessageWindow("FUZZ_PARTNER", PartnerProc);
-        w->state.hostWindow = CreateMessageWindow("FUZZ_HOST", HostProc);
+        // Names of this process alone: several fuzzers may share the
+        // runtime folder.
+        const std::string suffix = std::to_string(getpid());
+        w->partner = CreateMessageWindow(("FUZZ_PARTNER_" + suffix).c_str(), PartnerProc);
+        w->state.hostWindow = CreateMessageWindow(("FUZZ_HOST_" + suffix).c_str(), HostProc);
+        if (!w->partner || !w->state.hostWindow) {
+            std::fprintf(stderr, "dispatcher_fuzz: cannot create its windows\n");
+            std::abort();
+        }
         w->state.reader = &w->reader;
         w->reader.Bind(w->state.hostWindow);
         return w;
