@@ -69,18 +69,30 @@ uint32_t CEmber_Container::RebuildHeader()
             PutIdentifier(m_header, GetTag().ClassBits() | kBerConstructed, GetTag().Number()));
     }
     const uint32_t type = uint32_t(m_type);
-    const uint32_t innerLength = uint32_t(HeaderSize(eeBerClass_Universal, type, m_contentLength)) +
-                                 m_contentLength;
-    // At most 5 + 6 + 5 octets; only a type of 31 or more (possible in
-    // plain mode) can exceed the 17 kept in all.
-    uint8_t tail[16];
-    uint32_t n = uint32_t(PutLength(tail, m_indefinite ? IndefiniteLength : innerLength));
-    n += uint32_t(PutIdentifier(tail + n, eeBerClass_Universal | kBerConstructed, type));
-    n += uint32_t(PutLength(tail + n, m_indefinite ? IndefiniteLength : m_contentLength));
-    const uint32_t room = kHeaderCacheSize - m_identifierLength;
-    const uint32_t kept = n < room ? n : room;
-    std::memcpy(m_header + m_identifierLength, tail, kept);
-    m_headerLength = m_identifierLength + kept;
+    const uint32_t outerLength = m_indefinite ? IndefiniteLength
+                                              : uint32_t(HeaderSize(eeBerClass_Universal, type,
+                                                                    m_contentLength)) +
+                                                    m_contentLength;
+    const uint32_t innerLength = m_indefinite ? IndefiniteLength : m_contentLength;
+    uint8_t* tail = m_header + m_identifierLength;
+    if (type < 31) {
+        // 6 + 5 + 1 + 5 octets at most: the whole header fits the cache.
+        uint32_t n = uint32_t(PutLength(tail, outerLength));
+        tail[n++] = uint8_t(kBerConstructed | type);
+        n += uint32_t(PutLength(tail + n, innerLength));
+        m_headerLength = m_identifierLength + n;
+    } else {
+        // Only a type of 31 or more (possible in plain mode) can exceed the
+        // 17 octets kept.
+        uint8_t octets[16];
+        uint32_t n = uint32_t(PutLength(octets, outerLength));
+        n += uint32_t(PutIdentifier(octets + n, eeBerClass_Universal | kBerConstructed, type));
+        n += uint32_t(PutLength(octets + n, innerLength));
+        const uint32_t room = kHeaderCacheSize - m_identifierLength;
+        const uint32_t kept = n < room ? n : room;
+        std::memcpy(tail, octets, kept);
+        m_headerLength = m_identifierLength + kept;
+    }
     m_encodedLength = m_headerLength + m_contentLength + (m_indefinite ? 4 : 0);
     return oldLength;
 }
