@@ -28,6 +28,9 @@ struct World
     // Console octets the partner sends back while it handles a report.
     std::vector<uint8_t> echo;
     int nested = 0;
+    // A partner that answered every report with more console data could
+    // keep the conversation going for ever; this one stops after a few.
+    int echoesLeft = 0;
 };
 
 World* g_world = nullptr;
@@ -47,7 +50,9 @@ LRESULT CALLBACK PartnerProc(HWND, UINT message, WPARAM, LPARAM lParam)
     const auto* octets = static_cast<const uint8_t*>(block->lpData);
     for (DWORD i = 0; i < block->cbData; ++i)
         sink = uint8_t(sink ^ octets[i]);
-    if (BlockKind(block->dwData) == BLOCK_REPORT && !g_world->echo.empty() && g_world->nested < 2) {
+    if (BlockKind(block->dwData) == BLOCK_REPORT && !g_world->echo.empty() && g_world->nested < 2 &&
+        g_world->echoesLeft > 0) {
+        --g_world->echoesLeft;
         ++g_world->nested;
         COPYDATASTRUCT back;
         back.dwData = MakeDwData(BLOCK_CONSOLE_DATA, uint32_t(g_world->echo.size()));
@@ -106,6 +111,7 @@ private:
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     World& world = TheWorld();
+    world.echoesLeft = 8;
     Input in(data, size);
     while (!in.Empty()) {
         const uint8_t op = in.Byte();
