@@ -64,12 +64,12 @@ bool TryDecodeReal(CEmber_InputStream& in, uint32_t length, double& value)
     }
     const uint32_t k = (first & 0x03u) + 1;
     const bool negative = (first & 0x40) != 0;
-    const int64_t exponent = DecodeInteger64(in, k);
-    // Over a stream of exactly `length` octets a content too short for its
-    // exponent has already ended in "EOF"; a longer stream must not be read
-    // beyond the content either.
+    // A content too short for its exponent ends in "EOF", as reading it from
+    // a stream of exactly `length` octets would; a longer stream is not read
+    // beyond the content.
     if (length < k + 1)
         throw CEmber_Exception(eeError_Eof);
+    const int64_t exponent = DecodeInteger64(in, k);
     const uint32_t mantissaOctets = length - k - 1;
     uint64_t mantissa = uint64_t(DecodeInteger64(in, mantissaOctets));
 

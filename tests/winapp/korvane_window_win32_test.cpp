@@ -4,6 +4,7 @@
 #include "tests/winapp/korvane_exe_fixture.h"
 
 #include <algorithm>
+#include <string>
 
 namespace testing_support::korvane_exe {
 namespace {
@@ -205,6 +206,44 @@ TEST_F(KorvaneExeTest, AboutBoxKeepsAnsweringAndClosesWithOk)
     EXPECT_TRUE(IsWindow(dialog));
 
     // OK closes it; Exit then ends the program with code 0.
+    EXPECT_TRUE(CloseDialog(dialog, WM_COMMAND, IDOK));
+    ExpectAnswering();
+    ASSERT_TRUE(PostMessageA(window, WM_COMMAND, kMenuExit, 0));
+    EXPECT_EQ(korvane.WaitForExit(), 0);
+}
+
+TEST_F(KorvaneExeTest, SecondAboutCommandWhileTheBoxIsOpenOpensNoSecondBox)
+{
+    Launch();
+    ASSERT_TRUE(PostMessageA(window, WM_COMMAND, kMenuAbout, 0));
+    HWND dialog = WaitForAboutBox();
+    ASSERT_NE(dialog, nullptr);
+
+    // Posted messages are taken in order: once the Debug switch behind the
+    // second About command has flipped, that command has been handled.
+    ASSERT_TRUE(PostMessageA(window, WM_COMMAND, kMenuAbout, 0));
+    ASSERT_TRUE(PostMessageA(window, WM_COMMAND, kMenuDebug, 0));
+    EXPECT_TRUE(WaitUntil([&] { return DebugItemState() == 1; }));
+
+    struct Count
+    {
+        DWORD processId;
+        int boxes;
+    } count{korvane.Id(), 0};
+    EnumWindows(
+        [](HWND candidate, LPARAM param) -> BOOL {
+            auto* c = reinterpret_cast<Count*>(param);
+            DWORD owner = 0;
+            GetWindowThreadProcessId(candidate, &owner);
+            char name[16] = {};
+            GetClassNameA(candidate, name, sizeof name);
+            if (owner == c->processId && std::string(name) == "#32770")
+                ++c->boxes;
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&count));
+    EXPECT_EQ(count.boxes, 1);
+
     EXPECT_TRUE(CloseDialog(dialog, WM_COMMAND, IDOK));
     ExpectAnswering();
     ASSERT_TRUE(PostMessageA(window, WM_COMMAND, kMenuExit, 0));

@@ -23,6 +23,8 @@ struct CKorvaneApp
     // The window's menu: the Debug item's check mark is kept here.
     HMENU menu = nullptr;
     const char* title = nullptr;
+    // True while the About box is open.
+    bool aboutOpen = false;
     // The partner protocol state; host.reader points at reader.
     CHostState host;
     std::unique_ptr<CReportReader> reader;

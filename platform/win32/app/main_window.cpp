@@ -68,8 +68,16 @@ LRESULT OnMainCommand(CHostState& host, HWND window, WPARAM wParam, LPARAM lPara
     CKorvaneApp* app = AppFromWindow(window);
     switch (LOWORD(wParam)) {
     case IDM_ABOUT:
+        // The box's modal loop still dispatches this window's messages: a
+        // second About command while it is open does not stack another box.
+        if (app && app->aboutOpen)
+            return 0;
+        if (app)
+            app->aboutOpen = true;
         DialogBoxParamA(app ? app->instance : nullptr, MAKEINTRESOURCEA(IDD_ABOUTBOX), window,
                         AboutDialogProc, 0);
+        if (app)
+            app->aboutOpen = false;
         return 0;
     case IDM_EXIT:
         DestroyWindow(window);
