@@ -97,14 +97,16 @@ LRESULT HostOnReport(CHostState& state, WPARAM wParam, LPARAM lParam)
     if (length >= REPORT_MAX_LENGTH)
         return 0;
 
-    std::memset(state.reportField, 0, sizeof state.reportField);
+    // A report equal to the last one forwarded is dropped before anything
+    // is filled in.
+    if (std::memcmp(text, state.lastReport, length + 1) == 0)
+        return 0;
     std::memcpy(state.reportField, text, length);
+    std::memset(state.reportField + length, 0, sizeof state.reportField - length);
     state.outgoing.cbData = REPORT_FIELD_SIZE;
     state.outgoing.dwData = MakeDwData(BLOCK_REPORT, uint32_t(length + 1));
     state.outgoing.lpData = state.reportField;
 
-    if (std::strcmp(state.reportField, state.lastReport) == 0)
-        return 0;
     SendMessageA(state.partnerWindow, WM_COPYDATA, WPARAM(state.hostWindow),
                  LPARAM(&state.outgoing));
     std::memcpy(state.lastReport, state.reportField, length + 1);

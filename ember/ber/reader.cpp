@@ -1,9 +1,6 @@
 #include "ember/ber/reader.h"
 
 #include "ember/ber/exception.h"
-#include "ember/ber/identifier.h"
-#include "ember/ber/input_stream.h"
-#include "ember/ber/length.h"
 #include "ember/ber/types.h"
 #include "ember/values/text_list.h"
 
