@@ -41,6 +41,27 @@ uint32_t LengthOf(const uint8_t* octets, size_t count)
     return length;
 }
 
+// Reads a whole length field at `at` into length and advances `at`; false
+// (nothing changed) when the field does not end before `end` or has more
+// octets than a length may.
+inline bool ReadLengthField(const uint8_t*& at, const uint8_t* end, uint32_t& length)
+{
+    if (at >= end)
+        return false;
+    const uint8_t first = *at;
+    if (first < 0x80) {
+        length = first;
+        ++at;
+        return true;
+    }
+    const uint32_t count = uint32_t(first & 0x7F) + 1;
+    if (count > kMaxLengthOctets || uint32_t(end - at) < count)
+        return false;
+    length = LengthOf(at, count);
+    at += count;
+    return true;
+}
+
 } // namespace
 
 CEmber_Reader::CEmber_Reader()
@@ -87,11 +108,147 @@ void CEmber_Reader::StartField(State state)
 
 void CEmber_Reader::FeedBlock(const uint8_t* octets, uint32_t length)
 {
-    for (uint32_t i = 0; i < length; ++i)
-        Feed(octets[i]);
+    if (length > 0)
+        FeedOctets(octets, length);
+}
+
+void CEmber_Reader::FeedOctets(const uint8_t* octets, uint32_t length)
+{
+    while (length > 0) {
+        const uint32_t taken = FeedRun(octets, length);
+        octets += taken;
+        length -= taken;
+    }
+}
+
+uint32_t CEmber_Reader::FeedRun(const uint8_t* octets, uint32_t length)
+{
+    const uint8_t* at = octets;
+    const uint8_t* const end = octets + length;
+    m_stopRun = false;
+    try {
+        while (at < end && !m_stopRun) {
+            if (m_state == State_Identifier && m_fieldCount == 0 && m_outerTag.IsEmpty() &&
+                FeedElement(at, end))
+                continue;
+            // Counted before the machine runs, so that a throw includes it.
+            ++at;
+            FeedOne(at[-1]);
+        }
+    } catch (...) {
+        m_runConsumed = uint32_t(at - octets);
+        throw;
+    }
+    return uint32_t(at - octets);
+}
+
+bool CEmber_Reader::FeedElement(const uint8_t*& at, const uint8_t* end)
+{
+    const uint8_t* q = at;
+    const size_t available = size_t(end - q);
+    CEmber_OpenContainer* top = m_stack.empty() ? nullptr : &m_stack.back();
+
+    if (*q == 0x00) {
+        // A whole terminator of an indefinite top container.
+        if (!top || top->declaredLength != IndefiniteLength || available < kTerminatorOctets ||
+            (q[1] | q[2] | q[3]) != 0 || m_messageOctets + kTerminatorOctets > kMaxMessageOctets)
+            return false;
+        top->consumed += kTerminatorOctets;
+        m_messageOctets += kTerminatorOctets;
+        top->declaredLength = top->consumed;
+        at = q + kTerminatorOctets;
+        CloseFinished();
+        return true;
+    }
+
+    // Outer identifier: application, context or private, constructed.
+    size_t count = 1;
+    if ((q[0] & 0x1F) == 0x1F) {
+        for (;;) {
+            if (count >= available || count >= kMaxIdentifierOctets)
+                return false;
+            if (!(q[count++] & 0x80))
+                break;
+        }
+    }
+    const CEmber_Tag outer = IdentifierOf(q, count);
+    if (outer.ClassBits() == eeBerClass_Universal || !outer.IsConstructed())
+        return false;
+    q += count;
+    uint32_t outerLength = 0;
+    if (!ReadLengthField(q, end, outerLength) || outerLength == 0)
+        return false;
+
+    // Inner identifier: one octet, universal, a known type.
+    if (q >= end)
+        return false;
+    const uint8_t inner = *q;
+    const uint32_t type = inner & 0x1Fu;
+    if ((inner & 0xC0) != eeBerClass_Universal || type == 0 || type > kMaxBerType)
+        return false;
+    const bool constructed = (inner & kBerConstructed) != 0;
+    ++q;
+    uint32_t length = 0;
+    if (!ReadLengthField(q, end, length))
+        return false;
+
+    const uint32_t header = uint32_t(q - at);
+    uint32_t needed = length;
+    if (constructed) {
+        if (length == IndefiniteLength)
+            needed = kTerminatorOctets;
+        if (m_stack.size() >= kMaxDepth)
+            return false;
+    } else if (length == IndefiniteLength || length > kMaxContentLength ||
+               length > available - header) {
+        return false;
+    }
+    const uint32_t taken = header + (constructed ? 0 : length);
+    if (top) {
+        if (top->declaredLength != IndefiniteLength &&
+            uint64_t(top->consumed) + header + needed > top->declaredLength)
+            return false;
+        if (uint64_t(m_messageOctets) + taken > kMaxMessageOctets)
+            return false;
+        top->consumed += taken;
+        m_messageOctets += taken;
+    }
+
+    m_outerTag = outer.WithoutConstructed();
+    m_outerLength = outerLength;
+    m_type = type;
+    m_constructed = constructed;
+    m_contentLength = length;
+    if (constructed) {
+        at = q;
+        OnContainerOpened();
+        m_stack.push_back(CEmber_OpenContainer{m_outerTag, m_type, length, 0});
+        ResetItem();
+        if (length == 0)
+            CloseFinished();
+        return true;
+    }
+    at = q + length;
+    if (length > 0)
+        m_content = q;
+    OnItemComplete();
+    ResetItem();
+    CloseFinished();
+    return true;
+}
+
+void CEmber_Reader::CloseFinished()
+{
+    while (!m_stack.empty() && m_stack.back().consumed >= m_stack.back().declaredLength)
+        CloseTop();
 }
 
 void CEmber_Reader::Feed(uint8_t octet)
+{
+    FeedOne(octet);
+}
+
+void CEmber_Reader::FeedOne(uint8_t octet)
 {
     m_buffer.push_back(octet);
     if (!m_stack.empty()) {

@@ -2,7 +2,9 @@
 //
 // Octets arrive in blocks of any size; Feed takes one at a time and keeps
 // just enough state to resume inside any identifier, length, content or
-// terminator. It checks the two-tag element framing as it goes and reports
+// terminator. FeedBlock gives the same results faster: where a whole
+// element header (and a value's content) lies inside the block it is read
+// in one step, and the content is handed over as a view of the block. It checks the two-tag element framing as it goes and reports
 // through two hooks: OnContainerOpened (a constructed element's inner length
 // is complete) and OnItemComplete (a value's content is complete, or a
 // container closed). Errors are raised through RaiseError, which adds the
@@ -59,7 +61,8 @@ public:
     // Takes one octet.
     virtual void Feed(uint8_t octet);
 
-    // Feeds every octet of the block in order, through the virtual Feed.
+    // Feeds every octet of the block in order, through FeedOctets; the
+    // results are those of Feed called on each octet.
     void FeedBlock(const uint8_t* octets, uint32_t length);
 
     uint32_t GetDepth() const { return uint32_t(m_stack.size()); }
@@ -76,7 +79,31 @@ protected:
     // The located error text for message, as RaiseError throws it.
     std::string LocatedText(const char* message) const;
 
+    // Takes a non-empty block. This version runs the octet machine over all
+    // of it; a subclass that overrides Feed to filter octets overrides this
+    // too, so both see the same octets.
+    virtual void FeedOctets(const uint8_t* octets, uint32_t length);
+    // Runs the octet machine (Feed of this class) over the octets in order
+    // until they are used up or a hook called StopRun; returns the octets
+    // taken. When an exception leaves it, GetRunConsumed tells how many were
+    // taken, the one being handled at the throw included.
+    uint32_t FeedRun(const uint8_t* octets, uint32_t length);
+    // From a hook: FeedRun returns once the current octet is handled.
+    void StopRun() { m_stopRun = true; }
+    uint32_t GetRunConsumed() const { return m_runConsumed; }
+
 private:
+    // The octet machine for one octet.
+    void FeedOne(uint8_t octet);
+    // Reads the element starting at `at` in one step when its header and
+    // content lie wholly before `end` and nothing about it is unusual (no
+    // error, no limit reached, no parent end inside it): advances `at` past
+    // it and returns true. Otherwise changes nothing and returns false, and
+    // the octet machine takes the element octet by octet. `at` is advanced
+    // before each hook runs, so a throw knows the octets taken.
+    bool FeedElement(const uint8_t*& at, const uint8_t* end);
+    // Closes every open container whose declared length is used up.
+    void CloseFinished();
     bool OnIdentifierOctet(uint8_t octet);
     bool OnLengthOctet(uint8_t octet);
     bool OnContentOctet();
@@ -98,4 +125,6 @@ private:
     // Open containers, outermost first.
     std::vector<CEmber_OpenContainer> m_stack;
     uint32_t m_messageOctets = 0;
+    uint32_t m_runConsumed = 0;
+    bool m_stopRun = false;
 };

@@ -22,9 +22,33 @@ void CEmber_StreamReader::Feed(uint8_t octet)
     }
 }
 
+void CEmber_StreamReader::FeedOctets(const uint8_t* octets, uint32_t length)
+{
+    while (length > 0) {
+        uint32_t taken = 1;
+        if (m_matchPosition >= 0) {
+            CEmber_StreamReader::Feed(*octets);
+        } else {
+            try {
+                taken = FeedRun(octets, length);
+            } catch (CEmber_Exception error) {
+                taken = GetRunConsumed();
+                OnError(error);
+                Reset();
+                m_matchPosition = 0;
+            }
+        }
+        octets += taken;
+        length -= taken;
+    }
+}
+
 void CEmber_StreamReader::OnItemComplete()
 {
     CEmber_TreeReader::OnItemComplete();
-    if (IsTreeComplete())
+    if (IsTreeComplete()) {
+        // The octets after a message wait for the next start sequence.
         m_matchPosition = 0;
+        StopRun();
+    }
 }

@@ -32,6 +32,12 @@ public:
     // 0..8 while waiting (start octets matched so far), -1 once synchronised.
     int32_t GetMatchPosition() const { return m_matchPosition; }
 
+protected:
+    // The whole block with the results of Feed on each octet: matched octet
+    // by octet while waiting, run through the octet machine in one go once
+    // synchronised.
+    void FeedOctets(const uint8_t* octets, uint32_t length) override;
+
 private:
     int32_t m_matchPosition = 0;
 };

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -389,6 +390,125 @@ TEST(StreamReader, RootThatNeverClosesHitsTheNodeLimit)
     reader.FeedVector(Hex(S + kEnd));
     EXPECT_EQ(Lines({kOpenRoot, Error(114, "C-1", "Message size out of bounds"), kOpenRoot, kDoneRoot}),
               reader.Text());
+}
+
+// ---------------------------------------------------------------------------
+// Block feeding reads whole elements in one step; it must give exactly what
+// the octet machine gives octet by octet through Feed, on good and on broken
+// input, in both modes and for any split.
+
+// The log of a stream reader fed one Feed call per octet.
+std::string LogFedThroughFeed(const std::vector<uint8_t>& octets, uint8_t mode)
+{
+    EventLogReader reader(mode);
+    for (uint8_t octet : octets)
+        reader.Feed(octet);
+    return reader.Text();
+}
+
+// The vectors one after another, then randomly damaged: octets changed,
+// dropped, repeated, and runs copied from elsewhere.
+std::vector<uint8_t> DamagedStream(std::mt19937& random)
+{
+    std::vector<uint8_t> octets;
+    for (const Vector& vector : Vectors()) {
+        const std::vector<uint8_t> part = Hex(vector.hex);
+        octets.insert(octets.end(), part.begin(), part.end());
+    }
+    const int damage = int(random() % 12);
+    for (int i = 0; i < damage && !octets.empty(); ++i) {
+        const size_t at = random() % octets.size();
+        switch (random() % 4) {
+        case 0:
+            octets[at] = uint8_t(random());
+            break;
+        case 1:
+            octets.erase(octets.begin() + long(at));
+            break;
+        case 2:
+            octets.insert(octets.begin() + long(at), octets[at]);
+            break;
+        default: {
+            const size_t from = random() % octets.size();
+            const size_t count = std::min<size_t>(random() % 24, octets.size() - from);
+            const std::vector<uint8_t> run(octets.begin() + long(from), octets.begin() + long(from + count));
+            octets.insert(octets.begin() + long(at), run.begin(), run.end());
+            break;
+        }
+        }
+    }
+    return octets;
+}
+
+TEST(StreamReader, BlockFeedingMatchesFeedOnDamagedStreams)
+{
+    std::mt19937 random(20261208);
+    for (int round = 0; round < 300; ++round) {
+        const std::vector<uint8_t> octets = DamagedStream(random);
+        const uint8_t mode = uint8_t(round % 2);
+        const std::string expected = LogFedThroughFeed(octets, mode);
+        {
+            EventLogReader reader(mode);
+            reader.FeedVector(octets);
+            ASSERT_EQ(expected, reader.Text()) << "round " << round << " whole";
+        }
+        EventLogReader reader(mode);
+        for (size_t at = 0; at < octets.size();) {
+            const size_t size = std::min<size_t>(1 + random() % 40, octets.size() - at);
+            reader.FeedPart(octets, at, at + size);
+            at += size;
+        }
+        ASSERT_EQ(expected, reader.Text()) << "round " << round << " random blocks";
+    }
+}
+
+// A tree reader without the stream layer: exceptions leave FeedBlock at the
+// same octet as they leave Feed, with the same events before them.
+class TreeLogReader : public CEmber_TreeReader
+{
+public:
+    explicit TreeLogReader(uint8_t mode) : CEmber_TreeReader(mode) {}
+    void OnNodeOpened(CEmber_Node* node) override { log += "open " + testing_support::NodeLine(*node) + "\n"; }
+    void OnNodeComplete(CEmber_Node* node) override
+    {
+        log += "done " + testing_support::NodeLine(*node) + "\n";
+    }
+    std::string log;
+};
+
+TEST(TreeReader, BlockFeedingStopsAtTheSameOctetAsFeed)
+{
+    std::mt19937 random(7);
+    for (int round = 0; round < 300; ++round) {
+        std::vector<uint8_t> octets = DamagedStream(random);
+        // Skip the first start sequence's octets sometimes, so that values
+        // also arrive with no container open.
+        if (round % 3 == 0)
+            octets.erase(octets.begin(), octets.begin() + 9);
+        const uint8_t mode = uint8_t(round % 2);
+        TreeLogReader byOctet(mode);
+        std::string expected;
+        size_t stoppedAt = octets.size();
+        for (size_t i = 0; i < octets.size(); ++i) {
+            try {
+                byOctet.Feed(octets[i]);
+            } catch (const CEmber_Exception& error) {
+                expected = error.GetMessage();
+                stoppedAt = i;
+                break;
+            }
+        }
+        TreeLogReader byBlock(mode);
+        std::string thrown;
+        try {
+            byBlock.FeedBlock(octets.data(), uint32_t(octets.size()));
+        } catch (const CEmber_Exception& error) {
+            thrown = error.GetMessage();
+        }
+        ASSERT_EQ(byOctet.log, byBlock.log) << "round " << round;
+        ASSERT_EQ(expected, thrown) << "round " << round << " stopped at " << stoppedAt;
+        EXPECT_EQ(byOctet.GetDepth(), byBlock.GetDepth()) << "round " << round;
+    }
 }
 
 } // namespace
