@@ -17,7 +17,9 @@
 // as a signed value, except that lengths from 0xFF800000 up keep all four.
 inline int32_t LongFormOctets(uint32_t length)
 {
-    return length >= 0xFF800000u ? 4 : IntegerSize(int32_t(length));
+    // For the lengths that take the long form (128 and up) this is
+    // IntegerSize(int32_t(length)) with the top range kept at four.
+    return length < 0x8000u ? 2 : length < 0x800000u ? 3 : 4;
 }
 
 // Octet count EncodeLength writes for length.

@@ -75,7 +75,14 @@ uint32_t CEmber_Container::RebuildHeader()
                                                     m_contentLength;
     const uint32_t innerLength = m_indefinite ? IndefiniteLength : m_contentLength;
     uint8_t* tail = m_header + m_identifierLength;
-    if (type < 31) {
+    if (type < 31 && (m_indefinite || m_contentLength <= 125)) {
+        // The common headers: both lengths indefinite, or both short (the
+        // outer one counts the two inner header octets).
+        tail[0] = m_indefinite ? 0x80 : uint8_t(m_contentLength + 2);
+        tail[1] = uint8_t(kBerConstructed | type);
+        tail[2] = m_indefinite ? 0x80 : uint8_t(m_contentLength);
+        m_headerLength = m_identifierLength + 3u;
+    } else if (type < 31) {
         // 6 + 5 + 1 + 5 octets at most: the whole header fits the cache.
         uint32_t n = uint32_t(PutLength(tail, outerLength));
         tail[n++] = uint8_t(kBerConstructed | type);

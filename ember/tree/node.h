@@ -14,6 +14,7 @@
 #pragma once
 
 #include "ember/ber/tag.h"
+#include "ember/tree/node_pool.h"
 
 #include <cstdint>
 #include <string>
@@ -33,6 +34,13 @@ public:
     CEmber_Node& operator=(const CEmber_Node&) = delete;
 
     virtual ~CEmber_Node() = default;
+
+    // Nodes live in the thread's node pool.
+    static void* operator new(size_t size) { return CEmber_NodePool::AllocateNode(size); }
+    static void operator delete(void* block, size_t size) noexcept
+    {
+        CEmber_NodePool::ReleaseNode(block, size);
+    }
 
     // Writes the node's encoding (cached octets only).
     virtual void Encode(CEmber_OutputStream& out) const = 0;

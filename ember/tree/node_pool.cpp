@@ -1,0 +1,133 @@
+#include "ember/tree/node_pool.h"
+
+#include <new>
+
+// Thread pools are left out under AddressSanitizer (see the header) and on
+// Windows, where the MinGW runtime can hang a thread that runs a
+// thread_local destructor at exit after using other thread_local data.
+#if defined(__SANITIZE_ADDRESS__) || defined(_WIN32)
+#define EMBER_NODE_POOL_BYPASS 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define EMBER_NODE_POOL_BYPASS 1
+#endif
+#endif
+
+namespace {
+
+constexpr size_t ClassOf(size_t size)
+{
+    return (size - 1) / CEmber_NodePool::kGranule;
+}
+
+constexpr size_t ClassSize(size_t sizeClass)
+{
+    return (sizeClass + 1) * CEmber_NodePool::kGranule;
+}
+
+#if !EMBER_NODE_POOL_BYPASS
+// The thread's pool is made on its first node and destroyed with the thread;
+// releases that come later (static trees torn down after the thread's
+// objects) go straight to the heap.
+enum class PoolState : unsigned char
+{
+    Unused,
+    Live,
+    Gone,
+};
+
+thread_local PoolState t_state = PoolState::Unused;
+
+struct ThreadPool
+{
+    ~ThreadPool() { t_state = PoolState::Gone; }
+    CEmber_NodePool pool;
+};
+
+CEmber_NodePool& LocalPool()
+{
+    thread_local ThreadPool local;
+    t_state = PoolState::Live;
+    return local.pool;
+}
+#endif
+
+} // namespace
+
+CEmber_NodePool::~CEmber_NodePool()
+{
+    for (FreeBlock*& head : m_heads) {
+        while (head) {
+            FreeBlock* next = head->next;
+            ::operator delete(head);
+            head = next;
+        }
+    }
+    m_kept = 0;
+}
+
+void* CEmber_NodePool::Allocate(size_t size)
+{
+    if (size == 0)
+        size = 1;
+    if (size > kMaxBlock)
+        return ::operator new(size);
+    const size_t sizeClass = ClassOf(size);
+    if (FreeBlock* block = m_heads[sizeClass]) {
+        m_heads[sizeClass] = block->next;
+        m_kept -= ClassSize(sizeClass);
+        return block;
+    }
+    return ::operator new(ClassSize(sizeClass));
+}
+
+void CEmber_NodePool::Release(void* block, size_t size) noexcept
+{
+    if (!block)
+        return;
+    if (size == 0)
+        size = 1;
+    if (size > kMaxBlock || m_kept + ClassSize(ClassOf(size)) > m_cap) {
+        ::operator delete(block);
+        return;
+    }
+    const size_t sizeClass = ClassOf(size);
+    FreeBlock* freed = ::new (block) FreeBlock{m_heads[sizeClass]};
+    m_heads[sizeClass] = freed;
+    m_kept += ClassSize(sizeClass);
+}
+
+void* CEmber_NodePool::AllocateNode(size_t size)
+{
+#if !EMBER_NODE_POOL_BYPASS
+    if (t_state != PoolState::Gone)
+        return LocalPool().Allocate(size);
+    // Blocks of the pool and of the heap are interchangeable: both come
+    // from the global operator new, a pooled one with its size rounded up.
+    if (size > 0 && size <= kMaxBlock)
+        size = ClassSize(ClassOf(size));
+#endif
+    return ::operator new(size);
+}
+
+void CEmber_NodePool::ReleaseNode(void* block, size_t size) noexcept
+{
+#if !EMBER_NODE_POOL_BYPASS
+    if (t_state == PoolState::Live) {
+        LocalPool().Release(block, size);
+        return;
+    }
+#else
+    (void)size;
+#endif
+    ::operator delete(block);
+}
+
+bool CEmber_NodePool::ThreadPoolsEnabled()
+{
+#if EMBER_NODE_POOL_BYPASS
+    return false;
+#else
+    return true;
+#endif
+}

@@ -1,0 +1,127 @@
+#include "ember/tree/node_pool.h"
+
+#include "ember/tree/container.h"
+#include "ember/values/leaf.h"
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <set>
+#include <thread>
+#include <vector>
+
+namespace {
+
+TEST(NodePool, ReleasedBlockIsHandedOutAgainForTheSameSizeClass)
+{
+    CEmber_NodePool pool;
+    void* first = pool.Allocate(72);
+    pool.Release(first, 72);
+    EXPECT_EQ(CEmber_NodePool::kGranule * 5, pool.KeptOctets());
+    // 65..80 octets share one class.
+    EXPECT_EQ(first, pool.Allocate(80));
+    EXPECT_EQ(0u, pool.KeptOctets());
+    pool.Release(first, 80);
+}
+
+TEST(NodePool, SizeClassesDoNotMix)
+{
+    CEmber_NodePool pool;
+    void* small = pool.Allocate(40);
+    pool.Release(small, 40);
+    void* large = pool.Allocate(100);
+    EXPECT_NE(small, large);
+    EXPECT_EQ(small, pool.Allocate(33));
+    pool.Release(small, 33);
+    pool.Release(large, 100);
+}
+
+TEST(NodePool, MostRecentlyReleasedFirst)
+{
+    CEmber_NodePool pool;
+    std::vector<void*> blocks;
+    for (int i = 0; i < 4; ++i)
+        blocks.push_back(pool.Allocate(64));
+    for (void* block : blocks)
+        pool.Release(block, 64);
+    for (int i = 3; i >= 0; --i)
+        EXPECT_EQ(blocks[size_t(i)], pool.Allocate(64)) << i;
+    for (void* block : blocks)
+        pool.Release(block, 64);
+}
+
+TEST(NodePool, KeepsNoMoreThanItsCapAndNothingAboveTheLargestClass)
+{
+    CEmber_NodePool pool(96);
+    std::vector<void*> blocks;
+    for (int i = 0; i < 5; ++i)
+        blocks.push_back(pool.Allocate(32));
+    for (void* block : blocks)
+        pool.Release(block, 32);
+    EXPECT_EQ(96u, pool.KeptOctets());
+
+    CEmber_NodePool big;
+    void* block = big.Allocate(CEmber_NodePool::kMaxBlock + 1);
+    big.Release(block, CEmber_NodePool::kMaxBlock + 1);
+    EXPECT_EQ(0u, big.KeptOctets());
+    big.Release(nullptr, 64);
+    EXPECT_EQ(0u, big.KeptOctets());
+}
+
+TEST(NodePool, BlocksAreUsableAndDistinct)
+{
+    CEmber_NodePool pool;
+    std::set<void*> seen;
+    std::vector<std::pair<void*, size_t>> blocks;
+    for (size_t size = 1; size <= CEmber_NodePool::kMaxBlock + 64; size += 7) {
+        void* block = pool.Allocate(size);
+        ASSERT_TRUE(seen.insert(block).second) << size;
+        EXPECT_EQ(0u, reinterpret_cast<uintptr_t>(block) % alignof(std::max_align_t)) << size;
+        std::memset(block, 0xA5, size);
+        blocks.emplace_back(block, size);
+    }
+    for (const auto& [block, size] : blocks)
+        pool.Release(block, size);
+}
+
+// Trees are made on one thread and destroyed on another, and threads end
+// while their pools hold blocks.
+TEST(NodePool, NodesCrossThreads)
+{
+    std::vector<std::unique_ptr<CEmber_Node>> trees;
+    std::thread maker([&trees] {
+        for (int i = 0; i < 50; ++i) {
+            auto root = std::make_unique<CEmber_Sequence>(0x80, uint32_t(i), nullptr);
+            for (int j = 0; j < 20; ++j)
+                root->AddIntegerChild(0x80, uint32_t(j), j);
+            trees.push_back(std::move(root));
+        }
+    });
+    maker.join();
+    std::thread breaker([&trees] { trees.clear(); });
+    breaker.join();
+    EXPECT_TRUE(trees.empty());
+
+    // This thread's pool serves a tree as before.
+    CEmber_Sequence root(0x80, 1, nullptr);
+    root.AddIntegerChild(0x80, 2, 7);
+    int32_t value = 0;
+    EXPECT_TRUE(root.GetIntegerChild(0x80, 2, value));
+    EXPECT_EQ(7, value);
+}
+
+TEST(NodePool, NodesReuseTheBlocksOfDestroyedNodes)
+{
+    if (!CEmber_NodePool::ThreadPoolsEnabled())
+        GTEST_SKIP() << "nodes use the heap directly in sanitizer builds";
+    auto first = std::make_unique<CEmber_Integer32>(0x80, 1, 5);
+    const void* block = first.get();
+    first.reset();
+    auto second = std::make_unique<CEmber_Integer32>(0x80, 2, 6);
+    EXPECT_EQ(block, static_cast<const void*>(second.get()));
+}
+
+} // namespace
