@@ -58,16 +58,17 @@ CEmber_Container::~CEmber_Container()
     }
 }
 
-uint32_t CEmber_Container::RebuildHeader()
+// Kept out of line so that RebuildHeader, run for every ancestor at every
+// change, stays small.
+[[gnu::noinline]] void CEmber_Container::CacheIdentifier()
 {
-    const uint32_t oldLength = m_encodedLength;
-    // The outer identifier only changes with the tag: it stays at the head
-    // of the cache and only the octets behind it are rewritten.
-    if (m_identifierLength == 0 || !(m_headerTag == GetTag())) {
-        m_headerTag = GetTag();
-        m_identifierLength = uint8_t(
-            PutIdentifier(m_header, GetTag().ClassBits() | kBerConstructed, GetTag().Number()));
-    }
+    m_headerTag = GetTag();
+    m_identifierLength =
+        uint8_t(PutIdentifier(m_header, GetTag().ClassBits() | kBerConstructed, GetTag().Number()));
+}
+
+[[gnu::noinline]] void CEmber_Container::WriteLongHeader()
+{
     const uint32_t type = uint32_t(m_type);
     const uint32_t outerLength = m_indefinite ? IndefiniteLength
                                               : uint32_t(HeaderSize(eeBerClass_Universal, type,
@@ -75,30 +76,63 @@ uint32_t CEmber_Container::RebuildHeader()
                                                     m_contentLength;
     const uint32_t innerLength = m_indefinite ? IndefiniteLength : m_contentLength;
     uint8_t* tail = m_header + m_identifierLength;
-    if (type < 31 && (m_indefinite || m_contentLength <= 125)) {
-        // The common headers: both lengths indefinite, or both short (the
-        // outer one counts the two inner header octets).
-        tail[0] = m_indefinite ? 0x80 : uint8_t(m_contentLength + 2);
-        tail[1] = uint8_t(kBerConstructed | type);
-        tail[2] = m_indefinite ? 0x80 : uint8_t(m_contentLength);
-        m_headerLength = m_identifierLength + 3u;
-    } else if (type < 31) {
+    if (type < 31) {
         // 6 + 5 + 1 + 5 octets at most: the whole header fits the cache.
         uint32_t n = uint32_t(PutLength(tail, outerLength));
         tail[n++] = uint8_t(kBerConstructed | type);
         n += uint32_t(PutLength(tail + n, innerLength));
         m_headerLength = m_identifierLength + n;
+        return;
+    }
+    // Only a type of 31 or more (possible in plain mode) can exceed the 17
+    // octets kept.
+    uint8_t octets[16];
+    uint32_t n = uint32_t(PutLength(octets, outerLength));
+    n += uint32_t(PutIdentifier(octets + n, eeBerClass_Universal | kBerConstructed, type));
+    n += uint32_t(PutLength(octets + n, innerLength));
+    const uint32_t room = kHeaderCacheSize - m_identifierLength;
+    const uint32_t kept = n < room ? n : room;
+    std::memcpy(tail, octets, kept);
+    m_headerLength = m_identifierLength + kept;
+}
+
+uint32_t CEmber_Container::RebuildHeader()
+{
+    const uint32_t oldLength = m_encodedLength;
+    // The outer identifier only changes with the tag: it stays at the head
+    // of the cache and only the octets behind it are rewritten.
+    if (m_identifierLength == 0 || !(m_headerTag == GetTag()))
+        CacheIdentifier();
+    const uint32_t type = uint32_t(m_type);
+    uint8_t* tail = m_header + m_identifierLength;
+    if (type < 31 && (m_indefinite || m_contentLength <= 125)) {
+        // The common headers: both lengths indefinite, or both short (the
+        // outer one counts the two inner header octets).
+        const uint8_t inner = m_indefinite ? 0x80 : uint8_t(m_contentLength);
+        tail[0] = m_indefinite ? 0x80 : uint8_t(inner + 2);
+        tail[1] = uint8_t(kBerConstructed | type);
+        tail[2] = inner;
+        m_headerLength = m_identifierLength + 3u;
+    } else if (type < 31 && m_contentLength <= 0x7FFF - 4) {
+        // Both lengths below 0x8000: the long form takes two octets (82 hi
+        // lo); the outer length counts the inner tag and length octets.
+        const uint32_t content = m_contentLength;
+        const uint32_t outer = content + (content <= 127 ? 2 : 4);
+        tail[0] = 0x82;
+        tail[1] = uint8_t(outer >> 8);
+        tail[2] = uint8_t(outer);
+        tail[3] = uint8_t(kBerConstructed | type);
+        uint32_t n = 4;
+        if (content <= 127) {
+            tail[n++] = uint8_t(content);
+        } else {
+            tail[n++] = 0x82;
+            tail[n++] = uint8_t(content >> 8);
+            tail[n++] = uint8_t(content);
+        }
+        m_headerLength = m_identifierLength + n;
     } else {
-        // Only a type of 31 or more (possible in plain mode) can exceed the
-        // 17 octets kept.
-        uint8_t octets[16];
-        uint32_t n = uint32_t(PutLength(octets, outerLength));
-        n += uint32_t(PutIdentifier(octets + n, eeBerClass_Universal | kBerConstructed, type));
-        n += uint32_t(PutLength(octets + n, innerLength));
-        const uint32_t room = kHeaderCacheSize - m_identifierLength;
-        const uint32_t kept = n < room ? n : room;
-        std::memcpy(tail, octets, kept);
-        m_headerLength = m_identifierLength + kept;
+        WriteLongHeader();
     }
     m_encodedLength = m_headerLength + m_contentLength + (m_indefinite ? 4 : 0);
     return oldLength;

@@ -61,6 +61,11 @@ public:
 protected:
     // Re-encodes this container's header alone; returns the old length.
     uint32_t RebuildHeader();
+    // Writes the outer identifier at the head of the header cache.
+    void CacheIdentifier();
+    // The header behind the identifier when a length takes the long form or
+    // the type needs more than one octet.
+    void WriteLongHeader();
     // The first child whose tag matches, walking the list.
     CEmber_Node* FindInList(const CEmber_Tag& tag) const;
 
