@@ -1,10 +1,21 @@
 #include "host/command_parser.h"
 
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 
 namespace {
+
+// White space and digits as scanf sees them in the "C" locale the host runs
+// in, without a library call per character.
+inline bool IsSpace(char c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+inline bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
 
 // A cursor over a bounded text that follows scanf's conversions.
 class Scanner
@@ -16,7 +27,7 @@ public:
 
     void SkipSpace()
     {
-        while (!AtEnd() && std::isspace(static_cast<unsigned char>(*m_p)))
+        while (!AtEnd() && IsSpace(*m_p))
             ++m_p;
     }
 
@@ -42,7 +53,7 @@ public:
         }
         uint32_t number = 0;
         bool digits = false;
-        while (!AtEnd() && std::isdigit(static_cast<unsigned char>(*m_p))) {
+        while (!AtEnd() && IsDigit(*m_p)) {
             number = number * 10u + uint32_t(*m_p - '0');
             ++m_p;
             digits = true;
@@ -75,7 +86,7 @@ public:
         if (AtEnd())
             return InputFailure;
         start = m_p;
-        while (!AtEnd() && !std::isspace(static_cast<unsigned char>(*m_p)))
+        while (!AtEnd() && !IsSpace(*m_p))
             ++m_p;
         length = size_t(m_p - start);
         return Ok;

@@ -47,6 +47,11 @@ const ParseRow kParseRows[] = {
     {"-,2,3,4,5,6", 0, 0, ParseResult::None, {0, 0, 0, 0, 0}, -3, ""},
     {"", -1, -1, ParseResult::None, {0, 0, 0, 0, 0}, -3, ""},
     {" \t\n ", -1, -1, ParseResult::None, {0, 0, 0, 0, 0}, -3, ""},
+    // Every white-space character of the "C" locale, and none beyond it.
+    {"\v1,\f2,\r3,4,5,\v\f\r9", 6, 6, ParseResult::Value, {1, 2, 3, 4, 5}, 9, ""},
+    {"1,2,3,4,5,a\vb", 5, 6, ParseResult::Value, {1, 2, 3, 4, 5}, -2, "a"},
+    {"1,2,3,4,5,\xA0x", 5, 6, ParseResult::Value, {1, 2, 3, 4, 5}, -2, "\xA0x"},
+    {"\xA0" "1,2,3,4,5,6", 0, 0, ParseResult::None, {0, 0, 0, 0, 0}, -3, ""},
 };
 
 TEST(CommandParser, ScansWithTheCRules)
