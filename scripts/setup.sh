@@ -1,6 +1,7 @@
 #!/bin/sh
 # Installs everything the build, the tests, the benchmarks and the fuzzers need
-# on a Debian machine. Packages that are already installed are skipped.
+# on a Debian machine (valgrind for the profiles in docs/PERFORMANCE.md).
+# Packages that are already installed are skipped.
 set -eu
 
 PACKAGES="
@@ -9,7 +10,7 @@ googletest libgtest-dev libgmock-dev libbenchmark-dev
 clang libclang-rt-14-dev
 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 mingw-w64-tools
 wine wine64 fonts-wine xvfb xauth x11-apps imagemagick
-python3
+python3 valgrind
 "
 
 missing=""
