@@ -4,8 +4,9 @@
 // just enough state to resume inside any identifier, length, content or
 // terminator. FeedBlock gives the same results faster: where a whole
 // element header (and a value's content) lies inside the block it is read
-// in one step, and the content is handed over as a view of the block. It checks the two-tag element framing as it goes and reports
-// through two hooks: OnContainerOpened (a constructed element's inner length
+// in one step, and the content is handed over as a view of the block. The
+// reader checks the two-tag element framing as it goes and reports through
+// two hooks: OnContainerOpened (a constructed element's inner length
 // is complete) and OnItemComplete (a value's content is complete, or a
 // container closed). Errors are raised through RaiseError, which adds the
 // location "@<open container tags>/<current outer tag>: <message>". The
