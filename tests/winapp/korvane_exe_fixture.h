@@ -132,9 +132,12 @@ protected:
     HWND WaitForAboutBox()
     {
         HWND dialog = nullptr;
+        // The box is found by its title as soon as it exists, while its
+        // controls may still be in the making; it is shown once they are
+        // all there.
         WaitUntil([&] {
             dialog = FindProcessWindow(korvane.Id(), "About", "#32770");
-            return dialog != nullptr;
+            return dialog != nullptr && IsWindowVisible(dialog);
         });
         return dialog;
     }
