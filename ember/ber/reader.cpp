@@ -133,7 +133,7 @@ uint32_t CEmber_Reader::FeedRun(const uint8_t* octets, uint32_t length)
                 continue;
             // Counted before the machine runs, so that a throw includes it.
             ++at;
-            FeedOne(at[-1]);
+            CEmber_Reader::Feed(at[-1]);
         }
     } catch (...) {
         m_runConsumed = uint32_t(at - octets);
@@ -245,11 +245,6 @@ void CEmber_Reader::CloseFinished()
 
 void CEmber_Reader::Feed(uint8_t octet)
 {
-    FeedOne(octet);
-}
-
-void CEmber_Reader::FeedOne(uint8_t octet)
-{
     m_buffer.push_back(octet);
     if (!m_stack.empty()) {
         ++m_stack.back().consumed;
@@ -273,12 +268,11 @@ void CEmber_Reader::FeedOne(uint8_t octet)
         break;
     }
 
-    // One octet can close several containers.
-    while (!m_stack.empty() && m_stack.back().consumed >= m_stack.back().declaredLength) {
-        if (!done)
-            Raise(eeError_UnexpectedEndOfContainer);
-        CloseTop();
-    }
+    // One octet can close several containers, but only an octet that
+    // completes its element may close any.
+    if (!done && !m_stack.empty() && m_stack.back().consumed >= m_stack.back().declaredLength)
+        Raise(eeError_UnexpectedEndOfContainer);
+    CloseFinished();
 }
 
 bool CEmber_Reader::OnIdentifierOctet(uint8_t octet)

@@ -84,7 +84,7 @@ protected:
     // of it; a subclass that overrides Feed to filter octets overrides this
     // too, so both see the same octets.
     virtual void FeedOctets(const uint8_t* octets, uint32_t length);
-    // Runs the octet machine (Feed of this class) over the octets in order
+    // Runs the octet machine (this class's Feed) over the octets in order
     // until they are used up or a hook called StopRun; returns the octets
     // taken. When an exception leaves it, GetRunConsumed tells how many were
     // taken, the one being handled at the throw included.
@@ -94,8 +94,6 @@ protected:
     uint32_t GetRunConsumed() const { return m_runConsumed; }
 
 private:
-    // The octet machine for one octet.
-    void FeedOne(uint8_t octet);
     // Reads the element starting at `at` in one step when its header and
     // content lie wholly before `end` and nothing about it is unusual (no
     // error, no limit reached, no parent end inside it): advances `at` past

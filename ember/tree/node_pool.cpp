@@ -100,12 +100,11 @@ void CEmber_NodePool::Release(void* block, size_t size) noexcept
 void* CEmber_NodePool::AllocateNode(size_t size)
 {
 #if !EMBER_NODE_POOL_BYPASS
+    // Once the thread's pool is gone, nodes use the heap directly; pooled
+    // blocks come from the global operator new too, so either kind may be
+    // released either way.
     if (t_state != PoolState::Gone)
         return LocalPool().Allocate(size);
-    // Blocks of the pool and of the heap are interchangeable: both come
-    // from the global operator new, a pooled one with its size rounded up.
-    if (size > 0 && size <= kMaxBlock)
-        size = ClassSize(ClassOf(size));
 #endif
     return ::operator new(size);
 }
