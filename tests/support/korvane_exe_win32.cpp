@@ -397,7 +397,7 @@ HWND KorvaneProcess::WaitForWindow(const std::string& title, const std::string& 
     HWND found = nullptr;
     WaitUntil([&] {
         found = FindProcessWindow(m_processId, title, className);
-        return found != nullptr || !Running();
+        return (found != nullptr && IsWindowVisible(found)) || !Running();
     });
     return found;
 }

@@ -172,7 +172,9 @@ public:
     HANDLE Process() const { return m_process; }
     bool Running() const;
 
-    // The top-level window of this process with the title and class.
+    // The top-level window of this process with the title and class, once it
+    // is shown: Korvane.exe finishes setting up (the crash-report library,
+    // the reader) between creating its window and showing it.
     HWND WaitForWindow(const std::string& title, const std::string& className = "");
 
     // Waits (pumping messages) for the process to end; its exit code, or -1
