@@ -17,11 +17,12 @@ namespace {
 using testing_support::EventLogReader;
 using testing_support::Hex;
 using testing_support::kRootLine;
+using testing_support::kEndHex;
 using testing_support::kStartHex;
 using testing_support::Lines;
 
 const std::string S = kStartHex;
-const std::string kEnd = " 00 00 00 00";
+const std::string kEnd = kEndHex;
 const std::string kOpenRoot = std::string("open ") + kRootLine + " in -";
 const std::string kDoneRoot = std::string("done ") + kRootLine + " in -";
 const std::string kAside = "Tag: A-4294946013 Type: 16, Sequence";

@@ -18,11 +18,12 @@ namespace {
 
 using testing_support::EncodeToHex;
 using testing_support::Hex;
+using testing_support::kEndHex;
 using testing_support::kStartHex;
 using testing_support::Raises;
 
 const std::string S = kStartHex;
-const std::string kEnd = " 00 00 00 00";
+const std::string kEnd = kEndHex;
 
 // A tree reader on its own: no start sequence, errors reach the caller.
 class TreeReader : public CEmber_TreeReader

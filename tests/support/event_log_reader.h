@@ -16,6 +16,9 @@ namespace testing_support {
 
 // The nine octets every message begins with, as hex text.
 inline constexpr const char* kStartHex = "7F 8F FF FE D9 5C 80 30 80";
+// The four octets that end an indefinite container (its inner and outer
+// end-of-contents), as hex text after a space.
+inline constexpr const char* kEndHex = " 00 00 00 00";
 // The description of a decoded message root.
 inline constexpr const char* kRootLine = "Tag: A-4294946012 Type: 16, Sequence";
 

@@ -129,6 +129,14 @@ protected:
         EXPECT_EQ(ToHex(EncodedReply("1,2,3,4,5,100")), kWorkedExampleHex);
     }
 
+    // Chooses Exit (posted, as the menu does) and expects the program to
+    // end with code 0.
+    void ExitWithCodeZero()
+    {
+        ASSERT_TRUE(PostMessageA(window, WM_COMMAND, kMenuExit, 0));
+        EXPECT_EQ(korvane.WaitForExit(), 0);
+    }
+
     HWND WaitForAboutBox()
     {
         HWND dialog = nullptr;

@@ -65,8 +65,7 @@ TEST_F(KorvaneExeTest, LongCommandLineIsCutToFitTheName)
 TEST_F(KorvaneExeTest, ExitEndsTheProgramWithCodeZero)
 {
     Launch();
-    ASSERT_TRUE(PostMessageA(window, WM_COMMAND, kMenuExit, 0));
-    EXPECT_EQ(korvane.WaitForExit(), 0);
+    ExitWithCodeZero();
     EXPECT_EQ(korvane.UnhandledExceptions(), 0);
 }
 
@@ -95,8 +94,7 @@ TEST_F(KorvaneExeTest, CrashReportLibraryBesideTheProgramIsLoadedAndTraced)
     EXPECT_EQ(DebugItemState(), 0);
     ExpectAnswering();
 
-    ASSERT_TRUE(PostMessageA(window, WM_COMMAND, kMenuExit, 0));
-    EXPECT_EQ(korvane.WaitForExit(), 0);
+    ExitWithCodeZero();
 }
 
 TEST_F(KorvaneExeTest, CrashReportLibraryOnlyInTheCurrentDirectoryIsNotLoaded)
@@ -112,8 +110,7 @@ TEST_F(KorvaneExeTest, CrashReportLibraryOnlyInTheCurrentDirectoryIsNotLoaded)
     EXPECT_FALSE(korvane.HasTrace("Exception handler dll loaded byKorvane."));
     EXPECT_TRUE(korvane.Traces().empty());
 
-    ASSERT_TRUE(PostMessageA(window, WM_COMMAND, kMenuExit, 0));
-    EXPECT_EQ(korvane.WaitForExit(), 0);
+    ExitWithCodeZero();
 }
 
 // ---------------------------------------------------------------------------
@@ -210,8 +207,7 @@ TEST_F(KorvaneExeTest, AboutBoxKeepsAnsweringAndClosesWithOk)
     // OK closes it; Exit then ends the program with code 0.
     EXPECT_TRUE(CloseDialog(dialog, WM_COMMAND, IDOK));
     ExpectAnswering();
-    ASSERT_TRUE(PostMessageA(window, WM_COMMAND, kMenuExit, 0));
-    EXPECT_EQ(korvane.WaitForExit(), 0);
+    ExitWithCodeZero();
 }
 
 TEST_F(KorvaneExeTest, SecondAboutCommandWhileTheBoxIsOpenOpensNoSecondBox)
@@ -248,8 +244,7 @@ TEST_F(KorvaneExeTest, SecondAboutCommandWhileTheBoxIsOpenOpensNoSecondBox)
 
     EXPECT_TRUE(CloseDialog(dialog, WM_COMMAND, IDOK));
     ExpectAnswering();
-    ASSERT_TRUE(PostMessageA(window, WM_COMMAND, kMenuExit, 0));
-    EXPECT_EQ(korvane.WaitForExit(), 0);
+    ExitWithCodeZero();
 }
 
 TEST_F(KorvaneExeTest, AboutBoxClosesWithCancelAndTheCloseBox)
@@ -320,8 +315,7 @@ TEST_F(KorvaneExeTest, ExitWhileTheAboutBoxIsOpenEndsWithCodeZero)
     Launch();
     ASSERT_TRUE(PostMessageA(window, WM_COMMAND, kMenuAbout, 0));
     ASSERT_NE(WaitForAboutBox(), nullptr);
-    ASSERT_TRUE(PostMessageA(window, WM_COMMAND, kMenuExit, 0));
-    EXPECT_EQ(korvane.WaitForExit(), 0);
+    ExitWithCodeZero();
 }
 
 } // namespace
