@@ -196,22 +196,32 @@ const std::string* Folder()
     return &registry.folder;
 }
 
+// True when path fits a socket address (with its NUL).
+bool FitsAddress(const std::string& path)
+{
+    return path.size() <= korvane_runtime::MaxSocketPathLength();
+}
+
 bool EndpointPath(const std::string& folder, const std::string& name, std::string& path)
 {
     path = folder + "/" + name;
-    if (path.size() > korvane_runtime::MaxSocketPathLength())
+    if (!FitsAddress(path))
         return Fail(ERROR_INVALID_PARAMETER,
                     "the name " + name + " is too long for the runtime folder " + folder);
     return true;
 }
 
-sockaddr_un Address(const std::string& path, socklen_t& length)
+// The socket address of path; false, with nothing copied, when the path is
+// too long for it.
+bool Address(const std::string& path, sockaddr_un& address, socklen_t& length)
 {
-    sockaddr_un address = {};
+    address = {};
     address.sun_family = AF_UNIX;
+    if (!FitsAddress(path))
+        return false;
     std::memcpy(address.sun_path, path.data(), path.size());
     length = socklen_t(offsetof(sockaddr_un, sun_path) + path.size() + 1);
-    return address;
+    return true;
 }
 
 enum class Probe
@@ -224,6 +234,11 @@ enum class Probe
 
 Probe ProbeEndpoint(const std::string& path, struct stat* seen = nullptr)
 {
+    // A path no address can hold is nobody's endpoint: never probed.
+    sockaddr_un address = {};
+    socklen_t length = 0;
+    if (!Address(path, address, length))
+        return Probe::Other;
     struct stat info = {};
     if (lstat(path.c_str(), &info) != 0)
         return errno == ENOENT ? Probe::Missing : Probe::Other;
@@ -234,8 +249,6 @@ Probe ProbeEndpoint(const std::string& path, struct stat* seen = nullptr)
     const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return Probe::Other;
-    socklen_t length = 0;
-    const sockaddr_un address = Address(path, length);
     const int rc = connect(fd, reinterpret_cast<const sockaddr*>(&address), length);
     const int error = errno;
     close(fd);
@@ -349,6 +362,12 @@ void EnsureWakePipe()
 // A bound, private datagram socket at path.
 int BindEndpoint(const std::string& path, dev_t& device, ino_t& inode)
 {
+    sockaddr_un address = {};
+    socklen_t length = 0;
+    if (!Address(path, address, length)) {
+        Fail(ERROR_INVALID_PARAMETER, "the endpoint path " + path + " is too long");
+        return -1;
+    }
     const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) {
         Fail(ERROR_ACCESS_DENIED, std::string("socket: ") + std::strerror(errno));
@@ -359,8 +378,6 @@ int BindEndpoint(const std::string& path, dev_t& device, ino_t& inode)
     setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on);
     setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
     setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-    socklen_t length = 0;
-    const sockaddr_un address = Address(path, length);
     if (bind(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0) {
         const int error = errno;
         close(fd);
@@ -395,6 +412,8 @@ void SweepStaleEndpoints(const std::string& folder)
     closedir(dir);
     for (const std::string& name : names) {
         const std::string path = folder + "/" + name;
+        if (!FitsAddress(path))
+            continue; // no endpoint of ours can have that name
         struct stat seen = {};
         if (ProbeEndpoint(path, &seen) == Probe::Stale)
             RemoveStale(path, seen);
@@ -415,7 +434,7 @@ bool EnsureProcessEndpoint()
     for (int attempt = 0; attempt < 16; ++attempt) {
         std::string path = *folder + "/.p" + std::to_string(long(getpid())) + "-" +
                            std::to_string(++registry.processEndpoints);
-        if (path.size() > korvane_runtime::MaxSocketPathLength())
+        if (!FitsAddress(path))
             return Fail(ERROR_INVALID_PARAMETER, "the runtime folder name is too long");
         struct stat seen = {};
         const Probe probe = ProbeEndpoint(path, &seen);
@@ -487,8 +506,10 @@ int SendTimeout()
 // stayed full).
 int SendDatagram(int fd, const std::string& path, const std::vector<uint8_t>& datagram, int budgetMs)
 {
+    sockaddr_un address = {};
     socklen_t length = 0;
-    const sockaddr_un address = Address(path, length);
+    if (!Address(path, address, length))
+        return ENAMETOOLONG;
     const int64_t deadline = NowMs() + budgetMs;
     for (;;) {
         const ssize_t sent = sendto(fd, datagram.data(), datagram.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
@@ -1096,6 +1117,8 @@ int EnumWindowNames(const char* prefix, BOOL (*callback)(const char* name, void*
         std::sort(found.begin(), found.end());
         for (const std::string& name : found) {
             const std::string path = *folder + "/" + name;
+            if (!FitsAddress(path))
+                continue; // no endpoint of ours can have that name
             struct stat seen = {};
             const Probe probe = ProbeEndpoint(path, &seen);
             if (probe == Probe::Live)

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <fcntl.h>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -467,6 +468,43 @@ TEST_F(MessageLayer, EnumeratesLiveWindowsByPrefix)
     EXPECT_EQ(names, std::vector<std::string>({"Korvane_local", "Korvane_child"}));
     EXPECT_FALSE(m_sandbox.HasEndpoint("Korvane_dead"));
     EndChild(child, peer, 0);
+}
+
+// Any process of the user can bind a name by a relative path from inside the
+// folder, longer than a full path there can be. Such a socket is nobody's
+// endpoint: the sweep and the enumeration skip it without probing it.
+TEST_F(MessageLayer, SocketsWithNamesTooLongForAnAddressAreSkipped)
+{
+    const std::string live = "Korvane_" + std::string(91, 'L');
+    const std::string stale = "Korvane_" + std::string(91, 'S');
+    ASSERT_GT(m_sandbox.Endpoint(live).size(), sizeof(sockaddr_un::sun_path));
+    const int here = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(here, 0);
+    ASSERT_EQ(chdir(m_sandbox.Path().c_str()), 0);
+    RawSocket liveSocket(live);
+    {
+        RawSocket staleSocket(stale);
+        EXPECT_TRUE(staleSocket.Bound());
+    }
+    ASSERT_EQ(fchdir(here), 0);
+    close(here);
+    ASSERT_TRUE(liveSocket.Bound());
+
+    // The first window in the folder sweeps it.
+    ASSERT_NE(Create("Korvane_short", PeerProcedure), nullptr);
+    std::vector<std::string> names;
+    EnumWindowNames(
+        "Korvane_",
+        [](const char* name, void* context) -> BOOL {
+            static_cast<std::vector<std::string>*>(context)->push_back(name);
+            return TRUE;
+        },
+        &names);
+    EXPECT_EQ(names, std::vector<std::string>({"Korvane_short"}));
+    EXPECT_TRUE(m_sandbox.HasEndpoint(live));
+    EXPECT_TRUE(m_sandbox.HasEndpoint(stale)) << "never probed, so never taken for stale";
+    EXPECT_EQ(FindWindowA(nullptr, live.c_str()), nullptr);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
 }
 
 TEST_F(MessageLayer, NamesMustFitTheFolder)
