@@ -551,11 +551,22 @@ bool SourceInFolder(const sockaddr_un& from, socklen_t fromLength, std::string& 
 LRESULT CallProcedure(KorvaneWindow* window, bool fromOutside, UINT message, WPARAM wParam,
                       LPARAM lParam)
 {
-    Registry& registry = TheRegistry();
-    registry.dispatches.push_back(fromOutside);
-    const LRESULT result = window->procedure(window, message, wParam, lParam);
-    registry.dispatches.pop_back();
-    return result;
+    // The record of this dispatch goes when it ends, also when the
+    // procedure throws.
+    struct DispatchRecord
+    {
+        explicit DispatchRecord(bool outside) { TheRegistry().dispatches.push_back(outside); }
+        ~DispatchRecord()
+        {
+            // (A child forked during the dispatch starts with none.)
+            if (!TheRegistry().dispatches.empty())
+                TheRegistry().dispatches.pop_back();
+        }
+        DispatchRecord(const DispatchRecord&) = delete;
+        DispatchRecord& operator=(const DispatchRecord&) = delete;
+    };
+    const DispatchRecord record(fromOutside);
+    return window->procedure(window, message, wParam, lParam);
 }
 
 void DispatchRequest(KorvaneWindow* window, const Frame& frame, const std::string& source)

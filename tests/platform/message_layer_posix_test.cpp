@@ -11,6 +11,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -424,6 +425,40 @@ TEST_F(MessageLayer, MalformedAndForeignDatagramsAreDropped)
     }
     EXPECT_FALSE(inside.HasDatagram());
     EXPECT_FALSE(outside.HasDatagram());
+}
+
+// A window procedure that throws for a message from another process, and
+// one in this process, leaves InSendMessage telling the truth afterwards.
+TEST_F(MessageLayer, AThrowingProcedureLeavesNoDispatchBehind)
+{
+    constexpr UINT kMsgThrow = WM_USER + 20;
+    HWND window = Create("thrower", [](HWND self, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
+        if (message == kMsgThrow)
+            throw std::runtime_error("thrown by the procedure");
+        return PeerProcedure(self, message, wParam, lParam);
+    });
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(InSendMessage(), FALSE);
+
+    RawSocket outside(m_sandbox.Endpoint("outside"));
+    ASSERT_TRUE(outside.Bound());
+    ASSERT_TRUE(outside.SendTo(m_sandbox.Endpoint("thrower"), RequestFrame(1, kMsgThrow, "")));
+    EXPECT_THROW(RunMessageLoop(kSafetyTimeoutMs), std::runtime_error);
+    EXPECT_EQ(InSendMessage(), FALSE) << "no message is being handled now";
+
+    EXPECT_THROW(SendMessageA(window, kMsgThrow, 0, 0), std::runtime_error);
+    // A message from outside still sees itself as one.
+    ASSERT_TRUE(outside.SendTo(m_sandbox.Endpoint("thrower"), RequestFrame(2, kMsgInSend, "")));
+    ASSERT_TRUE(WaitUntil([&] {
+        RunMessageLoop(10);
+        return outside.HasDatagram();
+    }));
+    std::vector<uint8_t> answer;
+    ASSERT_TRUE(outside.Receive(answer));
+    korvane_wire::Frame frame;
+    ASSERT_TRUE(korvane_wire::DecodeFrame(answer.data(), answer.size(), frame));
+    EXPECT_EQ(frame.lParam, TRUE);
+    EXPECT_EQ(SendMessageA(window, kMsgInSend, 0, 0), FALSE);
 }
 
 TEST_F(MessageLayer, LoopReturnsOnWakeSignalTimeoutAndQuit)
