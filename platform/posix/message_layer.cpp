@@ -161,7 +161,7 @@ bool HasOpenEndpoint()
     if (registry.processFd >= 0)
         return true;
     for (const KorvaneWindow* window : registry.windows)
-        if (window->alive && !window->remote)
+        if (window->alive && !window->remote && window->fd >= 0)
             return true;
     return false;
 }
@@ -314,7 +314,8 @@ void ForgetEndpointsInChild()
     Registry& registry = TheRegistry();
     for (KorvaneWindow* window : registry.windows) {
         if (window->alive && !window->remote) {
-            close(window->fd);
+            if (window->fd >= 0)
+                close(window->fd);
             window->fd = -1;
             window->alive = false;
             window->procedure = nullptr;
@@ -458,7 +459,7 @@ void CloseProcessEndpointIfIdle()
     if (registry.processFd < 0 || !registry.pending.empty())
         return;
     for (const KorvaneWindow* window : registry.windows)
-        if (window->alive && !window->remote)
+        if (window->alive && !window->remote && window->fd >= 0)
             return;
     // Unlinked while still bound, so the file cannot be somebody else's yet.
     UnlinkOwn(registry.processPath, registry.processDevice, registry.processInode);
@@ -910,6 +911,27 @@ HWND CreateMessageWindow(const char* name, WNDPROC procedure)
     return window;
 }
 
+HWND CreateLocalWindow(const char* name, WNDPROC procedure)
+{
+    Registry& registry = TheRegistry();
+    if (!name || !procedure || !korvane_wire::IsValidWindowName(name, std::strlen(name))) {
+        Fail(ERROR_INVALID_PARAMETER, "invalid window name (1 to 99 characters, no '/', not "
+                                      "beginning with '.')");
+        return nullptr;
+    }
+    if (LocalByName(name)) {
+        Fail(ERROR_ALREADY_EXISTS, std::string("a window named ") + name + " exists already");
+        return nullptr;
+    }
+    auto* window = new KorvaneWindow;
+    window->name = name;
+    window->procedure = procedure;
+    registry.windows.push_back(window);
+    registry.lastError = ERROR_SUCCESS;
+    registry.error.clear();
+    return window;
+}
+
 BOOL DestroyWindow(HWND window)
 {
     KorvaneWindow* live = LocalLive(window);
@@ -923,8 +945,10 @@ BOOL DestroyWindow(HWND window)
     // never handed out again and a stale handle can never reach a new window.
     live->alive = false;
     live->procedure = nullptr;
-    UnlinkOwn(live->path, live->device, live->inode);
-    close(live->fd);
+    if (live->fd >= 0) {
+        UnlinkOwn(live->path, live->device, live->inode);
+        close(live->fd);
+    }
     live->fd = -1;
     CloseProcessEndpointIfIdle();
     return TRUE;

@@ -564,4 +564,33 @@ TEST_F(MessageLayer, UnsafeFolderIsRefused)
     EXPECT_STREQ(GetRuntimeFolder(), m_sandbox.Path().c_str());
 }
 
+// Windows only this process reaches: no endpoint, so a refused folder does
+// not matter and nothing appears in it.
+TEST_F(MessageLayer, LocalWindowsNeedNoRuntimeFolder)
+{
+    ASSERT_EQ(chmod(m_sandbox.Path().c_str(), 0777), 0);
+    HWND local = CreateLocalWindow("local-only", PeerProcedure);
+    ASSERT_NE(local, nullptr) << GetMessageLayerError();
+    EXPECT_EQ(CreateLocalWindow("local-only", PeerProcedure), nullptr);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_ALREADY_EXISTS));
+    EXPECT_EQ(CreateLocalWindow("a/b", PeerProcedure), nullptr);
+    EXPECT_EQ(FindWindowA(nullptr, "local-only"), local);
+    EXPECT_EQ(SendMessageA(local, kMsgAdd, 2, 3), 5);
+    EXPECT_EQ(SendMessageA(local, kMsgInSend, 0, 0), FALSE);
+    EXPECT_FALSE(m_sandbox.HasEndpoint("local-only"));
+    EXPECT_EQ(DestroyWindow(local), TRUE);
+    EXPECT_EQ(SendMessageA(local, kMsgAdd, 2, 3), 0);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_WINDOW_HANDLE));
+    EXPECT_TRUE(std::filesystem::is_empty(m_sandbox.Path()));
+
+    // A local window does not stand for an open endpoint: once the folder
+    // is safe again, a real window is created there.
+    HWND other = CreateLocalWindow("other-local", PeerProcedure);
+    ASSERT_NE(other, nullptr);
+    ASSERT_EQ(chmod(m_sandbox.Path().c_str(), 0700), 0);
+    ASSERT_NE(Create("real", PeerProcedure), nullptr);
+    EXPECT_TRUE(m_sandbox.HasEndpoint("real"));
+    DestroyWindow(other);
+}
+
 } // namespace

@@ -16,8 +16,8 @@ ToolHost::ToolHost(CReportReader& reader, const char* command)
     const std::string suffix = std::string(command) + "-" + std::to_string(getpid());
     const std::string hostName = "korvane-" + suffix;
     const std::string partnerName = "korvane-partner-" + suffix;
-    m_hostWindow = CreateMessageWindow(hostName.c_str(), HostProcedure);
-    m_partnerWindow = CreateMessageWindow(partnerName.c_str(), PartnerProcedure);
+    m_hostWindow = CreateLocalWindow(hostName.c_str(), HostProcedure);
+    m_partnerWindow = CreateLocalWindow(partnerName.c_str(), PartnerProcedure);
     if (!Ok()) {
         m_error = "cannot create the window " + (m_hostWindow ? partnerName : hostName);
         return;
