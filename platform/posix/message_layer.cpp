@@ -127,9 +127,12 @@ static_assert(std::atomic<int>::is_always_lock_free, "the wake descriptor is rea
 
 KorvaneWindow* Known(HWND window)
 {
-    for (KorvaneWindow* known : TheRegistry().windows)
-        if (known == window && known->alive)
-            return known;
+    // Newest first: the records of destroyed windows stay, and the windows
+    // in use are mostly the recent ones.
+    const std::vector<KorvaneWindow*>& windows = TheRegistry().windows;
+    for (auto known = windows.rbegin(); known != windows.rend(); ++known)
+        if (*known == window && (*known)->alive)
+            return *known;
     return nullptr;
 }
 

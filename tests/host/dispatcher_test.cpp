@@ -3,7 +3,7 @@
 #include "host/protocol.h"
 #include "tests/support/ember_messages.h"
 #include "tests/support/hex.h"
-#include "tests/support/host_harness.h"
+#include "tests/support/host_recorder.h"
 
 #include <gtest/gtest.h>
 
@@ -90,8 +90,8 @@ TEST(Dispatcher, BlocksOfOtherKindsOnlyChangeThePartner)
     for (uint32_t kind : kinds) {
         SCOPED_TRACE(kind);
         HostWindow host;
-        PartnerWindow first("first");
-        PartnerWindow other("other");
+        PartnerWindow first;
+        PartnerWindow other;
         const std::vector<uint8_t> message = Report(100);
         // Also with console octets and a command text inside: neither is read.
         EXPECT_EQ(other.Send(host.Handle(), MakeDwData(kind, uint32_t(message.size())),
@@ -414,9 +414,9 @@ TEST(Dispatcher, AFailureWhileReadingDropsOnlyThatMessage)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
+        FailingReader reader;
         HostWindow host;
         PartnerWindow partner;
-        FailingReader reader;
         host.state.reader = &reader;
         reader.Bind(host.Handle());
         HostToggleDebug(host.state);
@@ -434,9 +434,9 @@ TEST(Dispatcher, AFailureWhileReadingDropsOnlyThatMessage)
 
 TEST(Dispatcher, AFailureInABlockHeldBackGoesOnWithTheNextOne)
 {
+    FailingReader reader;
     HostWindow host;
     PartnerWindow partner;
-    FailingReader reader;
     host.state.reader = &reader;
     reader.Bind(host.Handle());
     partner.onBlock = [&](const ReceivedBlock& block) {
