@@ -32,8 +32,22 @@ public:
 constexpr uint32_t TAG_VALUE = 3; // application class
 constexpr uint32_t TAG_POLL = 32; // application class
 
-// The shape a record selects: 1..8, or 0 when it selects none.
-int CommandShape(const CCommandRecord& record);
+// The tree shapes, numbered as the partner's documentation numbers them.
+enum ECommandShape : int
+{
+    eShape_None = 0,              // the record selects no tree
+    eShape_FiveLevelInteger = 1,  // p1..p5, an integer
+    eShape_FiveLevelText = 2,     // p1..p5, a text
+    eShape_FiveLevelPoll = 3,     // p1..p4 polled
+    eShape_ThreeLevelPoll = 4,    // p1..p2 polled (p3 given)
+    eShape_ThreeLevelText = 5,    // p1..p3, a text
+    eShape_FourLevelPoll = 6,     // p1..p3 polled (p4 given)
+    eShape_FourLevelText = 7,     // p1..p4, a text
+    eShape_FourLevelInteger = 8,  // p1..p4, an integer
+};
+
+// The shape a record selects, eShape_None when it selects none.
+ECommandShape CommandShape(const CCommandRecord& record);
 
 // The trace line written before a shape is built (nullptr for none).
 const char* CommandShapeTrace(int shape);
