@@ -8,6 +8,7 @@
 // never compute a header and are for reading only.
 #pragma once
 
+#include "ember/ber/types.h"
 #include "ember/tree/node.h"
 
 #include <cstdint>
@@ -87,6 +88,6 @@ class CEmber_Sequence : public CEmber_Container
 {
 public:
     CEmber_Sequence(uint32_t classOctet, uint32_t number, CEmber_Container* parent)
-        : CEmber_Container(classOctet, number, parent, 16, true) {}
+        : CEmber_Container(classOctet, number, parent, eeBerType_Sequence, true) {}
     CEmber_Sequence() = default;
 };

@@ -1,10 +1,11 @@
 #include "ember/tree/set.h"
 
 #include "ember/ber/exception.h"
+#include "ember/ber/types.h"
 
 CEmber_Set::CEmber_Set(uint32_t classOctet, uint32_t number, CEmber_Container* parent,
                        bool indexEnabled)
-    : CEmber_Container(classOctet, number, nullptr, 17, false), m_indexEnabled(indexEnabled)
+    : CEmber_Container(classOctet, number, nullptr, eeBerType_Set, false), m_indexEnabled(indexEnabled)
 {
     // Linked to the parent only once the index is set up.
     if (parent)
@@ -87,7 +88,7 @@ void CEmber_AdaptiveSet::AddChild(CEmber_Node* child, bool update)
     if (m_indexEnabled) {
         if (FindInIndex(child->GetTag())) {
             DropIndex();
-            m_type = 16;
+            m_type = eeBerType_Sequence;
         } else {
             EnterInIndex(child);
         }

@@ -1,5 +1,6 @@
 // Adding and reading Integer and UTF8String children by tag.
 
+#include "ember/ber/types.h"
 #include "ember/tree/node.h"
 #include "ember/values/leaf.h"
 #include "ember/values/string_leaf.h"
@@ -23,7 +24,7 @@ void CEmber_Node::AddStringChild(uint32_t classOctet, uint32_t number, const cha
 bool CEmber_Node::GetIntegerChild(uint32_t classOctet, uint32_t number, int32_t& value)
 {
     CEmber_Node* child = FindChild(classOctet, number);
-    if (!child || child->GetType() != 2)
+    if (!child || child->GetType() != eeBerType_Integer)
         return false;
     // A time leaf written as an integer answers type 2 but is no Integer.
     const auto* integer = dynamic_cast<const CEmber_Integer*>(child);
@@ -36,7 +37,7 @@ bool CEmber_Node::GetIntegerChild(uint32_t classOctet, uint32_t number, int32_t&
 bool CEmber_Node::GetStringChild(uint32_t classOctet, uint32_t number, char*& text)
 {
     CEmber_Node* child = FindChild(classOctet, number);
-    if (!child || child->GetType() != 12)
+    if (!child || child->GetType() != eeBerType_UTF8String)
         return false;
     // A plain-mode container may carry a decoded type of 12 too.
     const auto* leaf = dynamic_cast<const CEmber_UTF8String*>(child);
