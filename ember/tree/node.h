@@ -95,10 +95,8 @@ private:
 
     CEmber_Tag m_tag;
     CEmber_Container* m_parent = nullptr;
-    // Links owned by the holding container: the child list and the chain of
-    // a set's tag index bucket.
+    // Link owned by the holding container's child list.
     CEmber_Node* m_nextSibling = nullptr;
-    CEmber_Node* m_nextInBucket = nullptr;
 };
 
 // The ordered, owning child list of a container, linked through the nodes.
