@@ -69,7 +69,7 @@ public:
     CEmber_Container* GetParent() const { return m_parent; }
 
     // Only the factory's plain mode sets a tag after construction.
-    void SetTag(const CEmber_Tag& tag) { m_tag = tag; }
+    void SetTag(const CEmber_Tag& tag);
 
     // Typed children: a CEmber_Integer32 / CEmber_UTF8String added with
     // update; exceptions of AddChild pass unchanged and nothing is added.

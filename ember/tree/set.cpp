@@ -173,6 +173,9 @@ void CEmber_AdaptiveSet::AddChild(CEmber_Node* child, bool update)
 {
     if (m_indexEnabled) {
         if (FindInIndex(child->GetTag())) {
+            // The new type reaches the header at the next rebuild; owed
+            // rebuilds keep the old one.
+            Settle();
             DropIndex();
             m_type = eeBerType_Sequence;
         } else {
