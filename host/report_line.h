@@ -23,7 +23,15 @@ public:
             magnitude /= 10;
         } while (magnitude != 0);
         if (value < 0)
-            Char('-');
+            digits[count++] = '-';
+        if (m_length + count < m_size) {
+            // Room for all of it: no check per character.
+            char* out = m_out + m_length;
+            m_length += count;
+            while (count != 0)
+                *out++ = digits[--count];
+            return *this;
+        }
         while (count != 0)
             Char(digits[--count]);
         return *this;

@@ -51,15 +51,18 @@ void CReportReader::Walk(CEmber_Node* container)
         CEmber_Node* child = container->GetNextChild(position);
         switch (child->GetTag().ClassBits()) {
         case eeBerClass_Application:
-            Trace("eeBerClass_Application:\n");
+            if (Tracing())
+                Trace("eeBerClass_Application:\n");
             PathStep(child);
             break;
         case eeBerClass_ContextSpecific:
-            Trace("eeBerClass_ContextSpecific:\n");
+            if (Tracing())
+                Trace("eeBerClass_ContextSpecific:\n");
             PathStep(child);
             break;
         case eeBerClass_Private:
-            Trace("eeBerClass_Private:\n");
+            if (Tracing())
+                Trace("eeBerClass_Private:\n");
             ValueSearch(child);
             break;
         default:
@@ -89,7 +92,8 @@ void CReportReader::ValueSearch(CEmber_Node* node)
     }
     if (tag.ClassBits() != eeBerClass_Application || tag.Number() != 3)
         return;
-    Trace("Gettype= %d \n", node->GetType());
+    if (Tracing())
+        Trace("Gettype= %d \n", node->GetType());
     CEmber_Node* container = node->GetParent();
     if (!container)
         return;
@@ -104,7 +108,8 @@ void CReportReader::IntegerValue(CEmber_Node* container)
     int32_t value = 0;
     if (!container->GetIntegerChild(eeBerClass_Application, 3, value))
         return;
-    Trace("##VALUE #### = %d  \n", value);
+    if (Tracing())
+        Trace("##VALUE #### = %d  \n", value);
     const CEmber_Node* parent = container->GetParent();
     if (!parent)
         return;
@@ -122,14 +127,16 @@ void CReportReader::IntegerValue(CEmber_Node* container)
 
 void CReportReader::TextValue(CEmber_Node* container)
 {
-    Trace("Now we have detected  eeBerType_UTF8String \n");
+    if (Tracing())
+        Trace("Now we have detected  eeBerType_UTF8String \n");
     char* text = nullptr;
     if (!container->GetStringChild(eeBerClass_Application, 3, text))
         return;
     for (char* c = text; *c; ++c)
         if (*c == ' ')
             *c = '~';
-    Trace("##VALUE 2#### =%s from %d \n", text, int32_t(container->GetTag().Number()));
+    if (Tracing())
+        Trace("##VALUE 2#### =%s from %d \n", text, int32_t(container->GetTag().Number()));
     // Slots 2 to 5, then the parameter container's number, as the partner's
     // own text command has them. A three-level parameter (Sets up to slot 3
     // only) puts its container fourth, then 0 and 0. These numbers belong to
@@ -149,7 +156,8 @@ void CReportReader::TextValue(CEmber_Node* container)
         line.Integer(int32_t(value)).Char(',');
     if (line.Text(text).Text(" \n").Finish() < 0)
         return;
-    Trace("%s", m_line);
+    if (Tracing())
+        Trace("%s", m_line);
     SendReport(m_line);
 }
 
