@@ -9,6 +9,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 CReportReader::CReportReader() : CEmber_StreamReader(1) {}
 
@@ -41,6 +42,7 @@ void CReportReader::OnNodeComplete(CEmber_Node* node)
     m_setLevels = 0;
     for (int i = 1; i <= 5; ++i)
         m_slots[i] = 0;
+    m_prefixValid = false;
     Walk(node);
 }
 
@@ -75,8 +77,11 @@ void CReportReader::PathStep(CEmber_Node* child)
 {
     if (child->GetType() == eeBerType_Set) {
         ++m_setLevels;
-        if (m_setLevels >= 1 && m_setLevels <= 6)
+        if (m_setLevels >= 1 && m_setLevels <= 6) {
             m_slots[m_setLevels] = child->GetTag().Number();
+            if (m_setLevels >= 2 && m_setLevels <= 5)
+                m_prefixValid = false;
+        }
     }
     Walk(child);
 }
@@ -116,10 +121,18 @@ void CReportReader::IntegerValue(CEmber_Node* container)
     if (parent->GetTag().ClassBits() == eeBerClass_Application && parent->GetTag().Number() == 34)
         return;
     m_slots[6] = container->GetTag().Number();
-    // "%d,%d,%d,%d,%d,%d"
-    CReportLine line(m_line, kLineSize);
-    for (int slot = 2; slot <= 6; ++slot)
-        line.Integer(int32_t(m_slots[slot])).Char(',');
+    // "%d,%d,%d,%d,%d,%d": the text of slots 2 to 5 (at most 48 octets, it
+    // always fits) is formatted once while they stay unchanged.
+    if (!m_prefixValid) {
+        CReportLine prefix(m_prefix, kLineSize);
+        for (int slot = 2; slot <= 5; ++slot)
+            prefix.Integer(int32_t(m_slots[slot])).Char(',');
+        m_prefixLength = uint32_t(prefix.Length());
+        m_prefixValid = true;
+    }
+    std::memcpy(m_line, m_prefix, m_prefixLength);
+    CReportLine line(m_line, kLineSize, m_prefixLength);
+    line.Integer(int32_t(m_slots[6])).Char(',');
     if (line.Integer(value).Finish() < 0)
         return;
     SendReport(m_line);

@@ -72,4 +72,8 @@ private:
     int32_t m_traceSwitch = 0;
     char m_line[kLineSize] = {};
     bool m_sending = false;
+    // "%d,%d,%d,%d," of slots 2 to 5, kept while they stay as they are.
+    char m_prefix[kLineSize] = {};
+    uint32_t m_prefixLength = 0;
+    bool m_prefixValid = false;
 };
