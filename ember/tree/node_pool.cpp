@@ -53,10 +53,17 @@ enum class PoolState : unsigned char
 };
 
 thread_local PoolState t_state = PoolState::Unused;
+// The live pool of the thread, or nullptr: a plain thread_local read, where
+// the pool object itself needs a guarded, constructed thread_local.
+thread_local CEmber_NodePool* t_pool = nullptr;
 
 struct ThreadPool
 {
-    ~ThreadPool() { t_state = PoolState::Gone; }
+    ~ThreadPool()
+    {
+        t_pool = nullptr;
+        t_state = PoolState::Gone;
+    }
     CEmber_NodePool pool;
 };
 
@@ -64,6 +71,7 @@ CEmber_NodePool& LocalPool()
 {
     thread_local ThreadPool local;
     t_state = PoolState::Live;
+    t_pool = &local.pool;
     return local.pool;
 }
 #endif
@@ -131,6 +139,8 @@ void* CEmber_NodePool::AllocateNode(size_t size)
     // Once the thread's pool is gone, nodes use the heap directly; pooled
     // blocks come from the global operator new too, so either kind may be
     // released either way.
+    if (CEmber_NodePool* pool = t_pool)
+        return pool->Allocate(size);
     if (t_state != PoolState::Gone)
         return LocalPool().Allocate(size);
 #endif
@@ -140,8 +150,9 @@ void* CEmber_NodePool::AllocateNode(size_t size)
 void CEmber_NodePool::ReleaseNode(void* block, size_t size) noexcept
 {
 #if !EMBER_NODE_POOL_BYPASS
-    if (t_state == PoolState::Live) {
-        LocalPool().Release(block, size);
+    // Live exactly while t_pool is set.
+    if (CEmber_NodePool* pool = t_pool) {
+        pool->Release(block, size);
         return;
     }
 #else
