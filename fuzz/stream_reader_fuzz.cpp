@@ -8,16 +8,26 @@
 // reader builds. The same octets are fed once more one Feed call at a time:
 // block feeding reads whole elements in one step and must give exactly the
 // same events, errors and encodings (the target aborts otherwise).
+//
+// Both readers also build the same tree in the eager reference model
+// (tests/support/eager_tree.h) from their hooks: every completed node's
+// encoded length and every finished message's encoding must agree with it.
 #include "ember/ber/stream_reader.h"
-#include "ember/tree/node.h"
+#include "ember/tree/container.h"
+#include "ember/tree/set.h"
 #include "ember/values/output_buffer.h"
+#include "ember/values/root.h"
 #include "ember/values/text_list.h"
+#include "tests/support/eager_tree.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 namespace {
 
@@ -29,11 +39,13 @@ public:
     void OnNodeOpened(CEmber_Node* node) override
     {
         m_log += "open " + node->GetDescription() + "\n";
+        MirrorOpened(node);
     }
 
     void OnNodeComplete(CEmber_Node* node) override
     {
         m_log += "done " + node->GetDescription() + " " + std::to_string(node->GetEncodedLength()) + "\n";
+        MirrorCompleted(node);
         if (node != GetRoot())
             return;
         CEmber_TextList dump;
@@ -49,10 +61,84 @@ public:
         m_log += "error " + std::to_string(error.GetCode()) + " " + error.GetMessage() + "\n";
     }
 
+    void Reset() override
+    {
+        CEmber_StreamReader::Reset();
+        m_refs.clear();
+        m_open.clear();
+        m_refRoot.reset();
+    }
+
     const std::string& Log() const { return m_log; }
 
 private:
+    CEager_Container* MakeRef(const CEmber_Node* node) const
+    {
+        const CEmber_Tag tag = node->GetTag();
+        const bool root = dynamic_cast<const CEmber_Root*>(node) != nullptr;
+        const bool set = dynamic_cast<const CEmber_Set*>(node) != nullptr;
+        if (GetMode()) {
+            if (root)
+                return new CEager_Root;
+            if (set)
+                return new CEager_Set(tag.Octet(), tag.Number(), nullptr, true);
+            return new CEager_Sequence(tag.Octet(), tag.Number(), nullptr);
+        }
+        CEager_Container* ref = root ? new CEager_Root
+                                : set ? static_cast<CEager_Container*>(new CEager_Set)
+                                      : new CEager_Sequence;
+        ref->SetType(node->GetType());
+        ref->SetTag(tag);
+        return ref;
+    }
+
+    void MirrorAdd(CEmber_Node* node, CEager_Node* ref)
+    {
+        if (m_open.empty()) {
+            m_refs.clear();
+            m_refRoot.reset(ref);
+        } else {
+            static_cast<CEager_Container*>(m_refs.at(m_open.back()))->AddChild(ref, GetMode() != 0);
+        }
+        m_refs[node] = ref;
+    }
+
+    void MirrorOpened(CEmber_Node* node)
+    {
+        MirrorAdd(node, MakeRef(node));
+        m_open.push_back(node);
+    }
+
+    void MirrorCompleted(CEmber_Node* node)
+    {
+        if (node->IsContainer())
+            m_open.pop_back();
+        else
+            MirrorAdd(node, new CEager_Leaf(*node));
+        const CEager_Node* ref = m_refs.at(node);
+        if (ref->GetEncodedLength() != node->GetEncodedLength()) {
+            std::fprintf(stderr, "encoded length %u differs from the eager model's %u: %s\n",
+                         node->GetEncodedLength(), ref->GetEncodedLength(),
+                         node->GetDescription().c_str());
+            std::abort();
+        }
+        if (node != GetRoot())
+            return;
+        std::vector<uint8_t> expected;
+        ref->Encode(expected);
+        CEmber_OutputBuffer out;
+        node->Encode(out);
+        if (expected != std::vector<uint8_t>(out.Data(), out.Data() + out.Used())) {
+            std::fprintf(stderr, "encoding differs from the eager model's\n");
+            std::abort();
+        }
+    }
+
     std::string m_log;
+    // The eager mirror of the tree being read.
+    std::unordered_map<const CEmber_Node*, CEager_Node*> m_refs;
+    std::vector<CEmber_Node*> m_open;
+    std::unique_ptr<CEager_Node> m_refRoot;
 };
 
 // Largest block for each seed class: single octets, small and large blocks.

@@ -9,8 +9,14 @@
 class CReportLine
 {
 public:
-    // Writes into out, which holds size octets (the text and its NUL).
-    CReportLine(char* out, size_t size) : m_out(out), m_size(size) {}
+    // Writes into out, which holds size octets (the text and its NUL); the
+    // first `used` octets are already written (a prefix kept from before).
+    CReportLine(char* out, size_t size, size_t used = 0) : m_out(out), m_size(size), m_length(used)
+    {
+    }
+
+    // Octets appended so far (also those that did not fit).
+    size_t Length() const { return m_length; }
 
     // Appends value as "%d" writes it.
     CReportLine& Integer(int32_t value)
@@ -23,7 +29,15 @@ public:
             magnitude /= 10;
         } while (magnitude != 0);
         if (value < 0)
-            Char('-');
+            digits[count++] = '-';
+        if (m_length + count < m_size) {
+            // Room for all of it: no check per character.
+            char* out = m_out + m_length;
+            m_length += count;
+            while (count != 0)
+                *out++ = digits[--count];
+            return *this;
+        }
         while (count != 0)
             Char(digits[--count]);
         return *this;
@@ -57,5 +71,5 @@ public:
 private:
     char* m_out;
     size_t m_size;
-    size_t m_length = 0;
+    size_t m_length;
 };

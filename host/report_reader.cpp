@@ -9,6 +9,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 CReportReader::CReportReader() : CEmber_StreamReader(1) {}
 
@@ -41,6 +42,7 @@ void CReportReader::OnNodeComplete(CEmber_Node* node)
     m_setLevels = 0;
     for (int i = 1; i <= 5; ++i)
         m_slots[i] = 0;
+    m_prefixValid = false;
     Walk(node);
 }
 
@@ -51,15 +53,18 @@ void CReportReader::Walk(CEmber_Node* container)
         CEmber_Node* child = container->GetNextChild(position);
         switch (child->GetTag().ClassBits()) {
         case eeBerClass_Application:
-            Trace("eeBerClass_Application:\n");
+            if (Tracing())
+                Trace("eeBerClass_Application:\n");
             PathStep(child);
             break;
         case eeBerClass_ContextSpecific:
-            Trace("eeBerClass_ContextSpecific:\n");
+            if (Tracing())
+                Trace("eeBerClass_ContextSpecific:\n");
             PathStep(child);
             break;
         case eeBerClass_Private:
-            Trace("eeBerClass_Private:\n");
+            if (Tracing())
+                Trace("eeBerClass_Private:\n");
             ValueSearch(child);
             break;
         default:
@@ -72,8 +77,11 @@ void CReportReader::PathStep(CEmber_Node* child)
 {
     if (child->GetType() == eeBerType_Set) {
         ++m_setLevels;
-        if (m_setLevels >= 1 && m_setLevels <= 6)
+        if (m_setLevels >= 1 && m_setLevels <= 6) {
             m_slots[m_setLevels] = child->GetTag().Number();
+            if (m_setLevels >= 2 && m_setLevels <= 5)
+                m_prefixValid = false;
+        }
     }
     Walk(child);
 }
@@ -89,7 +97,8 @@ void CReportReader::ValueSearch(CEmber_Node* node)
     }
     if (tag.ClassBits() != eeBerClass_Application || tag.Number() != 3)
         return;
-    Trace("Gettype= %d \n", node->GetType());
+    if (Tracing())
+        Trace("Gettype= %d \n", node->GetType());
     CEmber_Node* container = node->GetParent();
     if (!container)
         return;
@@ -104,17 +113,26 @@ void CReportReader::IntegerValue(CEmber_Node* container)
     int32_t value = 0;
     if (!container->GetIntegerChild(eeBerClass_Application, 3, value))
         return;
-    Trace("##VALUE #### = %d  \n", value);
+    if (Tracing())
+        Trace("##VALUE #### = %d  \n", value);
     const CEmber_Node* parent = container->GetParent();
     if (!parent)
         return;
     if (parent->GetTag().ClassBits() == eeBerClass_Application && parent->GetTag().Number() == 34)
         return;
     m_slots[6] = container->GetTag().Number();
-    // "%d,%d,%d,%d,%d,%d"
-    CReportLine line(m_line, kLineSize);
-    for (int slot = 2; slot <= 6; ++slot)
-        line.Integer(int32_t(m_slots[slot])).Char(',');
+    // "%d,%d,%d,%d,%d,%d": the text of slots 2 to 5 (at most 48 octets, it
+    // always fits) is formatted once while they stay unchanged.
+    if (!m_prefixValid) {
+        CReportLine prefix(m_prefix, kLineSize);
+        for (int slot = 2; slot <= 5; ++slot)
+            prefix.Integer(int32_t(m_slots[slot])).Char(',');
+        m_prefixLength = uint32_t(prefix.Length());
+        m_prefixValid = true;
+    }
+    std::memcpy(m_line, m_prefix, m_prefixLength);
+    CReportLine line(m_line, kLineSize, m_prefixLength);
+    line.Integer(int32_t(m_slots[6])).Char(',');
     if (line.Integer(value).Finish() < 0)
         return;
     SendReport(m_line);
@@ -122,14 +140,16 @@ void CReportReader::IntegerValue(CEmber_Node* container)
 
 void CReportReader::TextValue(CEmber_Node* container)
 {
-    Trace("Now we have detected  eeBerType_UTF8String \n");
+    if (Tracing())
+        Trace("Now we have detected  eeBerType_UTF8String \n");
     char* text = nullptr;
     if (!container->GetStringChild(eeBerClass_Application, 3, text))
         return;
     for (char* c = text; *c; ++c)
         if (*c == ' ')
             *c = '~';
-    Trace("##VALUE 2#### =%s from %d \n", text, int32_t(container->GetTag().Number()));
+    if (Tracing())
+        Trace("##VALUE 2#### =%s from %d \n", text, int32_t(container->GetTag().Number()));
     // Slots 2 to 5, then the parameter container's number, as the partner's
     // own text command has them. A three-level parameter (Sets up to slot 3
     // only) puts its container fourth, then 0 and 0. These numbers belong to
@@ -149,7 +169,8 @@ void CReportReader::TextValue(CEmber_Node* container)
         line.Integer(int32_t(value)).Char(',');
     if (line.Text(text).Text(" \n").Finish() < 0)
         return;
-    Trace("%s", m_line);
+    if (Tracing())
+        Trace("%s", m_line);
     SendReport(m_line);
 }
 

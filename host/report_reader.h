@@ -54,6 +54,9 @@ private:
     void ValueSearch(CEmber_Node* node);
     void IntegerValue(CEmber_Node* container);
     void TextValue(CEmber_Node* container);
+    // Tested before a trace's arguments are computed (they have no side
+    // effects, so skipping them changes nothing else).
+    bool Tracing() const { return m_traceSwitch == 1; }
     void Trace(const char* format, ...)
 #if defined(__GNUC__)
         __attribute__((format(printf, 2, 3)))
@@ -69,4 +72,8 @@ private:
     int32_t m_traceSwitch = 0;
     char m_line[kLineSize] = {};
     bool m_sending = false;
+    // "%d,%d,%d,%d," of slots 2 to 5, kept while they stay as they are.
+    char m_prefix[kLineSize] = {};
+    uint32_t m_prefixLength = 0;
+    bool m_prefixValid = false;
 };

@@ -1,6 +1,7 @@
 #!/bin/sh
 # Installs everything the build, the tests, the benchmarks and the fuzzers need
-# on a Debian machine (valgrind for the profiles in docs/PERFORMANCE.md).
+# on a Debian machine (valgrind for the profiles and python3-matplotlib for the
+# scaling plot in docs/PERFORMANCE.md).
 # Packages that are already installed are skipped.
 set -eu
 
@@ -10,7 +11,7 @@ googletest libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
 clang libclang-rt-14-dev
 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 mingw-w64-tools
 wine wine64 fonts-wine xvfb xauth x11-apps imagemagick
-python3 valgrind
+python3 valgrind python3-matplotlib
 "
 
 missing=""

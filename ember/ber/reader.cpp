@@ -41,6 +41,86 @@ uint32_t LengthOf(const uint8_t* octets, size_t count)
     return length;
 }
 
+// The framing rules, each a predicate giving the error code of a breach or
+// 0. The octet handlers raise the code; the block path leaves an element
+// that breaks any rule to the octet handlers, so both apply the same rules.
+
+// An identifier that has taken `count` octets and needs another.
+inline int32_t IdentifierOctetsError(uint32_t count)
+{
+    return count >= kMaxIdentifierOctets ? eeError_TooManyTagOctets : 0;
+}
+
+// A length field of `count` octets.
+inline int32_t LengthOctetsError(uint32_t count)
+{
+    return count > kMaxLengthOctets ? eeError_TooManyLengthOctets : 0;
+}
+
+// The outer identifier: application, context or private, constructed.
+inline int32_t OuterTagError(const CEmber_Tag& tag)
+{
+    if (tag.ClassBits() == eeBerClass_Universal)
+        return eeError_UniversalOuterTag;
+    if (!tag.IsConstructed())
+        return eeError_PrimitiveOuterTag;
+    return 0;
+}
+
+inline int32_t OuterLengthError(uint32_t length)
+{
+    return length == 0 ? eeError_ZeroOuterLength : 0;
+}
+
+// The inner identifier: universal, a known type.
+inline int32_t InnerTagError(const CEmber_Tag& tag)
+{
+    if (tag.ClassBits() != eeBerClass_Universal)
+        return eeError_NonUniversalInnerTag;
+    if (tag.Number() == 0 || tag.Number() > kMaxBerType)
+        return eeError_InvalidType;
+    return 0;
+}
+
+// A container opened with `depth` containers already open.
+inline int32_t DepthError(size_t depth)
+{
+    return depth >= CEmber_Reader::kMaxDepth ? eeError_NestingTooDeep : 0;
+}
+
+// The content length of a primitive element.
+inline int32_t PrimitiveLengthError(uint32_t length)
+{
+    if (length == IndefiniteLength)
+        return eeError_IndefinitePrimitive;
+    if (length > CEmber_Reader::kMaxContentLength)
+        return eeError_ContentTooLong;
+    return 0;
+}
+
+// The open container `top` (or none) would have consumed `used` octets once
+// the element at hand is complete.
+inline int32_t FitError(const CEmber_OpenContainer* top, uint64_t used)
+{
+    if (!top || top->declaredLength == IndefiniteLength)
+        return 0;
+    return used > top->declaredLength ? eeError_UnexpectedEndOfContainer : 0;
+}
+
+// Octets inside one outermost container.
+inline int32_t MessageSizeError(uint64_t octets)
+{
+    return octets > CEmber_Reader::kMaxMessageOctets ? eeError_MessageTooLarge : 0;
+}
+
+// A terminator octet (`octet` nonzero when any of them is) under `top`.
+inline int32_t TerminatorError(const CEmber_OpenContainer* top, uint8_t octet)
+{
+    if (!top || top->declaredLength != IndefiniteLength)
+        return eeError_UnexpectedTerminator;
+    return octet != 0x00 ? eeError_TerminatorNonZero : 0;
+}
+
 // Reads a whole length field at `at` into length and advances `at`; false
 // (nothing changed) when the field does not end before `end` or has more
 // octets than a length may.
@@ -55,7 +135,7 @@ inline bool ReadLengthField(const uint8_t*& at, const uint8_t* end, uint32_t& le
         return true;
     }
     const uint32_t count = uint32_t(first & 0x7F) + 1;
-    if (count > kMaxLengthOctets || uint32_t(end - at) < count)
+    if (LengthOctetsError(count) != 0 || uint32_t(end - at) < count)
         return false;
     length = LengthOf(at, count);
     at += count;
@@ -150,8 +230,8 @@ bool CEmber_Reader::FeedElement(const uint8_t*& at, const uint8_t* end)
 
     if (*q == 0x00) {
         // A whole terminator of an indefinite top container.
-        if (!top || top->declaredLength != IndefiniteLength || available < kTerminatorOctets ||
-            (q[1] | q[2] | q[3]) != 0 || m_messageOctets + kTerminatorOctets > kMaxMessageOctets)
+        if (available < kTerminatorOctets || TerminatorError(top, q[1] | q[2] | q[3]) != 0 ||
+            MessageSizeError(uint64_t(m_messageOctets) + kTerminatorOctets) != 0)
             return false;
         top->consumed += kTerminatorOctets;
         m_messageOctets += kTerminatorOctets;
@@ -165,18 +245,18 @@ bool CEmber_Reader::FeedElement(const uint8_t*& at, const uint8_t* end)
     size_t count = 1;
     if ((q[0] & 0x1F) == 0x1F) {
         for (;;) {
-            if (count >= available || count >= kMaxIdentifierOctets)
+            if (count >= available || IdentifierOctetsError(uint32_t(count)) != 0)
                 return false;
             if (!(q[count++] & 0x80))
                 break;
         }
     }
     const CEmber_Tag outer = IdentifierOf(q, count);
-    if (outer.ClassBits() == eeBerClass_Universal || !outer.IsConstructed())
+    if (OuterTagError(outer) != 0)
         return false;
     q += count;
     uint32_t outerLength = 0;
-    if (!ReadLengthField(q, end, outerLength) || outerLength == 0)
+    if (!ReadLengthField(q, end, outerLength) || OuterLengthError(outerLength) != 0)
         return false;
 
     // Inner identifier: one octet, universal, a known type.
@@ -184,7 +264,7 @@ bool CEmber_Reader::FeedElement(const uint8_t*& at, const uint8_t* end)
         return false;
     const uint8_t inner = *q;
     const uint32_t type = inner & 0x1Fu;
-    if ((inner & 0xC0) != eeBerClass_Universal || type == 0 || type > kMaxBerType)
+    if (InnerTagError(IdentifierOf(q, 1)) != 0)
         return false;
     const bool constructed = (inner & kBerConstructed) != 0;
     ++q;
@@ -197,18 +277,16 @@ bool CEmber_Reader::FeedElement(const uint8_t*& at, const uint8_t* end)
     if (constructed) {
         if (length == IndefiniteLength)
             needed = kTerminatorOctets;
-        if (m_stack.size() >= kMaxDepth)
+        if (DepthError(m_stack.size()) != 0)
             return false;
-    } else if (length == IndefiniteLength || length > kMaxContentLength ||
-               length > available - header) {
+    } else if (PrimitiveLengthError(length) != 0 || length > available - header) {
         return false;
     }
     const uint32_t taken = header + (constructed ? 0 : length);
     if (top) {
-        if (top->declaredLength != IndefiniteLength &&
-            uint64_t(top->consumed) + header + needed > top->declaredLength)
+        if (FitError(top, uint64_t(top->consumed) + header + needed) != 0)
             return false;
-        if (uint64_t(m_messageOctets) + taken > kMaxMessageOctets)
+        if (MessageSizeError(uint64_t(m_messageOctets) + taken) != 0)
             return false;
         top->consumed += taken;
         m_messageOctets += taken;
@@ -248,8 +326,8 @@ void CEmber_Reader::Feed(uint8_t octet)
     m_buffer.push_back(octet);
     if (!m_stack.empty()) {
         ++m_stack.back().consumed;
-        if (++m_messageOctets > kMaxMessageOctets)
-            Raise(eeError_MessageTooLarge);
+        if (const int32_t error = MessageSizeError(++m_messageOctets))
+            Raise(error);
     }
 
     bool done = false;
@@ -283,8 +361,8 @@ bool CEmber_Reader::OnIdentifierOctet(uint8_t octet)
         StartField(State_Terminator);
         return false;
     }
-    if (m_fieldCount >= kMaxIdentifierOctets)
-        Raise(eeError_TooManyTagOctets);
+    if (const int32_t error = IdentifierOctetsError(m_fieldCount))
+        Raise(error);
     const bool complete = m_fieldCount == 0 ? (octet & 0x1F) != 0x1F : (octet & 0x80) == 0;
     if (!complete) {
         ++m_fieldCount;
@@ -294,18 +372,14 @@ bool CEmber_Reader::OnIdentifierOctet(uint8_t octet)
     const CEmber_Tag tag = IdentifierOf(m_buffer.data(), m_buffer.size());
     if (m_outerTag.IsEmpty()) {
         m_outerTag = tag;
-        if (tag.ClassBits() == eeBerClass_Universal)
-            Raise(eeError_UniversalOuterTag);
-        if (!tag.IsConstructed())
-            Raise(eeError_PrimitiveOuterTag);
+        if (const int32_t error = OuterTagError(tag))
+            Raise(error);
         m_outerTag = tag.WithoutConstructed();
     } else {
         m_type = tag.Number();
         m_constructed = tag.IsConstructed();
-        if (tag.ClassBits() != eeBerClass_Universal)
-            Raise(eeError_NonUniversalInnerTag);
-        if (tag.Number() == 0 || tag.Number() > kMaxBerType)
-            Raise(eeError_InvalidType);
+        if (const int32_t error = InnerTagError(tag))
+            Raise(error);
     }
     StartField(State_Length);
     return false;
@@ -313,22 +387,20 @@ bool CEmber_Reader::OnIdentifierOctet(uint8_t octet)
 
 void CEmber_Reader::CheckFitsInTop(uint32_t needed)
 {
+    // The handlers run before a container overruns (Feed raises 106 at the
+    // octet that reaches its end unfinished), so consumed <= declared here.
     if (m_stack.empty())
         return;
-    const CEmber_OpenContainer& top = m_stack.back();
-    if (top.declaredLength == IndefiniteLength)
-        return;
-    const uint32_t remaining = top.declaredLength - std::min(top.consumed, top.declaredLength);
-    if (needed > remaining)
-        Raise(eeError_UnexpectedEndOfContainer);
+    if (const int32_t error = FitError(&m_stack.back(), uint64_t(m_stack.back().consumed) + needed))
+        Raise(error);
 }
 
 bool CEmber_Reader::OnLengthOctet(uint8_t octet)
 {
     if (m_expected == 0) {
         m_expected = (octet & 0x80) ? uint32_t(octet & 0x7F) + 1 : 1;
-        if (m_expected > kMaxLengthOctets)
-            Raise(eeError_TooManyLengthOctets);
+        if (const int32_t error = LengthOctetsError(m_expected))
+            Raise(error);
     }
     ++m_fieldCount;
     if (m_fieldCount != m_expected)
@@ -338,8 +410,8 @@ bool CEmber_Reader::OnLengthOctet(uint8_t octet)
 
     if (m_type == 0) {
         m_outerLength = length;
-        if (length == 0)
-            Raise(eeError_ZeroOuterLength);
+        if (const int32_t error = OuterLengthError(length))
+            Raise(error);
         StartField(State_Identifier);
         return false;
     }
@@ -347,20 +419,18 @@ bool CEmber_Reader::OnLengthOctet(uint8_t octet)
     m_contentLength = length;
     if (m_constructed) {
         CheckFitsInTop(length == IndefiniteLength ? kTerminatorOctets : length);
-        if (m_stack.size() >= kMaxDepth)
-            Raise(eeError_NestingTooDeep);
+        if (const int32_t error = DepthError(m_stack.size()))
+            Raise(error);
         StartField(State_Identifier);
         OnContainerOpened();
         m_stack.push_back(CEmber_OpenContainer{m_outerTag, m_type, length, 0});
         ResetItem();
         return length == 0;
     }
-    if (length == IndefiniteLength)
-        Raise(eeError_IndefinitePrimitive);
     if (length == 0)
         return CompleteValue();
-    if (length > kMaxContentLength)
-        Raise(eeError_ContentTooLong);
+    if (const int32_t error = PrimitiveLengthError(length))
+        Raise(error);
     CheckFitsInTop(length);
     StartField(State_Content);
     m_buffer.reserve(std::min(length, kContentReserve));
@@ -396,10 +466,8 @@ bool CEmber_Reader::CompleteValue()
 
 bool CEmber_Reader::OnTerminatorOctet(uint8_t octet)
 {
-    if (m_stack.empty() || m_stack.back().declaredLength != IndefiniteLength)
-        Raise(eeError_UnexpectedTerminator);
-    if (octet != 0x00)
-        Raise(eeError_TerminatorNonZero);
+    if (const int32_t error = TerminatorError(m_stack.empty() ? nullptr : &m_stack.back(), octet))
+        Raise(error);
     ++m_fieldCount;
     if (m_fieldCount < kTerminatorOctets - 1)
         return false;
@@ -421,9 +489,9 @@ void CEmber_Reader::CloseTop()
         const CEmber_OpenContainer& parent = m_stack.back();
         // The child's octets were counted only in the child: a parent whose
         // own end lies inside them is broken.
-        if (parent.declaredLength != IndefiniteLength &&
-            uint64_t(parent.consumed) + closed.declaredLength > parent.declaredLength)
-            Raise(eeError_UnexpectedEndOfContainer);
+        if (const int32_t error =
+                FitError(&parent, uint64_t(parent.consumed) + closed.declaredLength))
+            Raise(error);
     }
 
     OnItemComplete();

@@ -29,7 +29,7 @@ std::unique_ptr<CEmber_Node> CEmber_TreeReader::MakeNode()
 void CEmber_TreeReader::LinkNode(CEmber_Node* node)
 {
     if (++m_nodeCount > kMaxMessageNodes)
-        RaiseError(eeError_MessageTooLarge, EmberErrorMessage(eeError_MessageTooLarge));
+        Raise(eeError_MessageTooLarge);
     m_current->AddChild(node, m_mode != 0);
 }
 
@@ -75,7 +75,7 @@ void CEmber_TreeReader::OnItemComplete()
     }
 
     if (!m_current)
-        RaiseError(eeError_ValueOutsideContainer, EmberErrorMessage(eeError_ValueOutsideContainer));
+        Raise(eeError_ValueOutsideContainer);
     std::unique_ptr<CEmber_Node> leaf = MakeNode();
     if (!leaf)
         return;

@@ -58,8 +58,15 @@ CEmber_Container::~CEmber_Container()
     }
 }
 
-// Kept out of line so that RebuildHeader, run for every ancestor at every
-// change, stays small.
+void CEmber_Node::SetTag(const CEmber_Tag& tag)
+{
+    // A pending header is rebuilt with the tag it was owed under.
+    if (IsContainer())
+        static_cast<const CEmber_Container*>(this)->Settle();
+    m_tag = tag;
+}
+
+// Kept out of line so that RebuildHeader stays small.
 [[gnu::noinline]] void CEmber_Container::CacheIdentifier()
 {
     m_headerTag = GetTag();
@@ -138,35 +145,75 @@ uint32_t CEmber_Container::RebuildHeader()
     return oldLength;
 }
 
-void CEmber_Container::UpdateLength()
+void CEmber_Container::MarkPending()
 {
-    // Walks up instead of recursing: one header rebuild per ancestor, even
-    // when a length did not change.
     CEmber_Container* node = this;
-    for (;;) {
-        const uint32_t oldLength = node->RebuildHeader();
+    while (!node->m_pending) {
+        node->m_pending = true;
         CEmber_Container* parent = node->GetParent();
         if (!parent)
             break;
-        parent->m_contentLength += node->m_encodedLength - oldLength;
+        if (!node->m_listedPending) {
+            node->m_listedPending = true;
+            node->m_nextPending = parent->m_pendingChildren;
+            parent->m_pendingChildren = node;
+        }
         node = parent;
     }
+}
+
+void CEmber_Container::SettlePending() const
+{
+    // Depth first through the pending lists, climbing back by the parent
+    // links: a container is rebuilt once its list is empty, and its change
+    // of length goes into its parent's content length. Only pending
+    // containers are visited; the lists are empty afterwards.
+    CEmber_Container* const top = const_cast<CEmber_Container*>(this);
+    CEmber_Container* node = top;
+    for (;;) {
+        if (CEmber_Container* child = node->m_pendingChildren) {
+            node->m_pendingChildren = child->m_nextPending;
+            child->m_nextPending = nullptr;
+            child->m_listedPending = false;
+            // One settled on its own since it was listed is done.
+            if (child->m_pending)
+                node = child;
+            continue;
+        }
+        const uint32_t oldLength = node->RebuildHeader();
+        node->m_pending = false;
+        CEmber_Container* parent = node->GetParent();
+        if (parent)
+            parent->m_contentLength += node->m_encodedLength - oldLength;
+        if (node == top)
+            return;
+        node = parent;
+    }
+}
+
+void CEmber_Container::UpdateLength()
+{
+    MarkPending();
 }
 
 void CEmber_Container::ChildLengthChanged(CEmber_Node* /*child*/, uint32_t oldLength,
                                           uint32_t newLength)
 {
     m_contentLength += newLength - oldLength;
-    UpdateLength();
+    MarkPending();
 }
 
 void CEmber_Container::AddChild(CEmber_Node* child, bool update)
 {
+    // Without update the header stays as it stands now: owed rebuilds are
+    // done first.
+    if (!update)
+        Settle();
     m_contentLength += child->GetEncodedLength();
     child->m_parent = this;
     m_children.Append(child);
     if (update)
-        UpdateLength();
+        MarkPending();
 }
 
 CEmber_Node* CEmber_Container::FindInList(const CEmber_Tag& tag) const
@@ -193,10 +240,12 @@ bool CEmber_Container::RemoveChild(uint32_t classOctet, uint32_t number)
     }
     if (!child)
         return false;
+    // Settled first: the child leaves the pending lists with it.
+    Settle();
     m_contentLength -= child->GetEncodedLength();
     m_children.Unlink(previous, child);
     delete child;
-    UpdateLength();
+    MarkPending();
     return true;
 }
 
@@ -216,7 +265,8 @@ CEmber_Node* CEmber_Container::GetChildAt(EmberPosition position) const
 
 void CEmber_Container::Encode(CEmber_OutputStream& out) const
 {
-    out.Write(m_header, GetHeaderLength());
+    Settle();
+    out.Write(m_header, m_headerLength);
     for (const CEmber_Node* child = m_children.First(); child; child = CEmber_ChildList::Next(child))
         child->Encode(out);
     if (m_indefinite)

@@ -69,7 +69,7 @@ public:
     CEmber_Container* GetParent() const { return m_parent; }
 
     // Only the factory's plain mode sets a tag after construction.
-    void SetTag(const CEmber_Tag& tag) { m_tag = tag; }
+    void SetTag(const CEmber_Tag& tag);
 
     // Typed children: a CEmber_Integer32 / CEmber_UTF8String added with
     // update; exceptions of AddChild pass unchanged and nothing is added.
@@ -95,10 +95,8 @@ private:
 
     CEmber_Tag m_tag;
     CEmber_Container* m_parent = nullptr;
-    // Links owned by the holding container: the child list and the chain of
-    // a set's tag index bucket.
+    // Link owned by the holding container's child list.
     CEmber_Node* m_nextSibling = nullptr;
-    CEmber_Node* m_nextInBucket = nullptr;
 };
 
 // The ordered, owning child list of a container, linked through the nodes.

@@ -2,15 +2,31 @@
 
 #include <new>
 
-// Thread pools are left out under AddressSanitizer (see the header) and on
-// Windows, where the MinGW runtime can hang a thread that runs a
-// thread_local destructor at exit after using other thread_local data.
-#if defined(__SANITIZE_ADDRESS__) || defined(_WIN32)
-#define EMBER_NODE_POOL_BYPASS 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
+// Thread pools are left out on Windows, where the MinGW runtime can hang a
+// thread that runs a thread_local destructor at exit after using other
+// thread_local data.
+#if defined(_WIN32)
 #define EMBER_NODE_POOL_BYPASS 1
 #endif
+
+// Under AddressSanitizer the pool stays in and tells the sanitizer which
+// octets are not in use: a block in a free list is poisoned whole, a block
+// handed out is poisoned beyond the size asked for.
+#if defined(__SANITIZE_ADDRESS__)
+#define EMBER_NODE_POOL_POISON 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define EMBER_NODE_POOL_POISON 1
+#endif
+#endif
+
+#if EMBER_NODE_POOL_POISON
+#include <sanitizer/asan_interface.h>
+#define EMBER_POISON(block, size) ASAN_POISON_MEMORY_REGION(block, size)
+#define EMBER_UNPOISON(block, size) ASAN_UNPOISON_MEMORY_REGION(block, size)
+#else
+#define EMBER_POISON(block, size) ((void)(block), (void)(size))
+#define EMBER_UNPOISON(block, size) ((void)(block), (void)(size))
 #endif
 
 namespace {
@@ -37,10 +53,17 @@ enum class PoolState : unsigned char
 };
 
 thread_local PoolState t_state = PoolState::Unused;
+// The live pool of the thread, or nullptr: a plain thread_local read, where
+// the pool object itself needs a guarded, constructed thread_local.
+thread_local CEmber_NodePool* t_pool = nullptr;
 
 struct ThreadPool
 {
-    ~ThreadPool() { t_state = PoolState::Gone; }
+    ~ThreadPool()
+    {
+        t_pool = nullptr;
+        t_state = PoolState::Gone;
+    }
     CEmber_NodePool pool;
 };
 
@@ -48,6 +71,7 @@ CEmber_NodePool& LocalPool()
 {
     thread_local ThreadPool local;
     t_state = PoolState::Live;
+    t_pool = &local.pool;
     return local.pool;
 }
 #endif
@@ -58,6 +82,7 @@ CEmber_NodePool::~CEmber_NodePool()
 {
     for (FreeBlock*& head : m_heads) {
         while (head) {
+            EMBER_UNPOISON(head, sizeof(FreeBlock));
             FreeBlock* next = head->next;
             ::operator delete(head);
             head = next;
@@ -74,11 +99,15 @@ void* CEmber_NodePool::Allocate(size_t size)
         return ::operator new(size);
     const size_t sizeClass = ClassOf(size);
     if (FreeBlock* block = m_heads[sizeClass]) {
+        EMBER_UNPOISON(block, ClassSize(sizeClass));
         m_heads[sizeClass] = block->next;
         m_kept -= ClassSize(sizeClass);
+        EMBER_POISON(reinterpret_cast<char*>(block) + size, ClassSize(sizeClass) - size);
         return block;
     }
-    return ::operator new(ClassSize(sizeClass));
+    void* block = ::operator new(ClassSize(sizeClass));
+    EMBER_POISON(static_cast<char*>(block) + size, ClassSize(sizeClass) - size);
+    return block;
 }
 
 void CEmber_NodePool::Release(void* block, size_t size) noexcept
@@ -87,14 +116,21 @@ void CEmber_NodePool::Release(void* block, size_t size) noexcept
         return;
     if (size == 0)
         size = 1;
-    if (size > kMaxBlock || m_kept + ClassSize(ClassOf(size)) > m_cap) {
+    if (size > kMaxBlock) {
         ::operator delete(block);
         return;
     }
     const size_t sizeClass = ClassOf(size);
+    // The tail beyond the size asked for was poisoned when handed out.
+    EMBER_UNPOISON(block, ClassSize(sizeClass));
+    if (m_kept + ClassSize(sizeClass) > m_cap) {
+        ::operator delete(block);
+        return;
+    }
     FreeBlock* freed = ::new (block) FreeBlock{m_heads[sizeClass]};
     m_heads[sizeClass] = freed;
     m_kept += ClassSize(sizeClass);
+    EMBER_POISON(block, ClassSize(sizeClass));
 }
 
 void* CEmber_NodePool::AllocateNode(size_t size)
@@ -103,6 +139,8 @@ void* CEmber_NodePool::AllocateNode(size_t size)
     // Once the thread's pool is gone, nodes use the heap directly; pooled
     // blocks come from the global operator new too, so either kind may be
     // released either way.
+    if (CEmber_NodePool* pool = t_pool)
+        return pool->Allocate(size);
     if (t_state != PoolState::Gone)
         return LocalPool().Allocate(size);
 #endif
@@ -112,8 +150,9 @@ void* CEmber_NodePool::AllocateNode(size_t size)
 void CEmber_NodePool::ReleaseNode(void* block, size_t size) noexcept
 {
 #if !EMBER_NODE_POOL_BYPASS
-    if (t_state == PoolState::Live) {
-        LocalPool().Release(block, size);
+    // Live exactly while t_pool is set.
+    if (CEmber_NodePool* pool = t_pool) {
+        pool->Release(block, size);
         return;
     }
 #else

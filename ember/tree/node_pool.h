@@ -11,10 +11,15 @@
 // Every node class allocates through the pool of the current thread
 // (CEmber_Node's operator new and delete). A node may be destroyed on
 // another thread than the one that made it; its block then joins that
-// thread's lists. Builds with AddressSanitizer leave the thread pools out,
-// so that every node keeps a heap block of its own and a use after free is
-// still reported; so do Windows builds, whose thread exit handling cannot
-// be trusted with them.
+// thread's lists. Windows builds leave the thread pools out: their thread
+// exit handling cannot be trusted with them.
+//
+// Under AddressSanitizer the pools stay in and poison what is not in use: a
+// released block while it waits in a free list (so a use after free is
+// reported as a use after poison), and the octets of a handed-out block
+// beyond the size asked for. A stale pointer into a block that has been
+// handed out again is not seen; the most recently released block is the
+// first one reused.
 #pragma once
 
 #include <cstddef>

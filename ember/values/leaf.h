@@ -11,6 +11,7 @@
 // GetEncodedLength is 0.
 #pragma once
 
+#include "ember/ber/types.h"
 #include "ember/tree/node.h"
 
 #include <cstdint>
@@ -58,7 +59,7 @@ public:
     CEmber_Boolean() = default;
     CEmber_Boolean(uint32_t classOctet, uint32_t number, bool value);
 
-    int32_t GetType() const override { return 1; }
+    int32_t GetType() const override { return eeBerType_Boolean; }
     void RenderValue(CEmber_TextList& list) const override;
 
     bool GetValue() const { return m_value; }
@@ -71,7 +72,7 @@ private:
 class CEmber_Integer : public CEmber_Leaf
 {
 public:
-    int32_t GetType() const override { return 2; }
+    int32_t GetType() const override { return eeBerType_Integer; }
     // True for the 64-bit form.
     virtual bool Is64Bit() const = 0;
 
@@ -118,7 +119,7 @@ public:
     CEmber_Real() = default;
     CEmber_Real(uint32_t classOctet, uint32_t number, double value);
 
-    int32_t GetType() const override { return 9; }
+    int32_t GetType() const override { return eeBerType_Real; }
     // Fixed notation with six decimals.
     void RenderValue(CEmber_TextList& list) const override;
 
@@ -136,7 +137,7 @@ public:
     // value: first sub-identifier in the high 32 bits, second in the low.
     CEmber_RelativeObject(uint32_t classOctet, uint32_t number, uint64_t value);
 
-    int32_t GetType() const override { return 13; }
+    int32_t GetType() const override { return eeBerType_RelativeObject; }
     // 16 upper-case hexadecimal digits.
     void RenderValue(CEmber_TextList& list) const override;
 
@@ -155,7 +156,10 @@ public:
     // the leaf is written as an Integer of that count and answers type 2.
     CEmber_GeneralizedTime(uint32_t classOctet, uint32_t number, uint64_t time, bool asTime);
 
-    int32_t GetType() const override { return m_asTime ? 24 : 2; }
+    int32_t GetType() const override
+    {
+        return m_asTime ? eeBerType_GeneralizedTime : eeBerType_Integer;
+    }
     // "YYYY-MM-DDThh:mm:ss.<ms>Z"; a time at or above 2^63 intervals, which
     // has no calendar form, renders as "invalid time <count>".
     void RenderValue(CEmber_TextList& list) const override;

@@ -42,8 +42,24 @@ uint32_t CEmber_OutputBuffer::Write(const uint8_t* octets, uint32_t count)
     if (count > UINT32_MAX - m_used)
         throw std::bad_alloc();
     MakeRoom(m_used + count);
-    std::memcpy(m_storage.get() + m_used, octets, count);
+    uint8_t* out = m_storage.get() + m_used;
     m_used += count;
+    // Headers and small leaves: a few octets, cheaper copied in place than
+    // through a library call.
+    // Fixed-size copies that may overlap in the middle compile to moves.
+    if (count >= 8 && count <= 16) {
+        std::memcpy(out, octets, 8);
+        std::memcpy(out + count - 8, octets + count - 8, 8);
+    } else if (count >= 4 && count < 8) {
+        std::memcpy(out, octets, 4);
+        std::memcpy(out + count - 4, octets + count - 4, 4);
+    } else if (count < 4) {
+        out[0] = octets[0];
+        out[count / 2] = octets[count / 2];
+        out[count - 1] = octets[count - 1];
+    } else {
+        std::memcpy(out, octets, count);
+    }
     return count;
 }
 

@@ -25,7 +25,7 @@ public:
     // and a terminating zero; the header is encoded from the length alone.
     CEmber_UTF8String(uint32_t classOctet, uint32_t number, EmberContentLength length);
 
-    int32_t GetType() const override { return 12; }
+    int32_t GetType() const override { return eeBerType_UTF8String; }
     void Encode(CEmber_OutputStream& out) const override;
     // The text unchanged; nothing for a leaf without storage.
     void RenderValue(CEmber_TextList& list) const override;
@@ -50,7 +50,7 @@ public:
     // Storage of exactly length octets for the caller to fill.
     CEmber_OctetString(uint32_t classOctet, uint32_t number, EmberContentLength length);
 
-    int32_t GetType() const override { return 4; }
+    int32_t GetType() const override { return eeBerType_OctetString; }
     void Encode(CEmber_OutputStream& out) const override;
     // Upper-case hex digits in runs of 32 octets, each run but the last
     // preceded by a "\r\n" piece, and a final "\r\n".

@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -219,3 +222,59 @@ TEST(ReportReader, BindClearsTheTraceSwitchAndNamesTheWindow)
 }
 
 } // namespace
+
+// Integer reports of random trees (Sets, Sequences and private containers
+// mixed, many parameters, numbers of every size) carry the path slots as
+// printf writes them at the moment of sending: the kept text of slots 2..5
+// never goes stale.
+class SlotCheckingReader : public CReportReader
+{
+public:
+    int integerReports = 0;
+    std::vector<std::string> mismatches;
+
+protected:
+    void SendReport(const char* line) override
+    {
+        const std::string text(line);
+        if (!text.empty() && text.back() == '\n')
+            return;
+        char expected[80];
+        std::snprintf(expected, sizeof expected, "%d,%d,%d,%d,%d,", int32_t(GetSlot(2)),
+                      int32_t(GetSlot(3)), int32_t(GetSlot(4)), int32_t(GetSlot(5)),
+                      int32_t(GetSlot(6)));
+        ++integerReports;
+        if (text.compare(0, std::strlen(expected), expected) != 0)
+            mismatches.push_back(text + " / " + expected);
+    }
+};
+
+// Siblings get distinct numbers (a Set refuses a repeated tag).
+Element RandomBranch(std::mt19937& rng, int depth, uint32_t number)
+{
+    static const uint32_t kNumbers[] = {1, 2, 9, 127, 128, 65535, 0x7FFFFFFF, 0x80000000u,
+                                        0xFFFFFFFFu};
+    if (depth == 0 || rng() % 4 == 0)
+        return Prv(number, {IntValue(int32_t(rng()))});
+    std::vector<Element> children;
+    const uint32_t first = rng() % 9;
+    for (uint32_t i = rng() % 4 + 1; i > 0; --i)
+        children.push_back(RandomBranch(rng, depth - 1, kNumbers[(first + i) % 9]));
+    return rng() % 5 == 0 ? CtxSequence(number, std::move(children))
+                          : Ctx(number, std::move(children));
+}
+
+TEST(ReportReader, IntegerReportsCarryTheSlotsAsPrintfWritesThem)
+{
+    std::mt19937 rng(31);
+    SlotCheckingReader reader;
+    for (int tree = 0; tree < 400; ++tree) {
+        std::vector<Element> top;
+        for (uint32_t i = rng() % 3 + 1; i > 0; --i)
+            top.push_back(RandomBranch(rng, 7, i));
+        const std::vector<uint8_t> message = Message(top);
+        reader.FeedBlock(message.data(), uint32_t(message.size()));
+    }
+    EXPECT_GT(reader.integerReports, 2000);
+    EXPECT_EQ(reader.mismatches, std::vector<std::string>{});
+}

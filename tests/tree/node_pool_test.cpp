@@ -13,6 +13,16 @@
 #include <thread>
 #include <vector>
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#define KORVANE_TEST_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#include <sanitizer/asan_interface.h>
+#define KORVANE_TEST_ASAN 1
+#endif
+#endif
+
 namespace {
 
 TEST(NodePool, ReleasedBlockIsHandedOutAgainForTheSameSizeClass)
@@ -123,5 +133,37 @@ TEST(NodePool, NodesReuseTheBlocksOfDestroyedNodes)
     auto second = std::make_unique<CEmber_Integer32>(0x80, 2, 6);
     EXPECT_EQ(block, static_cast<const void*>(second.get()));
 }
+
+#if KORVANE_TEST_ASAN
+// Sanitizer builds run the pool too, and it hides nothing from the
+// sanitizer: a released block is poisoned while it waits for reuse, and a
+// handed-out block is poisoned beyond the size asked for.
+TEST(NodePoolSanitizer, ReleasedBlocksArePoisoned)
+{
+    CEmber_NodePool pool;
+    char* block = static_cast<char*>(pool.Allocate(40));
+    EXPECT_FALSE(__asan_address_is_poisoned(block));
+    EXPECT_FALSE(__asan_address_is_poisoned(block + 39));
+    // 40 octets live in a 48-octet class.
+    EXPECT_TRUE(__asan_address_is_poisoned(block + 40));
+    pool.Release(block, 40);
+    EXPECT_TRUE(__asan_address_is_poisoned(block));
+    EXPECT_TRUE(__asan_address_is_poisoned(block + 47));
+    EXPECT_EQ(block, pool.Allocate(48));
+    EXPECT_FALSE(__asan_address_is_poisoned(block + 47));
+    pool.Release(block, 48);
+}
+
+TEST(NodePoolSanitizer, UseOfADestroyedNodeIsReported)
+{
+    ASSERT_TRUE(CEmber_NodePool::ThreadPoolsEnabled());
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    auto* leaf = new CEmber_Integer32(0x80, 1, 5);
+    const volatile uint8_t* octets = reinterpret_cast<const volatile uint8_t*>(leaf);
+    delete leaf;
+    EXPECT_TRUE(__asan_address_is_poisoned(const_cast<const uint8_t*>(octets)));
+    EXPECT_DEATH((void)octets[8], "use-after-poison");
+}
+#endif
 
 } // namespace
