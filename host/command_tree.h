@@ -32,18 +32,20 @@ public:
 constexpr uint32_t TAG_VALUE = 3; // application class
 constexpr uint32_t TAG_POLL = 32; // application class
 
-// The tree shapes, numbered as the partner's documentation numbers them.
+// The tree shapes, 1 to 8. The path numbers given select the level count;
+// for a poll the last one given is not encoded (the poll leaf goes into the
+// level above it).
 enum ECommandShape : int
 {
-    eShape_None = 0,              // the record selects no tree
-    eShape_FiveLevelInteger = 1,  // p1..p5, an integer
-    eShape_FiveLevelText = 2,     // p1..p5, a text
-    eShape_FiveLevelPoll = 3,     // p1..p4 polled
-    eShape_ThreeLevelPoll = 4,    // p1..p2 polled (p3 given)
-    eShape_ThreeLevelText = 5,    // p1..p3, a text
-    eShape_FourLevelPoll = 6,     // p1..p3 polled (p4 given)
-    eShape_FourLevelText = 7,     // p1..p4, a text
-    eShape_FourLevelInteger = 8,  // p1..p4, an integer
+    eShape_None = 0,             // the record selects no tree
+    eShape_FiveLevelInteger = 1, // p1..p5 given, an integer in p5
+    eShape_FiveLevelText = 2,    // p1..p5 given, a text in p5
+    eShape_FiveLevelPoll = 3,    // p1..p5 given, the poll in p4
+    eShape_ThreeLevelPoll = 4,   // p1..p3 given, the poll in p2
+    eShape_ThreeLevelText = 5,   // p1..p3 given, a text in p3
+    eShape_FourLevelPoll = 6,    // p1..p4 given, the poll in p3
+    eShape_FourLevelText = 7,    // p1..p4 given, a text in p4
+    eShape_FourLevelInteger = 8, // p1..p4 given, an integer in p4
 };
 
 // The shape a record selects, eShape_None when it selects none.
