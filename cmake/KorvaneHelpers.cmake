@@ -76,7 +76,7 @@ macro(korvane_use_googletest)
         if(NOT EXISTS "${KORVANE_GOOGLETEST_SOURCE_DIR}/CMakeLists.txt")
             message(FATAL_ERROR
                 "No GoogleTest sources in ${KORVANE_GOOGLETEST_SOURCE_DIR} "
-                "(install googletest, see scripts/setup.sh)")
+                "(install googletest, scripts/setup.sh windows)")
         endif()
         # Plain variables override GoogleTest's options (policy CMP0077).
         set(BUILD_GMOCK ON)
