@@ -44,7 +44,9 @@ function(korvane_add_static_library name)
         set(sources "${PROJECT_SOURCE_DIR}/cmake/empty.cpp")
     endif()
     add_library(${name} STATIC ${sources})
-    target_link_libraries(${name} PRIVATE korvane_warnings korvane_sanitizers)
+    # Build settings only: an installed library carries neither.
+    target_link_libraries(${name} PRIVATE
+        $<BUILD_INTERFACE:korvane_warnings> $<BUILD_INTERFACE:korvane_sanitizers>)
 endfunction()
 
 # korvane_sources_mention(<out-var> <needle> <file>...)
