@@ -137,4 +137,11 @@ if(KORVANE_TESTS)
         LABELS packaging
         RESOURCE_LOCK korvane_install_rules
         TIMEOUT 600)
+
+    # The progress line on a pseudo-terminal and its absence on a pipe.
+    find_package(Python3 REQUIRED COMPONENTS Interpreter)
+    add_test(NAME progress_tty
+        COMMAND "${Python3_EXECUTABLE}" "${PROJECT_SOURCE_DIR}/tests/tools/progress_tty_test.py"
+            "$<TARGET_FILE:korvane>" "${PROJECT_SOURCE_DIR}/data/console_capture.bin")
+    set_tests_properties(progress_tty PROPERTIES LABELS tools TIMEOUT 600)
 endif()

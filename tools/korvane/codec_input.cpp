@@ -60,6 +60,8 @@ bool ParseStreamOptions(int argc, char** argv, StreamOptions& options, std::stri
                 options.all = true;
             } else if (arg == "--plain" && options.allowPlain) {
                 options.plain = true;
+            } else if (arg == "--json" && options.allowJson) {
+                options.json = true;
             } else if (arg == "--chunk") {
                 if (i + 1 == argc) {
                     error = "--chunk needs a number of octets";

@@ -52,6 +52,15 @@ std::string ProgressMeter::Line(uint64_t done, uint64_t messages, uint64_t error
     return line;
 }
 
+void ProgressMeter::Show(const std::string& line, const char* end)
+{
+    // Back to the line's start, the line, erase what a longer one left.
+    std::string text;
+    text.reserve(line.size() + 8);
+    text.append(1, '\r').append(line).append("\x1b[K").append(end);
+    m_sink(text);
+}
+
 void ProgressMeter::Check(uint64_t done, uint64_t messages, uint64_t errors)
 {
     m_nextCheck = done + kCheckOctets;
@@ -60,7 +69,7 @@ void ProgressMeter::Check(uint64_t done, uint64_t messages, uint64_t errors)
         return;
     m_lastShown = now;
     m_shown = true;
-    m_sink("\r" + Line(done, messages, errors, now - m_start) + "\x1b[K");
+    Show(Line(done, messages, errors, now - m_start), "");
 }
 
 void ProgressMeter::Finish(uint64_t done, uint64_t messages, uint64_t errors)
@@ -69,5 +78,5 @@ void ProgressMeter::Finish(uint64_t done, uint64_t messages, uint64_t errors)
         return;
     m_finished = true;
     m_shown = true;
-    m_sink("\r" + Line(done, messages, errors, m_clock() - m_start) + "\x1b[K\n");
+    Show(Line(done, messages, errors, m_clock() - m_start), "\n");
 }

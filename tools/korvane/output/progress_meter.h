@@ -47,6 +47,7 @@ public:
 
 private:
     void Check(uint64_t done, uint64_t messages, uint64_t errors);
+    void Show(const std::string& line, const char* end);
 
     std::string m_command;
     uint64_t m_total;
