@@ -1,6 +1,7 @@
 # Writes the manual page korvane.1 (and korvane.1.gz) with help2man from the
-# tool's own texts: `korvane --help` for the synopsis and description, then
-# one COMMANDS subsection per command listed there with its `--help` text.
+# tool's own texts: `korvane --help` for the synopsis and description,
+# `korvane --version` for the version, then one COMMANDS subsection per
+# command listed there with its `--help` text. The version must be VERSION.
 #
 # cmake -DKORVANE=<tool> -DHELP2MAN=<help2man> -DGZIP=<gzip> -DVERSION=<x.y.z.w>
 #       -DOUTPUT=<dir/korvane.1> -P make_manpage.cmake
@@ -58,13 +59,19 @@ string(APPEND include
     "\\fBkorvane serve demo\\fR, \\fBsystemctl --user stop korvane@demo\\fR stops it "
     "with SIGTERM, \\fBjournalctl --user -u korvane@demo\\fR shows its log.\n")
 
+execute_process(COMMAND "${KORVANE}" --version
+    OUTPUT_VARIABLE version_line RESULT_VARIABLE status)
+if(NOT status EQUAL 0 OR NOT version_line MATCHES "^korvane ${VERSION}\n$")
+    message(FATAL_ERROR "'${KORVANE} --version' gave '${version_line}' (${status}), "
+        "not 'korvane ${VERSION}'")
+endif()
+
 get_filename_component(dir "${OUTPUT}" DIRECTORY)
 file(MAKE_DIRECTORY "${dir}")
 file(WRITE "${dir}/korvane.h2m" "${include}")
 
 execute_process(COMMAND "${HELP2MAN}" --no-info --section=1
         "--name=Ember codec service for mixing consoles"
-        "--version-string=${VERSION}"
         "--include=${dir}/korvane.h2m"
         "--output=${OUTPUT}" "${KORVANE}"
     RESULT_VARIABLE status)

@@ -39,6 +39,11 @@ grep -qx "ExecStart=$PREFIX/bin/korvane serve %i" "$PREFIX/lib/systemd/user/korv
 gzip -dc "$PREFIX/share/man/man1/korvane.1.gz" | grep -q "^\.TH KORVANE \"1\"" ||
     fail "korvane.1.gz is no manual page"
 
+version=$("$PREFIX/bin/korvane" --version) || fail "korvane --version failed"
+echo "installed korvane --version: $version"
+case "$version" in "korvane "[0-9]*.[0-9]*) ;; *) fail "korvane --version: $version" ;; esac
+gzip -dc "$PREFIX/share/man/man1/korvane.1.gz" | grep -q "${version#korvane }" ||
+    fail "the manual page does not carry version ${version#korvane }"
 out=$("$PREFIX/bin/korvane" encode 1,2,3,4,5,100) || fail "the installed tool failed"
 echo "installed korvane encode 1,2,3,4,5,100: $out"
 [ "$out" = "$("$BUILD/korvane" encode 1,2,3,4,5,100)" ] || fail "installed and built tool differ"
