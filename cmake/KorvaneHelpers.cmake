@@ -44,7 +44,9 @@ function(korvane_add_static_library name)
         set(sources "${PROJECT_SOURCE_DIR}/cmake/empty.cpp")
     endif()
     add_library(${name} STATIC ${sources})
-    target_link_libraries(${name} PRIVATE korvane_warnings korvane_sanitizers)
+    # Build settings only: an installed library carries neither.
+    target_link_libraries(${name} PRIVATE
+        $<BUILD_INTERFACE:korvane_warnings> $<BUILD_INTERFACE:korvane_sanitizers>)
 endfunction()
 
 # korvane_use_googletest()
@@ -61,7 +63,7 @@ macro(korvane_use_googletest)
         if(NOT EXISTS "${KORVANE_GOOGLETEST_SOURCE_DIR}/CMakeLists.txt")
             message(FATAL_ERROR
                 "No GoogleTest sources in ${KORVANE_GOOGLETEST_SOURCE_DIR} "
-                "(install googletest, see scripts/setup.sh)")
+                "(install googletest, scripts/setup.sh windows)")
         endif()
         # Plain variables override GoogleTest's options (policy CMP0077).
         set(BUILD_GMOCK ON)

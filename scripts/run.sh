@@ -1,5 +1,5 @@
 #!/bin/sh
-# Runs the main job: builds the korvane program (release preset), starts the
+# Runs the main job: builds the korvane program (run preset), starts the
 # service `korvane serve demo` in the background, talks to it as its partner
 # (every kind of command line, a keep-alive, the console capture in
 # data/console_capture.bin, the Debug switch), shows the exchange and the
@@ -11,10 +11,10 @@ set -eu
 
 cd "$(dirname "$0")/.."
 
-./scripts/setup.sh >/dev/null
-cmake --preset release >/dev/null
-cmake --build --preset release -j2 --target korvane
-KORVANE=build/release/korvane
+./scripts/setup.sh run >/dev/null
+cmake --preset run >/dev/null
+cmake --build --preset run -j2 --target korvane
+KORVANE=build/run/korvane
 
 if [ $# -gt 0 ]; then
     exec "$KORVANE" "$@"

@@ -40,7 +40,7 @@ for candidate in x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-g++; do
         break
     fi
 done
-[ -n "$cxx" ] || { echo "screenshots: no MinGW-w64 compiler (run scripts/setup.sh)" >&2; exit 1; }
+[ -n "$cxx" ] || { echo "screenshots: no MinGW-w64 compiler (run scripts/setup.sh windows)" >&2; exit 1; }
 "$cxx" -std=c++20 -O2 -Wall -Wextra -static -o "$work/screenshot_pose.exe" "$root/scripts/screenshot_pose.cpp"
 
 wine_run() { "$root/scripts/wine-run.sh" --prefix "$prefix" "$@"; }

@@ -108,7 +108,7 @@ fuzz_one() { # fuzz_one NAME BINARY
 
 mkdir -p "$LOG_DIR"
 
-run_phase setup ./scripts/setup.sh || tests_failed=$((tests_failed + 1))
+run_phase setup ./scripts/setup.sh all || tests_failed=$((tests_failed + 1))
 
 build_and_test dev
 build_and_test release

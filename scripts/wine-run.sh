@@ -36,7 +36,7 @@ for candidate in wine64 /usr/lib/wine/wine64 /usr/lib/x86_64-linux-gnu/wine/wine
     fi
 done
 if [ -z "$wine" ]; then
-    echo "wine-run: no wine64/wine found (run scripts/setup.sh)" >&2
+    echo "wine-run: no wine64/wine found (run scripts/setup.sh windows)" >&2
     exit 127
 fi
 wineserver=""

@@ -36,6 +36,8 @@ void AddStreamOptions(CLI::App& command, StreamOptions& options)
         command.add_flag("--all", options.all);
     if (options.allowPlain)
         command.add_flag("--plain", options.plain);
+    if (options.allowJson)
+        command.add_flag("--json", options.json);
     command.add_option("FILE", options.files);
 }
 

@@ -17,12 +17,14 @@ struct StreamOptions
     bool allowErrors = false;
     bool allowAll = false;
     bool allowPlain = false;
+    bool allowJson = false;
 
     bool help = false;
     bool hex = false;
     bool errors = false;
     bool all = false;
     bool plain = false;
+    bool json = false;
     uint64_t chunk = 4096;
     std::string file; // empty or "-": standard input
 

@@ -10,6 +10,9 @@
 #include "host/report_reader.h"
 #include "tools/korvane/codec_input.h"
 #include "tools/korvane/commands.h"
+#include "tools/korvane/output/counting_reader.h"
+#include "tools/korvane/output/json_output.h"
+#include "tools/korvane/output/progress_meter.h"
 
 #include <CLI/CLI.hpp>
 
@@ -23,7 +26,7 @@
 #include <vector>
 
 const char kDecodeHelp[] =
-    "usage: korvane decode [--hex] [--chunk N] [--errors] [--all] [FILE]\n"
+    "usage: korvane decode [--hex] [--chunk N] [--errors] [--all] [--json] [FILE]\n"
     "\n"
     "Feeds console octets, as console-data blocks, through the host's own\n"
     "report reader and prints every report the host would forward to the\n"
@@ -43,9 +46,19 @@ const char kDecodeHelp[] =
     "              order among the reports, as 'error CODE: MESSAGE'\n"
     "  --all       print every report the reader produced, before the host's\n"
     "              filtering\n"
+    "  --json      print one JSON object per line instead, for every report\n"
+    "              and every error (--errors implied), in the same order:\n"
+    "              {\"report\":\"1,2,3,4,5,100\",\"path\":[1,2,3,4,5],\"value\":100,\n"
+    "              \"type\":\"integer\",\"offset\":N} (type \"text\" for a text,\n"
+    "              \"report\" the line as printed without --json) and\n"
+    "              {\"error\":CODE,\"message\":\"...\",\"offset\":N}; offset is the\n"
+    "              stream offset (from 0) of the octet at which the message\n"
+    "              or the error ended\n"
     "  --help      show this text\n"
     "\n"
-    "FILE defaults to standard input ('-' names it too).\n"
+    "FILE defaults to standard input ('-' names it too). An input of more\n"
+    "than 64 MiB shows a progress line on standard error when that is a\n"
+    "terminal.\n"
     "\n"
     "exit status: 0 one report or more printed; 1 no report (the reason on\n"
     "standard error; error lines may still have been printed); 2 usage or\n"
@@ -57,7 +70,7 @@ const char kDecodeHelp[] =
     "  prints 1,2,3,4,5,100\n";
 
 const char kDumpHelp[] =
-    "usage: korvane dump [--hex] [--chunk N] [--plain] [FILE]\n"
+    "usage: korvane dump [--hex] [--chunk N] [--plain] [--json] [FILE]\n"
     "\n"
     "Reads console octets with the host's synchronisation and error recovery\n"
     "(octets are skipped until a message start; a broken message is dropped)\n"
@@ -69,9 +82,17 @@ const char kDumpHelp[] =
     "  --chunk N   octets fed to the reader at a time, 1 or more (default 4096)\n"
     "  --plain     build the trees in the read-only (plain) mode instead of\n"
     "              the encodable mode\n"
+    "  --json      print one JSON document per line and message instead:\n"
+    "              {\"message\":N,\"offset\":N,\"root\":NODE}, a NODE being\n"
+    "              {\"tag\":\"C-1\",\"class\":\"context\",\"number\":1,\"type\":17,\n"
+    "              \"typeName\":\"Set\",\"children\":[NODE...]} or, for a value,\n"
+    "              \"value\" and \"text\" (the value as the dump writes it)\n"
+    "              instead of \"children\"\n"
     "  --help      show this text\n"
     "\n"
-    "FILE defaults to standard input ('-' names it too).\n"
+    "FILE defaults to standard input ('-' names it too). An input of more\n"
+    "than 64 MiB shows a progress line on standard error when that is a\n"
+    "terminal.\n"
     "\n"
     "exit status: 0 one message or more dumped; 1 no complete message (the\n"
     "reason on standard error); 2 usage or I/O error.\n"
@@ -92,7 +113,9 @@ const char kReencodeHelp[] =
     "  --chunk N   octets fed to the reader at a time, 1 or more (default 4096)\n"
     "  --help      show this text\n"
     "\n"
-    "FILE defaults to standard input ('-' names it too).\n"
+    "FILE defaults to standard input ('-' names it too). An input of more\n"
+    "than 64 MiB shows a progress line on standard error when that is a\n"
+    "terminal.\n"
     "\n"
     "exit status: 0 one message or more written; 1 no complete message (the\n"
     "reason on standard error); 2 usage or I/O error.\n"
@@ -124,7 +147,7 @@ std::string ErrorLine(const CEmber_Exception& error)
 }
 
 // The host's report reader, telling the tool what it produces and catches.
-class DecodeReader : public CReportReader
+class DecodeReader : public CountingReader<CReportReader>
 {
 public:
     void OnNodeComplete(CEmber_Node* node) override
@@ -155,12 +178,16 @@ protected:
     }
 };
 
+// Takes a complete message: its root, its number (from 1) and the stream
+// offset of its last octet (exact only where the reader's exactOffsets is on).
+using MessageHandler = std::function<void(CEmber_Node& root, uint64_t index, uint64_t offset)>;
+
 // A plain stream reader handing over every complete message.
-class MessageReader : public CEmber_StreamReader
+class MessageReader : public CountingReader<CEmber_StreamReader>
 {
 public:
-    MessageReader(uint8_t mode, std::function<void(CEmber_Node& root)> onMessage)
-        : CEmber_StreamReader(mode), m_onMessage(std::move(onMessage))
+    MessageReader(uint8_t mode, MessageHandler onMessage)
+        : CountingReader<CEmber_StreamReader>(mode), m_onMessage(std::move(onMessage))
     {
     }
 
@@ -169,7 +196,7 @@ public:
         if (node->GetParent() || node != GetRoot())
             return;
         ++messages;
-        m_onMessage(*node);
+        m_onMessage(*node, messages, Position());
     }
 
     void OnError(const CEmber_Exception& /*error*/) override { ++errors; }
@@ -178,7 +205,7 @@ public:
     unsigned errors = 0;
 
 private:
-    std::function<void(CEmber_Node& root)> m_onMessage;
+    MessageHandler m_onMessage;
 };
 
 std::string NoMessageReason(size_t octets, unsigned errors)
@@ -198,10 +225,23 @@ int Decode(const StreamOptions& options, const std::vector<uint8_t>& octets)
         return kExitUsage;
     }
 
+    // With --json every octet is fed on its own, so that the offsets are
+    // exact; the reports and errors are the same as with any blocks.
+    reader.exactOffsets = options.json;
+    const auto printReport = [&](const std::string& text) {
+        if (options.json)
+            std::fputs(JsonLine(ReportJson(text, reader.Position())).c_str(), stdout);
+        else
+            PrintLine(text);
+    };
+    ProgressMeter progress("decode", octets.size(),
+                           ProgressMeter::Wanted(octets.size(), StandardErrorIsTerminal()));
+    reader.onFed = [&](uint64_t fed) { progress.Update(fed, reader.messages, reader.errors); };
+
     unsigned printed = 0;
     if (options.all) {
-        reader.onReport = [&printed](const char* line) {
-            PrintLine(line);
+        reader.onReport = [&](const char* line) {
+            printReport(line);
             ++printed;
         };
     }
@@ -209,14 +249,21 @@ int Decode(const StreamOptions& options, const std::vector<uint8_t>& octets)
         if (options.all || BlockKind(block.dwData) != BLOCK_REPORT || !block.lpData)
             return;
         const char* text = static_cast<const char*>(block.lpData);
-        PrintLine(std::string(text, strnlen(text, block.cbData)));
+        printReport(std::string(text, strnlen(text, block.cbData)));
         ++printed;
     };
-    if (options.errors)
+    if (options.json)
+        reader.onError = [&](const CEmber_Exception& error) {
+            std::fputs(
+                JsonLine(ErrorJson(error.GetCode(), error.GetMessage(), reader.Position())).c_str(),
+                stdout);
+        };
+    else if (options.errors)
         reader.onError = [](const CEmber_Exception& error) { PrintLine(ErrorLine(error)); };
 
     host.SendConsole(octets.data(), octets.size(),
                      size_t(std::min<uint64_t>(options.chunk, kMaxConsoleBlock)));
+    progress.Finish(octets.size(), reader.messages, reader.errors);
     std::fflush(stdout);
 
     if (printed == 0) {
@@ -230,15 +277,20 @@ int Decode(const StreamOptions& options, const std::vector<uint8_t>& octets)
 
 int ForEachMessage(const char* name, const StreamOptions& options,
                    const std::vector<uint8_t>& octets, uint8_t mode,
-                   const std::function<void(CEmber_Node& root)>& onMessage)
+                   const MessageHandler& onMessage)
 {
     MessageReader reader(mode, onMessage);
+    reader.exactOffsets = options.json;
+    ProgressMeter progress(name, octets.size(),
+                           ProgressMeter::Wanted(octets.size(), StandardErrorIsTerminal()));
+    reader.onFed = [&](uint64_t fed) { progress.Update(fed, reader.messages, reader.errors); };
     const size_t blockSize =
         size_t(std::min<uint64_t>(options.chunk, std::max<size_t>(octets.size(), 1)));
     for (size_t position = 0; position < octets.size(); position += blockSize) {
         const size_t size = std::min(blockSize, octets.size() - position);
         reader.FeedBlock(octets.data() + position, uint32_t(size));
     }
+    progress.Finish(octets.size(), reader.messages, reader.errors);
     std::fflush(stdout);
     if (reader.messages == 0) {
         std::fprintf(stderr, "%s: no complete message (%s)\n", CommandLabel(name).c_str(),
@@ -272,6 +324,7 @@ CommandRun DefineDecode(CLI::App& command)
     auto options = std::make_shared<StreamOptions>();
     options->allowErrors = true;
     options->allowAll = true;
+    options->allowJson = true;
     AddStreamOptions(command, *options);
     return [options] {
         return RunStream("decode", kDecodeHelp, *options, [&](const std::vector<uint8_t>& octets) {
@@ -284,11 +337,19 @@ CommandRun DefineDump(CLI::App& command)
 {
     auto options = std::make_shared<StreamOptions>();
     options->allowPlain = true;
+    options->allowJson = true;
     AddStreamOptions(command, *options);
     return [options] {
         return RunStream("dump", kDumpHelp, *options, [&](const std::vector<uint8_t>& octets) {
             const uint8_t mode = options->plain ? 0 : 1;
-            return ForEachMessage("dump", *options, octets, mode, [](CEmber_Node& root) {
+            if (options->json)
+                return ForEachMessage("dump", *options, octets, mode,
+                                      [](CEmber_Node& root, uint64_t index, uint64_t offset) {
+                                          std::fputs(JsonLine(MessageJson(root, index, offset)).c_str(),
+                                                     stdout);
+                                      });
+            return ForEachMessage("dump", *options, octets, mode,
+                                  [](CEmber_Node& root, uint64_t, uint64_t) {
                 CEmber_TextList list;
                 root.Dump(list, 0);
                 const std::string text = list.Join();
@@ -304,7 +365,8 @@ CommandRun DefineReencode(CLI::App& command)
     AddStreamOptions(command, *options);
     return [options] {
         return RunStream("reencode", kReencodeHelp, *options, [&](const std::vector<uint8_t>& octets) {
-            return ForEachMessage("reencode", *options, octets, 1, [](CEmber_Node& root) {
+            return ForEachMessage("reencode", *options, octets, 1,
+                                  [](CEmber_Node& root, uint64_t, uint64_t) {
                 CEmber_OutputBuffer buffer;
                 root.Encode(buffer);
                 PrintLine(HexLine(buffer.Data(), buffer.Used()));
