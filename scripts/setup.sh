@@ -9,7 +9,7 @@ build-essential cmake ninja-build pkg-config
 googletest libgtest-dev libgmock-dev libbenchmark-dev
 clang libclang-rt-14-dev
 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 mingw-w64-tools
-wine wine64 fonts-wine xvfb xauth x11-apps imagemagick
+wine wine64 fonts-wine xvfb xauth x11-apps imagemagick nsis
 python3 valgrind
 "
 
