@@ -59,6 +59,30 @@ BOOL CALLBACK ListWindow(HWND window, LPARAM param)
     return TRUE;
 }
 
+struct NameSearch
+{
+    const char* name;
+    bool found = false;
+};
+
+BOOL CALLBACK MatchName(HWND window, LPARAM param)
+{
+    auto* search = reinterpret_cast<NameSearch*>(param);
+    char title[kMaxName + 2] = {};
+    GetWindowTextA(window, title, int(sizeof title));
+    search->found = std::strcmp(title, search->name) == 0;
+    return !search->found;
+}
+
+// A top-level window of that name in any process. Not FindWindowA: Wine's
+// also finds message-only windows, which Windows' does not.
+bool TopLevelWindowExists(const char* name)
+{
+    NameSearch search{name};
+    EnumWindows(MatchName, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
 } // namespace
 
 HWND CreateMessageWindow(const char* name, WNDPROC procedure)
@@ -67,7 +91,7 @@ HWND CreateMessageWindow(const char* name, WNDPROC procedure)
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    if (FindWindowA(nullptr, name)) {
+    if (TopLevelWindowExists(name)) {
         SetLastError(ERROR_ALREADY_EXISTS);
         return nullptr;
     }
@@ -80,6 +104,33 @@ HWND CreateMessageWindow(const char* name, WNDPROC procedure)
     if (!window)
         return nullptr;
     // From now on every message goes to the caller's procedure.
+    SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(procedure));
+    SetLastError(ERROR_SUCCESS);
+    return window;
+}
+
+HWND CreateLocalWindow(const char* name, WNDPROC procedure)
+{
+    if (!name || !*name || std::strlen(name) > kMaxName || !procedure) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    for (HWND other = FindWindowExA(HWND_MESSAGE, nullptr, nullptr, name); other;
+         other = FindWindowExA(HWND_MESSAGE, other, nullptr, name)) {
+        DWORD process = 0;
+        GetWindowThreadProcessId(other, &process);
+        if (process == GetCurrentProcessId()) {
+            SetLastError(ERROR_ALREADY_EXISTS);
+            return nullptr;
+        }
+    }
+    HINSTANCE instance = GetModuleHandleA(nullptr);
+    if (!RegisterWindowClass(instance))
+        return nullptr;
+    HWND window = CreateWindowExA(0, kWindowClass, name, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  instance, nullptr);
+    if (!window)
+        return nullptr;
     SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(procedure));
     SetLastError(ERROR_SUCCESS);
     return window;

@@ -22,6 +22,13 @@
 // already taken by a window of any process, or the window cannot be made.
 HWND CreateMessageWindow(const char* name, WNDPROC procedure);
 
+// Creates a window that only this process reaches: a message-only window,
+// which FindWindowA of other processes does not see. Same name rules as
+// CreateMessageWindow; the name must be free among this process's
+// message-only windows. Returns nullptr (reason in GetMessageLayerError) for
+// an invalid or taken name.
+HWND CreateLocalWindow(const char* name, WNDPROC procedure);
+
 // The window's title (its name); nullptr for a handle that is no window.
 // The text stays valid until the next call from this thread.
 const char* GetWindowName(HWND window);

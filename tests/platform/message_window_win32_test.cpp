@@ -67,6 +67,30 @@ TEST(MessageWindow, RefusesTakenEmptyAndOverlongNames)
     DestroyWindow(fits);
 }
 
+TEST(MessageWindow, LocalWindowIsHiddenFromFindWindowAndAnswers)
+{
+    HWND local = CreateLocalWindow("KorvaneTest_local", Record);
+    ASSERT_NE(local, nullptr) << GetMessageLayerError();
+    // Not in the list of windows other processes see (FindWindowA itself
+    // sees message-only windows under Wine, not under Windows).
+    std::vector<std::string> names;
+    EnumWindowNames("KorvaneTest_local", Collect, &names);
+    EXPECT_TRUE(names.empty());
+    EXPECT_STREQ(GetWindowName(local), "KorvaneTest_local");
+    g_received.clear();
+    EXPECT_EQ(SendMessageA(local, WM_USER + 1, 1, 0), 2);
+    EXPECT_EQ(g_received, std::vector<std::string>{"KorvaneTest_local"});
+    EXPECT_EQ(CreateLocalWindow("KorvaneTest_local", Record), nullptr);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_ALREADY_EXISTS));
+    // A hidden window of the same name does not clash with it.
+    HWND visibleToOthers = CreateMessageWindow("KorvaneTest_local", Record);
+    EXPECT_NE(visibleToOthers, nullptr);
+    EnumWindowNames("KorvaneTest_local", Collect, &names);
+    EXPECT_EQ(names.size(), 1u);
+    DestroyWindow(visibleToOthers);
+    DestroyWindow(local);
+}
+
 TEST(MessageWindow, EnumeratesNamesByPrefixInOrder)
 {
     HWND b = CreateMessageWindow("KorvaneEnum_b", Record);
