@@ -101,8 +101,12 @@ HWND CreateMessageWindow(const char* name, WNDPROC procedure)
     // WS_POPUP without WS_VISIBLE: never shown, no taskbar button.
     HWND window = CreateWindowExA(WS_EX_TOOLWINDOW, kWindowClass, name, WS_POPUP, 0, 0, 0, 0,
                                   nullptr, nullptr, instance, nullptr);
-    if (!window)
+    if (!window) {
+        // Without a desktop (no display under Wine) the failure has no code.
+        if (GetLastError() == ERROR_SUCCESS)
+            SetLastError(ERROR_CAN_NOT_COMPLETE);
         return nullptr;
+    }
     // From now on every message goes to the caller's procedure.
     SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(procedure));
     SetLastError(ERROR_SUCCESS);
@@ -129,8 +133,12 @@ HWND CreateLocalWindow(const char* name, WNDPROC procedure)
         return nullptr;
     HWND window = CreateWindowExA(0, kWindowClass, name, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                   instance, nullptr);
-    if (!window)
+    if (!window) {
+        // Without a desktop (no display under Wine) the failure has no code.
+        if (GetLastError() == ERROR_SUCCESS)
+            SetLastError(ERROR_CAN_NOT_COMPLETE);
         return nullptr;
+    }
     SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(procedure));
     SetLastError(ERROR_SUCCESS);
     return window;
@@ -214,6 +222,8 @@ const char* GetMessageLayerError()
         return "a window of that name exists already";
     case ERROR_INVALID_PARAMETER:
         return "the name is empty or longer than 99 characters";
+    case ERROR_CAN_NOT_COMPLETE:
+        return "the window cannot be created (is there a desktop?)";
     default:
         break;
     }

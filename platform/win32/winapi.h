@@ -12,6 +12,11 @@
 #endif
 #include <windows.h>
 
+// Our code calls the A-suffixed functions by name; the generic-text macro
+// GetMessage would otherwise rename CEmber_Exception::GetMessage wherever
+// this header comes first.
+#undef GetMessage
+
 #include <cstddef>
 
 // Creates a hidden top-level window named `name` whose messages go to
@@ -55,5 +60,13 @@ int GetSendTimeout();
 // CreateMessageWindow or send ("" when it holds none).
 const char* GetMessageLayerError();
 
+// The largest block the tool sends with WM_COPYDATA (as on POSIX; Windows
+// itself copies more).
+constexpr DWORD kMaxCopyDataOctets = 64 * 1024;
+
 // The longest window name: 99 characters, as Korvane.exe's name field holds.
 size_t MaxWindowNameLength();
+
+// Where the windows meet: on Windows there is no runtime folder, windows of
+// one desktop find each other; the text says so.
+const char* GetRuntimeFolder();
