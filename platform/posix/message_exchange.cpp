@@ -83,7 +83,7 @@ LRESULT CallProcedure(KorvaneWindow* window, bool fromOutside, UINT message, WPA
     // procedure throws.
     struct DispatchRecord
     {
-        explicit DispatchRecord(bool outside) { TheRegistry().dispatches.push_back(outside); }
+        explicit DispatchRecord(bool outside) { TheRegistry().dispatches.push_back(outside ? 1 : 0); }
         ~DispatchRecord()
         {
             // (A child forked during the dispatch starts with none.)

@@ -198,7 +198,7 @@ void OutputDebugStringA(LPCSTR text)
 
 BOOL InSendMessage()
 {
-    const std::vector<bool>& dispatches = TheRegistry().dispatches;
+    const std::vector<uint8_t>& dispatches = TheRegistry().dispatches;
     return !dispatches.empty() && dispatches.back() ? TRUE : FALSE;
 }
 

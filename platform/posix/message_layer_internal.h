@@ -84,9 +84,11 @@ struct Registry
     bool quit = false;
     int exitCode = 0;
 
-    // One entry per dispatch in progress: true when the message came from
-    // another process (what InSendMessage tells).
-    std::vector<bool> dispatches;
+    // One entry per dispatch in progress: 1 when the message came from
+    // another process (what InSendMessage tells), else 0. Not a
+    // vector<bool>: GCC 12 at -O2 lost the pop of one pushed around a call
+    // of the window procedure.
+    std::vector<uint8_t> dispatches;
 
     // The runtime folder in use while any endpoint is open.
     std::string folder;
