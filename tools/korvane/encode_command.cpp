@@ -2,8 +2,8 @@
 
 #include "host/command_parser.h"
 #include "host/command_tree.h"
+#include "host/host_trace.h"
 #include "host/loopback.h"
-#include "host/host_state.h"
 #include "host/protocol.h"
 #include "tools/korvane/codec_input.h"
 #include "tools/korvane/commands.h"
