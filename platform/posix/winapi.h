@@ -160,6 +160,25 @@ void WakeMessageLoop();
 void SetSendTimeout(int milliseconds);
 int GetSendTimeout();
 
+// SendMessageA with a time limit of its own for this one send, in the shape
+// of the Win32 call (flags are not used). Nonzero once the message was
+// delivered, its result in *result; 0 otherwise, the reason in GetLastError.
+#define SMTO_NORMAL 0x0000
+typedef uintptr_t DWORD_PTR;
+inline LRESULT SendMessageTimeoutA(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                                   UINT /*flags*/, UINT timeoutMs, DWORD_PTR* result)
+{
+    const int saved = GetSendTimeout();
+    SetSendTimeout(int(timeoutMs));
+    const LRESULT answer = SendMessageA(window, message, wParam, lParam);
+    const DWORD error = GetLastError();
+    SetSendTimeout(saved);
+    SetLastError(error);
+    if (result)
+        *result = DWORD_PTR(answer);
+    return error == ERROR_SUCCESS ? 1 : 0;
+}
+
 // The runtime folder in use (resolved and checked now when no endpoint is
 // open); nullptr when it is refused, with the reason in GetMessageLayerError.
 const char* GetRuntimeFolder();

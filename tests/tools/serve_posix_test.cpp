@@ -637,7 +637,7 @@ TEST_F(Serve, PartnerToolReadsLinesAndHexAndFindsTheService)
 TEST_F(Serve, PartnerToolNeedsExactlyOneService)
 {
     Process none({"partner", "1,2,3,4,5,1"});
-    EXPECT_EQ(none.ExitCode(), 1);
+    EXPECT_EQ(none.ExitCode(), 2);
     EXPECT_NE(none.err.find("no Korvane service is running"), std::string::npos) << none.err;
 
     ASSERT_TRUE(Start({"a"}));
@@ -649,12 +649,16 @@ TEST_F(Serve, PartnerToolNeedsExactlyOneService)
         << two.err;
     Process chosen({"partner", "--service", "Korvane_b", "--wait", "0", "1,2,3,4,5,1"});
     EXPECT_EQ(chosen.ExitCode(), 0) << chosen.err;
+    // --service ARG names Korvane_ARG.
+    Process byArgument({"partner", "--service", "b", "--wait", "0", "1,2,3,4,5,1"});
+    EXPECT_EQ(byArgument.ExitCode(), 0) << byArgument.err;
+    EXPECT_NE(byArgument.out.find("encoded 51: "), std::string::npos) << byArgument.out;
 
     // A service that is gone: the partner says so and fails.
     m_service->Signal(SIGKILL);
     m_service->Wait();
     Process gone({"partner", "--service", "Korvane_b", "1,2,3,4,5,1"});
-    EXPECT_EQ(gone.ExitCode(), 1);
+    EXPECT_EQ(gone.ExitCode(), 2);
     EXPECT_NE(gone.err.find("no service Korvane_b is running"), std::string::npos) << gone.err;
 }
 

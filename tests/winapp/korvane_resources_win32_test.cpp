@@ -3,6 +3,8 @@
 // the version block.
 #include "tests/winapp/korvane_exe_fixture.h"
 
+#include "korvane_version.h"
+
 #include <cstdio>
 
 namespace testing_support::korvane_exe {
@@ -310,6 +312,14 @@ TEST(KorvaneVersion, VersionBlockIsUkEnglishUnicode)
         ASSERT_TRUE(query(block.data(), key.c_str(), &value, &length)) << name;
         EXPECT_STREQ(static_cast<const char*>(value), "Korvane") << name;
     }
+    // The strings carry the one project version, the numbers above its parts.
+    for (const char* name : {"FileVersion", "ProductVersion"}) {
+        const std::string key = std::string("\\StringFileInfo\\080904b0\\") + name;
+        ASSERT_TRUE(query(block.data(), key.c_str(), &value, &length)) << name;
+        EXPECT_STREQ(static_cast<const char*>(value), KORVANE_VERSION) << name;
+    }
+    EXPECT_EQ(fixed->dwFileVersionMS, DWORD(KORVANE_VERSION_MAJOR << 16 | KORVANE_VERSION_MINOR));
+    EXPECT_EQ(fixed->dwFileVersionLS, DWORD(KORVANE_VERSION_PATCH << 16 | KORVANE_VERSION_TWEAK));
     FreeLibrary(version);
 }
 

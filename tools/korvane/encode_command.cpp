@@ -2,6 +2,7 @@
 
 #include "host/command_parser.h"
 #include "host/command_tree.h"
+#include "host/host_trace.h"
 #include "host/loopback.h"
 #include "host/protocol.h"
 #include "tools/korvane/codec_input.h"
@@ -111,8 +112,12 @@ int RunEncode(const EncodeOptions& options)
             block.assign(octets, octets + received.cbData);
             sent = true;
         };
-        if (trace)
+        if (trace) {
+            // To standard error on every platform (OutputDebugStringA goes to
+            // a debugger on Windows).
+            SetHostTraceSink([](const char* text) { std::fputs(text, stderr); });
             HostToggleDebug(host.State());
+        }
         host.SendCommand(line);
         if (!sent) {
             std::fprintf(stderr, "%s: %s\n", label.c_str(), NothingReason(line).c_str());

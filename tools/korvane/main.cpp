@@ -124,6 +124,7 @@ int UsageError(const char* command, const std::string& reason, const char* help)
 
 int main(int argc, char** argv)
 {
+    UseBinaryStandardStreams();
     if (argc < 2) {
         std::fputs(Usage().c_str(), stderr);
         return kExitUsage;

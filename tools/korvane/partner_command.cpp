@@ -28,17 +28,17 @@
 const char kPartnerHelp[] =
     "usage: korvane partner [options] [LINE...]\n"
     "\n"
-    "Talks to a running 'korvane serve' as its partner: opens the endpoint\n"
-    "TEST_RX, sends each command LINE as a command block and each console\n"
-    "file as console data (in the order given), and prints every block the\n"
-    "service sends back. Without LINE, --console or --keep-alive, command\n"
+    "Talks to a running service ('korvane serve'; on Windows Korvane.exe) as\n"
+    "its partner: opens the endpoint (window) TEST_RX, sends each command\n"
+    "LINE as a command block and each console file as console data (in the\n"
+    "order given), and prints every block the service sends back. Without LINE, --console or --keep-alive, command\n"
     "lines are read from standard input, one per line (empty lines and lines\n"
     "beginning with '#' are skipped).\n"
     "\n"
     "options:\n"
     "  --name NAME     the partner's endpoint (default TEST_RX)\n"
-    "  --service NAME  the service's endpoint (default: the one running\n"
-    "                  Korvane_* endpoint)\n"
+    "  --service ARG   the service Korvane_ARG (a full name Korvane_... is\n"
+    "                  taken as it is; default: the one running Korvane_*)\n"
     "  --console FILE  send FILE as console data ('-' for standard input),\n"
     "                  in blocks of at most 4096 octets\n"
     "  --hex           console files are hex text: digit pairs; blanks, line\n"
@@ -63,12 +63,13 @@ const char kPartnerHelp[] =
     "console data is never cut into a 13-octet block unless the whole file\n"
     "has 13 octets.\n"
     "\n"
-    "exit status: 0 every block was taken; 1 no service, or it did not\n"
-    "answer; 2 usage or I/O error\n"
+    "exit status: 0 every block was taken; 2 usage or I/O error, no service\n"
+    "or several without --service, or a send that failed or was not answered\n"
+    "within --timeout\n"
     "\n"
     "examples:\n"
     "  korvane partner 1,2,3,4,5,100 1,2,3,4,5,-1 1,2,3,0,0,Ch~1\n"
-    "  korvane partner --service Korvane_demo --console data/console_capture.bin\n"
+    "  korvane partner --service demo --console data/console_capture.bin\n"
     "  printf '1,2,3,4,5,Main~out\\n' | korvane partner\n";
 
 namespace {
@@ -202,9 +203,15 @@ bool Send(HWND service, HWND self, uintptr_t dwData, const void* data, size_t si
     block.dwData = dwData;
     block.cbData = DWORD(size);
     block.lpData = const_cast<void*>(data);
-    result = SendMessageA(service, WM_COPYDATA, reinterpret_cast<WPARAM>(self),
-                          reinterpret_cast<LPARAM>(&block));
-    if (result == 0 && GetLastError() != ERROR_SUCCESS) {
+    // Bounded: a service that does not answer fails the send. The blocks it
+    // sends back meanwhile are handled inside the wait.
+    DWORD_PTR answer = 0;
+    const bool delivered =
+        SendMessageTimeoutA(service, WM_COPYDATA, reinterpret_cast<WPARAM>(self),
+                            reinterpret_cast<LPARAM>(&block), SMTO_NORMAL,
+                            UINT(GetSendTimeout()), &answer) != 0;
+    result = LRESULT(answer);
+    if (!delivered) {
         std::fprintf(stderr, "%s: %s did not take the block: %s\n", CommandLabel("partner").c_str(),
                      GetWindowName(service), GetMessageLayerError());
         return false;
@@ -338,31 +345,41 @@ int RunPartner(PartnerOptions& options)
     }
     if (timeout > 0)
         SetSendTimeout(int(timeout));
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
 
     HWND self = CreateMessageWindow(name.c_str(), PartnerProcedure);
     if (!self) {
         std::fprintf(stderr, "%s: cannot open the endpoint %s: %s\n", label.c_str(), name.c_str(),
                      GetMessageLayerError());
-        return kExitNothing;
+        return kExitUsage;
     }
 
     HWND service = nullptr;
     if (!serviceName.empty()) {
-        service = FindWindowA(nullptr, serviceName.c_str());
+        // --service ARG names Korvane_ARG; a full name Korvane_... is taken too.
+        std::string wanted = "Korvane_" + serviceName;
+        service = FindWindowA(nullptr, wanted.c_str());
+        if (!service && serviceName.rfind("Korvane_", 0) == 0) {
+            wanted = serviceName;
+            service = FindWindowA(nullptr, wanted.c_str());
+        }
         if (!service) {
-            std::fprintf(stderr, "%s: no service %s is running\n", label.c_str(), serviceName.c_str());
+            std::fprintf(stderr, "%s: no service %s is running\n", label.c_str(), wanted.c_str());
             DestroyWindow(self);
-            return kExitNothing;
+            return kExitUsage;
         }
     } else {
         std::vector<std::string> running;
         EnumWindowNames("Korvane_", CollectName, &running);
         if (running.size() != 1) {
             if (running.empty()) {
-                std::fprintf(stderr,
-                             "%s: no Korvane service is running (start one with '%s serve')\n",
-                             label.c_str(), ToolProgramName());
+                if (ServeUnavailableReason())
+                    std::fprintf(stderr, "%s: no Korvane service is running (start Korvane.exe)\n",
+                                 label.c_str());
+                else
+                    std::fprintf(stderr,
+                                 "%s: no Korvane service is running (start one with '%s serve')\n",
+                                 label.c_str(), ToolProgramName());
             } else {
                 std::string list;
                 for (const std::string& one : running)
@@ -371,13 +388,13 @@ int RunPartner(PartnerOptions& options)
                              label.c_str(), list.c_str());
             }
             DestroyWindow(self);
-            return running.empty() ? kExitNothing : kExitUsage;
+            return kExitUsage;
         }
         service = FindWindowA(nullptr, running.front().c_str());
         if (!service) {
             std::fprintf(stderr, "%s: the service %s went away\n", label.c_str(), running.front().c_str());
             DestroyWindow(self);
-            return kExitNothing;
+            return kExitUsage;
         }
     }
 
@@ -410,7 +427,7 @@ int RunPartner(PartnerOptions& options)
         RunMessageLoop(int(wait));
     DestroyWindow(self);
     std::fflush(stdout);
-    return ok ? kExitOk : kExitNothing;
+    return ok ? kExitOk : kExitUsage;
 }
 
 } // namespace

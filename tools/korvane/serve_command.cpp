@@ -11,15 +11,14 @@
 #include "host/dispatcher.h"
 #include "host/host_state.h"
 #include "host/report_reader.h"
+#include "platform/tool_platform.h"
 #include "winapi.h"
 
 #include <CLI/CLI.hpp>
 
-#include <atomic>
 #include <memory>
 #include <optional>
 #include <vector>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -64,21 +63,6 @@ struct ServeOptions
     std::vector<std::string> arguments;
 };
 
-std::atomic<int> g_stopSignal{0};
-std::atomic<int> g_debugToggles{0};
-
-void OnStopSignal(int signal)
-{
-    g_stopSignal.store(signal);
-    WakeMessageLoop();
-}
-
-void OnDebugSignal(int)
-{
-    g_debugToggles.fetch_add(1);
-    WakeMessageLoop();
-}
-
 LRESULT CALLBACK ServeProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     auto* state = reinterpret_cast<CHostState*>(GetWindowLongPtrA(window, GWLP_USERDATA));
@@ -87,20 +71,15 @@ LRESULT CALLBACK ServeProcedure(HWND window, UINT message, WPARAM wParam, LPARAM
     return HostDispatch(*state, window, message, wParam, lParam);
 }
 
-void Catch(int signal, void (*handler)(int))
-{
-    struct sigaction action = {};
-    action.sa_handler = handler;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;
-    sigaction(signal, &action, nullptr);
-}
-
 int RunServe(const ServeOptions& options)
 {
     if (options.help)
         return PrintHelp(kServeHelp);
     const std::string label = CommandLabel("serve");
+    if (const char* reason = ServeUnavailableReason()) {
+        std::fprintf(stderr, "%s: %s\n", label.c_str(), reason);
+        return kExitUsage;
+    }
     const bool debug = options.debug;
     uint64_t timeout = 0;
     if (options.timeoutText && !ParseWholeNumber(*options.timeoutText, 1, 3600 * 1000, timeout)) {
@@ -143,12 +122,7 @@ int RunServe(const ServeOptions& options)
     if (debug)
         HostToggleDebug(state);
 
-    g_stopSignal.store(0);
-    g_debugToggles.store(0);
-    Catch(SIGINT, OnStopSignal);
-    Catch(SIGTERM, OnStopSignal);
-    Catch(SIGUSR1, OnDebugSignal);
-    Catch(SIGPIPE, SIG_IGN);
+    CatchServiceSignals();
 
     std::fprintf(stderr, "%s: ready: endpoint %s in %s; partner TEST_RX %s; debug %s\n",
                  label.c_str(), name.c_str(), GetRuntimeFolder(), state.partnerWindow ? "found" : "not running yet",
@@ -157,14 +131,13 @@ int RunServe(const ServeOptions& options)
 
     for (;;) {
         const int code = RunMessageLoop(-1);
-        for (int toggles = g_debugToggles.exchange(0); toggles > 0; --toggles) {
+        for (int toggles = TakeDebugToggles(); toggles > 0; --toggles) {
             HostToggleDebug(state);
             std::fprintf(stderr, "%s: debug %s\n", label.c_str(), state.debugFlag ? "on" : "off");
             std::fflush(stderr);
         }
-        if (const int signal = g_stopSignal.load()) {
-            std::fprintf(stderr, "%s: stopping (%s)\n", label.c_str(),
-                         signal == SIGINT ? "SIGINT" : "SIGTERM");
+        if (const char* signal = StopSignalName()) {
+            std::fprintf(stderr, "%s: stopping (%s)\n", label.c_str(), signal);
             break;
         }
         if (code >= 0) {
@@ -174,9 +147,7 @@ int RunServe(const ServeOptions& options)
         }
     }
     DestroyWindow(host);
-    Catch(SIGINT, SIG_DFL);
-    Catch(SIGTERM, SIG_DFL);
-    Catch(SIGUSR1, SIG_DFL);
+    ReleaseServiceSignals();
     std::fflush(stderr);
     return kExitOk;
 }

@@ -1,0 +1,50 @@
+#include "platform/tool_platform.h"
+
+#include "winapi.h"
+
+#include <cstdio>
+#include <fcntl.h>
+#include <io.h>
+
+// Windows file names ignore case, so korvane.exe would be Korvane.exe.
+const char* ToolProgramName()
+{
+    return "korvane-cli";
+}
+
+void UseBinaryStandardStreams()
+{
+    _setmode(_fileno(stdin), _O_BINARY);
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+}
+
+const char* ServeUnavailableReason()
+{
+    return "on Windows the service is Korvane.exe: start Korvane.exe [ARG] (window Korvane_ARG) "
+           "and talk to it with 'korvane-cli partner'";
+}
+
+// No signals reach a Windows console program this way; serve is not offered.
+void CatchServiceSignals()
+{
+}
+
+void ReleaseServiceSignals()
+{
+}
+
+int TakeDebugToggles()
+{
+    return 0;
+}
+
+const char* StopSignalName()
+{
+    return nullptr;
+}
+
+const char* GetRuntimeFolder()
+{
+    return "the desktop";
+}

@@ -1,0 +1,296 @@
+// korvane-cli.exe partner driving the real Korvane.exe over real WM_COPYDATA:
+// every command shape with its octets, a console capture with its reports,
+// a keep-alive, a console block that arrives while Korvane.exe is still
+// sending the reports of another, no service, a service that does not
+// answer, and the choice among several services. Every wait is bounded.
+#include "ember/values/output_buffer.h"
+#include "host/command_parser.h"
+#include "host/command_tree.h"
+#include "tests/support/hex.h"
+#include "tests/support/korvane_exe_win32.h"
+#include "tests/support/run_program.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#if defined(KORVANE_CLI_PATH) && defined(KORVANE_EXE_PATH)
+
+namespace {
+
+using namespace testing_support;
+using namespace testing_support::korvane_exe;
+
+constexpr int kPartnerTimeoutMs = 30000;
+
+const std::vector<std::string> kCaptureReports = {
+    "1,1,4,1,5,0",       "1,1,4,1,6,0",          "1,2,4,1,5,-65",
+    "1,2,4,1,6,1",       "1,3,4,1,5,-120",       "1,3,4,1,6,0",
+    "2,1,3,0,0,Vocal~1", "2,2,3,0,0,Kick~In",    "2,3,3,0,0,Snare~Top",
+    "1,20,4,1,5,-30",    "3,1,2,4,5,Main~out",
+};
+// Which of them are text reports (shown with " (text)").
+const bool kCaptureText[] = {false, false, false, false, false, false,
+                             true,  true,  true,  false, true};
+
+std::string CapturePath()
+{
+    return NativePath(std::string(KORVANE_SOURCE_DIR) + "/data/console_capture.bin");
+}
+
+std::string ExpectedReports()
+{
+    std::string out;
+    for (size_t i = 0; i < kCaptureReports.size(); ++i)
+        out += "report: " + kCaptureReports[i] + (kCaptureText[i] ? " (text)" : "") + "\n";
+    return out;
+}
+
+// The line the partner prints for the block a command gives.
+std::string EncodedLine(const std::string& line)
+{
+    CCommandRecord record;
+    if (ParseCommand(line.c_str(), line.size(), record, nullptr) != ParseResult::Value)
+        return "";
+    CEmber_OutputBuffer octets;
+    if (!EncodeCommand(record, octets))
+        return "";
+    return "encoded " + std::to_string(octets.Used()) + ": " +
+           ToHex(octets.Data(), octets.Used()) + "\n";
+}
+
+// The lines of text that begin with `prefix`, in order.
+std::string LinesStartingWith(const std::string& text, const std::string& prefix)
+{
+    std::string kept;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        end = end == std::string::npos ? text.size() : end + 1;
+        if (text.compare(start, prefix.size(), prefix) == 0)
+            kept += text.substr(start, end - start);
+        start = end;
+    }
+    return kept;
+}
+
+class PartnerTool : public ::testing::Test
+{
+protected:
+    // Starts Korvane.exe ARG and waits for its window Korvane_ARG.
+    HWND StartService(KorvaneProcess& service, const char* argument)
+    {
+        if (!service.Start(NativePath(KORVANE_EXE_PATH), argument))
+            return nullptr;
+        return service.WaitForWindow(std::string("Korvane_") + argument, "Korvane");
+    }
+
+    ProgramResult Partner(std::vector<std::string> args, const std::string& input = "")
+    {
+        args.insert(args.begin(), "partner");
+        return RunProgram(KorvaneCliPath(), args, input, kPartnerTimeoutMs);
+    }
+
+    KorvaneProcess korvane;
+};
+
+TEST_F(PartnerTool, EveryCommandShapeComesBackWithItsOctets)
+{
+    ASSERT_NE(StartService(korvane, "P"), nullptr);
+    const std::vector<std::string> lines = {"1,2,3,4,5,100", "1,2,3,4,5,Main~out", "1,2,3,4,5,-1",
+                                            "1,2,3,0,0,-1",  "1,2,3,0,0,Ch~1",     "1,2,3,9,0,-1",
+                                            "1,2,3,4,0,Aux~2", "1,2,3,4,0,75"};
+    std::vector<std::string> args = {"--service", "P", "--wait", "0"};
+    std::string expected;
+    for (const std::string& line : lines) {
+        args.push_back(line);
+        const std::string encoded = EncodedLine(line);
+        ASSERT_NE(encoded, "") << line;
+        expected += "> command " + line + "\n" + encoded;
+    }
+    // No value: nothing comes back and the partner says so; no tree for
+    // this path and value: nothing comes back.
+    args.insert(args.end(), {"1,2,3,4,5,-3", "1,2,3,0,0,5"});
+    expected += "> command 1,2,3,4,5,-3\n  no value: the service ignored the line\n"
+                "> command 1,2,3,0,0,5\n";
+
+    const ProgramResult result = Partner(args);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, expected);
+    EXPECT_EQ(result.err, "");
+    // The worked example, octet for octet.
+    EXPECT_EQ(result.out.find("> command 1,2,3,4,5,100\nencoded 51: 7F 8F FF FE D9 5C 80 30 80 00 00 "
+                              "00 00 7F 8F FF FE D9 5C 80 30 80 A1 17 31 15 A2 13 31 11 A3 0F 31 "
+                              "0D A4 0B 31 09 E5 07 31 05 63 03 02 01 64 00 00 00 00\n"),
+              0u);
+}
+
+TEST_F(PartnerTool, ConsoleCaptureGivesItsReportsWhateverTheBlockSize)
+{
+    ASSERT_NE(StartService(korvane, "P"), nullptr);
+    const ProgramResult whole = Partner({"--service", "P", "--wait", "0", "--console", CapturePath()});
+    EXPECT_EQ(whole.status, 0) << whole.err;
+    EXPECT_EQ(whole.out, "> console 499 octets (" + CapturePath() + " at 0)\n" + ExpectedReports());
+
+    // Blocks of 7: messages span blocks; the reports are the same, once each.
+    const ProgramResult small =
+        Partner({"--service", "P", "--wait", "0", "--chunk", "7", "--console", CapturePath()});
+    EXPECT_EQ(small.status, 0) << small.err;
+    EXPECT_EQ(LinesStartingWith(small.out, "report: "), ExpectedReports());
+    EXPECT_NE(small.out.find("> console 7 octets (" + CapturePath() + " at 490)\n"),
+              std::string::npos);
+}
+
+TEST_F(PartnerTool, KeepAliveIsEchoedUnchanged)
+{
+    ASSERT_NE(StartService(korvane, "P"), nullptr);
+    const ProgramResult result = Partner({"--service", "P", "--wait", "0", "--keep-alive"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "> keep-alive\nkeep-alive echoed\n");
+}
+
+TEST_F(PartnerTool, ConsoleBlockArrivingWhileKorvaneSendsReportsWaitsItsTurn)
+{
+    ASSERT_NE(StartService(korvane, "P"), nullptr);
+    HWND service = FindWindowA("Korvane", "Korvane_P");
+    ASSERT_NE(service, nullptr);
+    PartnerWindow outer("OUTER_RX");
+    ASSERT_NE(outer.Handle(), nullptr);
+
+    // One message with two parameters. On the first report (Korvane.exe is
+    // inside its SendMessageA to us) the partner tool sends the next console
+    // block and a keep-alive: the keep-alive's echo shows that the block has
+    // been taken while Korvane.exe was still in the middle of the first.
+    const Octets two = Message(Ctx(7, Ctx(1, Ctx(2, Ctx(3, Ctx(4, Cat({Prv(5, IntegerValue(1)),
+                                                                        Prv(6, IntegerValue(2))})))))));
+    const Octets next = ParameterMessage(1, 9, 3, 4, 5, IntegerValue(33));
+    std::unique_ptr<RunningProgram> inner;
+    bool echoedInside = false;
+    outer.onBlock = [&](const Block&) {
+        if (inner)
+            return;
+        inner = std::make_unique<RunningProgram>(
+            KorvaneCliPath(),
+            std::vector<std::string>{"partner", "--name", "INNER_RX", "--service", "P", "--wait",
+                                     "3000", "--console", "-", "--keep-alive"},
+            std::string(next.begin(), next.end()));
+        echoedInside = WaitUntil(
+            [&] { return inner->OutputSoFar().find("keep-alive echoed\n") != std::string::npos; },
+            kExeTimeoutMs);
+    };
+    COPYDATASTRUCT block = {(kBlockConsoleData << 16) | two.size(), DWORD(two.size()),
+                            const_cast<uint8_t*>(two.data())};
+    DWORD_PTR result = 0;
+    ASSERT_NE(SendMessageTimeoutA(service, WM_COPYDATA, reinterpret_cast<WPARAM>(outer.Handle()),
+                                  reinterpret_cast<LPARAM>(&block), SMTO_NORMAL, kExeTimeoutMs,
+                                  &result),
+              0);
+    EXPECT_EQ(result, 1u);
+    ASSERT_TRUE(inner);
+    EXPECT_TRUE(echoedInside);
+    const ProgramResult innerResult = inner->Wait(kPartnerTimeoutMs);
+    EXPECT_EQ(innerResult.status, 0) << innerResult.err;
+
+    // The first report went to us; the tool's block made it the partner, so
+    // the second report of our message and then the report of its own
+    // block (fed only after ours) went to it.
+    std::vector<std::string> outerReports;
+    for (const Block& received : outer.blocks)
+        outerReports.push_back(received.Text());
+    EXPECT_EQ(outerReports, std::vector<std::string>{"1,2,3,4,5,1"});
+    EXPECT_EQ(innerResult.out, "> console " + std::to_string(next.size()) +
+                                   " octets (- at 0)\n> keep-alive\nkeep-alive echoed\n"
+                                   "report: 1,2,3,4,6,2\nreport: 1,9,3,4,5,33\n");
+}
+
+TEST_F(PartnerTool, NoServiceIsAClearErrorAtOnce)
+{
+    const ProgramResult none = Partner({"1,2,3,4,5,1"});
+    EXPECT_EQ(none.status, 2);
+    EXPECT_NE(none.err.find("no Korvane service is running"), std::string::npos) << none.err;
+    EXPECT_NE(none.err.find("Korvane.exe"), std::string::npos) << none.err;
+    EXPECT_EQ(none.out, "");
+
+    const ProgramResult named = Partner({"--service", "Nope", "1,2,3,4,5,1"});
+    EXPECT_EQ(named.status, 2);
+    EXPECT_NE(named.err.find("no service Korvane_Nope is running"), std::string::npos) << named.err;
+}
+
+TEST_F(PartnerTool, ServiceThatDoesNotAnswerFailsTheSendInBoundedTime)
+{
+    // A window named like a service on a thread that never handles messages.
+    std::atomic<HWND> window{nullptr};
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::thread owner([&] {
+        window = CreateWindowExA(0, "Static", "Korvane_Hung", WS_POPUP, 0, 0, 0, 0, nullptr,
+                                 nullptr, GetModuleHandleA(nullptr), nullptr);
+        WaitForSingleObject(release, kPartnerTimeoutMs);
+        DestroyWindow(window);
+    });
+    ASSERT_TRUE(WaitUntil([&] { return window.load() != nullptr; }, kExeTimeoutMs));
+    const ProgramResult result = Partner({"--service", "Hung", "--timeout", "300", "1,2,3,4,5,1"});
+    SetEvent(release);
+    owner.join();
+    CloseHandle(release);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_NE(result.err.find("Korvane_Hung did not take the block: no answer within 300 ms"),
+              std::string::npos)
+        << result.err;
+}
+
+TEST_F(PartnerTool, SeveralServicesNeedAChoice)
+{
+    KorvaneProcess other;
+    ASSERT_NE(StartService(korvane, "A"), nullptr);
+    ASSERT_NE(StartService(other, "B"), nullptr);
+    const ProgramResult two = Partner({"1,2,3,4,5,1"});
+    EXPECT_EQ(two.status, 2);
+    EXPECT_NE(two.err.find("several services are running (Korvane_A, Korvane_B)"), std::string::npos)
+        << two.err;
+    EXPECT_EQ(two.out, "");
+
+    const ProgramResult chosen = Partner({"--service", "B", "--wait", "0", "1,2,3,4,5,100"});
+    EXPECT_EQ(chosen.status, 0) << chosen.err;
+    EXPECT_EQ(chosen.out, "> command 1,2,3,4,5,100\n" + EncodedLine("1,2,3,4,5,100"));
+
+    // With one left, it is the default.
+    other.Stop();
+    ASSERT_TRUE(WaitUntil([] { return FindWindowA("Korvane", "Korvane_B") == nullptr; }));
+    const ProgramResult only = Partner({"--wait", "0", "1,2,3,4,5,100"});
+    EXPECT_EQ(only.status, 0) << only.err;
+    EXPECT_EQ(only.out, chosen.out);
+}
+
+TEST_F(PartnerTool, OwnWindowIsTestRxUnlessNamed)
+{
+    ASSERT_NE(StartService(korvane, "P"), nullptr);
+    PartnerWindow taken("TEST_RX");
+    ASSERT_NE(taken.Handle(), nullptr);
+    const ProgramResult clash = Partner({"--wait", "0", "1,2,3,4,5,100"});
+    EXPECT_EQ(clash.status, 2);
+    EXPECT_NE(clash.err.find("cannot open the endpoint TEST_RX: a window of that name exists already"),
+              std::string::npos)
+        << clash.err;
+    const ProgramResult named = Partner({"--name", "OTHER_RX", "--wait", "0", "1,2,3,4,5,100"});
+    EXPECT_EQ(named.status, 0) << named.err;
+    EXPECT_EQ(named.out, "> command 1,2,3,4,5,100\n" + EncodedLine("1,2,3,4,5,100"));
+    EXPECT_TRUE(taken.blocks.empty());
+}
+
+TEST(KorvaneCliOnWindows, ServeSaysKorvaneExeIsTheService)
+{
+    const ProgramResult serve = RunProgram(KorvaneCliPath(), {"serve", "demo"});
+    EXPECT_EQ(serve.status, 2);
+    EXPECT_EQ(serve.out, "");
+    EXPECT_EQ(serve.err.rfind("korvane-cli serve: on Windows the service is Korvane.exe", 0), 0u)
+        << serve.err;
+    EXPECT_EQ(serve.err.find('\n'), serve.err.size() - 1) << "one line";
+}
+
+} // namespace
+
+#endif
