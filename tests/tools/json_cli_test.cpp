@@ -1,6 +1,9 @@
-// decode --json and dump --json of the korvane binary, parsed back and
+// decode --json and dump --json of the korvane tool (korvane-cli.exe on
+// Windows), parsed back and
 // compared with the text outputs of the same inputs: every report and
 // error in the same order, every message's dump, and offsets that agree.
+#include "tests/support/run_program.h"
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -8,11 +11,11 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -25,22 +28,17 @@ struct Output
     std::string out;
 };
 
-// Runs `korvane ARGS` (arguments without quotes or blanks), standard error
-// discarded.
+// Runs the tool with ARGS, split at blanks (no argument holds one); standard
+// error is not looked at.
 Output Korvane(const std::string& args)
 {
-    Output run;
-    const std::string command = std::string(KORVANE_CLI_PATH) + " " + args + " 2>/dev/null";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        return run;
-    char buffer[65536];
-    size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        run.out.append(buffer, got);
-    const int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    std::vector<std::string> words;
+    std::istringstream in(args);
+    for (std::string word; in >> word;)
+        words.push_back(word);
+    const testing_support::ProgramResult result =
+        testing_support::RunProgram(testing_support::KorvaneCliPath(), words);
+    return Output{result.status, result.out};
 }
 
 std::vector<std::string> Lines(const std::string& text)
@@ -58,17 +56,14 @@ std::string ReadFile(const std::string& path)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// The inputs, written once into a temporary folder.
+// The inputs, written once into temporary files.
 class Inputs
 {
 public:
     Inputs()
     {
-        char pattern[] = "/tmp/korvane-json-XXXXXX";
-        if (mkdtemp(pattern))
-            m_dir = pattern;
-        const std::string capture = ReadFile(std::string(KORVANE_SOURCE_DIR) +
-                                             "/data/console_capture.bin");
+        const std::string capture = ReadFile(testing_support::NativePath(
+            std::string(KORVANE_SOURCE_DIR) + "/data/console_capture.bin"));
         Write("capture.bin", capture);
         // Broken messages: octets changed all over the second half.
         std::string broken = capture;
@@ -84,25 +79,15 @@ public:
                           " E50A3108 6306 0C04 4368 2031 00000000");
         Write("empty.bin", "");
     }
-    ~Inputs()
-    {
-        for (const std::string& file : m_files)
-            std::remove(file.c_str());
-        if (!m_dir.empty())
-            rmdir(m_dir.c_str());
-    }
-
-    std::string Path(const std::string& name) const { return m_dir + "/" + name; }
+    std::string Path(const std::string& name) const { return m_files.at(name)->Path(); }
 
 private:
     void Write(const std::string& name, const std::string& contents)
     {
-        std::ofstream(Path(name), std::ios::binary) << contents;
-        m_files.push_back(Path(name));
+        m_files[name] = std::make_unique<testing_support::TempFile>(contents);
     }
 
-    std::string m_dir;
-    std::vector<std::string> m_files;
+    std::map<std::string, std::unique_ptr<testing_support::TempFile>> m_files;
 };
 
 const Inputs& TheInputs()
