@@ -7,6 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
 namespace {
 
@@ -249,6 +252,50 @@ TEST(ConsoleSimulator, OctetsOfAnUnknownClientAreDropped)
     EXPECT_TRUE(console.sent.empty());
     EXPECT_EQ(console.log.back(), "client 1: disconnected (closed)");
     EXPECT_EQ(console.simulator.ClientCount(), 0u);
+}
+
+} // namespace
+
+namespace {
+
+// The stream reader's fuzz corpus, each file whole and in small blocks, then
+// one command: the simulator logs what it met and still answers.
+TEST(ConsoleSimulator, TheReaderFuzzCorpusIsLoggedAndTheClientCarriesOn)
+{
+    const std::filesystem::path folder = std::filesystem::path(KORVANE_SOURCE_DIR) / "fuzz/corpus/stream_reader";
+    std::vector<std::filesystem::path> files;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        files.push_back(entry.path());
+    ASSERT_GE(files.size(), 5u);
+    std::sort(files.begin(), files.end());
+    size_t errors = 0;
+    size_t logged = 0;
+    for (const auto& file : files) {
+        for (size_t blockSize : {size_t(3), size_t(4096)}) {
+            SCOPED_TRACE(file.filename().string() + " in blocks of " + std::to_string(blockSize));
+            std::ifstream in(file, std::ios::binary);
+            std::vector<uint8_t> octets((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            // The whole file, then its first 24 octets again with some of
+            // those after the start sequence flipped.
+            for (size_t i = 0; i < 24 && i < octets.size(); ++i)
+                octets.push_back(i >= 10 && i % 4 == 2 ? uint8_t(~octets[i]) : octets[i]);
+            RecordingSimulator console;
+            const auto client = console.simulator.Connect("");
+            for (size_t at = 0; at < octets.size(); at += blockSize)
+                console.simulator.Receive(client, octets.data() + at, std::min(blockSize, octets.size() - at));
+            logged += console.log.size();
+            errors += size_t(std::count_if(console.log.begin(), console.log.end(), [](const std::string& line) {
+                return line.rfind("client 1: error ", 0) == 0;
+            }));
+            // A fresh start sequence after whatever came before.
+            console.sent.clear();
+            console.Feed(client, Join({Hex("00 00 00 00 00 00 00 00"), HostBlock("1,2,3,4,5,100")}));
+            ASSERT_EQ(console.sent.size(), 1u);
+            EXPECT_EQ(console.sent.back().message, Answer(7, {1, 2, 3, 4, 5}, IntValue(100)));
+        }
+    }
+    EXPECT_GT(errors, 0u);
+    EXPECT_GT(logged, 2 * 2 * files.size());
 }
 
 } // namespace
