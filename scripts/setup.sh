@@ -11,6 +11,7 @@ clang libclang-rt-14-dev
 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 mingw-w64-tools
 wine wine64 fonts-wine xvfb xauth x11-apps imagemagick
 python3 valgrind
+libasio-dev nlohmann-json3-dev
 "
 
 missing=""
