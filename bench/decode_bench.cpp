@@ -5,7 +5,7 @@
 
 #include "bench/alloc_counter.h"
 #include "bench/corpus.h"
-#include "bench/host_harness.h"
+#include "bench/host_counters.h"
 
 #include "ember/ber/stream_reader.h"
 

@@ -5,7 +5,7 @@
 // and at its end, and the peak.
 
 #include "bench/corpus.h"
-#include "bench/host_harness.h"
+#include "bench/host_counters.h"
 
 #include <benchmark/benchmark.h>
 

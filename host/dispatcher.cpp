@@ -5,6 +5,8 @@
 #include "host/report_reader.h"
 
 #include <cstring>
+#include <exception>
+#include <new>
 
 namespace {
 
@@ -30,6 +32,37 @@ LRESULT OnCommandBlock(CHostState& state, const COPYDATASTRUCT* block)
     return 1;
 }
 
+// Feeds one block to the reader. The reader catches the codec's own errors;
+// anything else thrown while it reads (memory running out in the reader or
+// the node pool) loses the message being read, with the rest of that block:
+// the reader starts over and waits for the next message start. Later blocks
+// are fed as usual.
+void FeedReader(CHostState& state, const uint8_t* octets, uint32_t length)
+{
+    try {
+        state.reader->FeedBlock(octets, length);
+    } catch (const std::exception& error) {
+        state.reader->Reset();
+        HostTrace(state, "console message dropped: %s \n", error.what());
+    } catch (...) {
+        state.reader->Reset();
+        HostTrace(state, "console message dropped: unknown failure \n");
+    }
+}
+
+// Clears the feeding mark however the feeding ends.
+class FeedingScope
+{
+public:
+    explicit FeedingScope(CHostState& state) : m_state(state) { m_state.feeding = true; }
+    ~FeedingScope() { m_state.feeding = false; }
+    FeedingScope(const FeedingScope&) = delete;
+    FeedingScope& operator=(const FeedingScope&) = delete;
+
+private:
+    CHostState& m_state;
+};
+
 // Feeds the reader, then every block that arrived meanwhile, in order.
 void FeedConsole(CHostState& state, const uint8_t* octets, uint32_t length)
 {
@@ -39,19 +72,24 @@ void FeedConsole(CHostState& state, const uint8_t* octets, uint32_t length)
                       unsigned(length));
             return;
         }
-        state.pendingBlocks.emplace_back(octets, octets + length);
+        try {
+            state.pendingBlocks.emplace_back(octets, octets + length);
+        } catch (const std::bad_alloc&) {
+            HostTrace(state, "console block of %u octets dropped: out of memory \n",
+                      unsigned(length));
+            return;
+        }
         state.pendingOctets += length;
         return;
     }
-    state.feeding = true;
-    state.reader->FeedBlock(octets, length);
+    const FeedingScope scope(state);
+    FeedReader(state, octets, length);
     while (!state.pendingBlocks.empty()) {
         std::vector<uint8_t> next = std::move(state.pendingBlocks.front());
         state.pendingBlocks.pop_front();
         state.pendingOctets -= next.size();
-        state.reader->FeedBlock(next.data(), uint32_t(next.size()));
+        FeedReader(state, next.data(), uint32_t(next.size()));
     }
-    state.feeding = false;
 }
 
 void OnConsoleBlock(CHostState& state, const COPYDATASTRUCT* block)
@@ -117,8 +155,16 @@ LRESULT HostDispatch(CHostState& state, HWND window, UINT message, WPARAM wParam
 {
     switch (message) {
     case WM_COPYDATA:
-        return HostOnCopyData(state, reinterpret_cast<HWND>(wParam),
-                              reinterpret_cast<const COPYDATASTRUCT*>(lParam));
+        // Nothing may escape through the window procedure: a block whose
+        // handling fails (memory running out while a command tree is built)
+        // is dropped with a trace.
+        try {
+            return HostOnCopyData(state, reinterpret_cast<HWND>(wParam),
+                                  reinterpret_cast<const COPYDATASTRUCT*>(lParam));
+        } catch (const std::exception& error) {
+            HostTrace(state, "block dropped: %s \n", error.what());
+            return 0;
+        }
     case MSG_PARAM_REPORT:
         return HostOnReport(state, wParam, lParam);
     case WM_DESTROY:

@@ -24,9 +24,9 @@ void CEmber_RawItem::RaiseError(int32_t code, const char* message)
 
 void CEmber_RawItem::Raise(int32_t code)
 {
-    RaiseError(code, EmberErrorMessage(code));
+    RaiseError(code, EmberErrorText(code));
     // RaiseError never returns; this keeps an override honest if it did.
-    throw CEmber_Exception(code, EmberErrorMessage(code));
+    throw CEmber_Exception(code, EmberErrorText(code));
 }
 
 void CEmber_RawItem::SetHeader(const CEmber_Tag& outerTag, uint32_t type, bool constructed,

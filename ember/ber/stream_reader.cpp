@@ -1,5 +1,11 @@
 #include "ember/ber/stream_reader.h"
 
+void CEmber_StreamReader::Reset()
+{
+    CEmber_TreeReader::Reset();
+    m_matchPosition = 0;
+}
+
 void CEmber_StreamReader::Feed(uint8_t octet)
 {
     if (m_matchPosition >= 0) {

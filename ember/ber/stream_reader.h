@@ -26,6 +26,9 @@ public:
     void Feed(uint8_t octet) override;
     void OnItemComplete() override;
 
+    // Also waits for the next start sequence again.
+    void Reset() override;
+
     // A CEmber_Exception was caught while feeding (the caught copy).
     virtual void OnError(const CEmber_Exception& /*error*/) {}
 

@@ -127,9 +127,12 @@ static_assert(std::atomic<int>::is_always_lock_free, "the wake descriptor is rea
 
 KorvaneWindow* Known(HWND window)
 {
-    for (KorvaneWindow* known : TheRegistry().windows)
-        if (known == window && known->alive)
-            return known;
+    // Newest first: the records of destroyed windows stay, and the windows
+    // in use are mostly the recent ones.
+    const std::vector<KorvaneWindow*>& windows = TheRegistry().windows;
+    for (auto known = windows.rbegin(); known != windows.rend(); ++known)
+        if (*known == window && (*known)->alive)
+            return *known;
     return nullptr;
 }
 
@@ -161,7 +164,7 @@ bool HasOpenEndpoint()
     if (registry.processFd >= 0)
         return true;
     for (const KorvaneWindow* window : registry.windows)
-        if (window->alive && !window->remote)
+        if (window->alive && !window->remote && window->fd >= 0)
             return true;
     return false;
 }
@@ -196,22 +199,32 @@ const std::string* Folder()
     return &registry.folder;
 }
 
+// True when path fits a socket address (with its NUL).
+bool FitsAddress(const std::string& path)
+{
+    return path.size() <= korvane_runtime::MaxSocketPathLength();
+}
+
 bool EndpointPath(const std::string& folder, const std::string& name, std::string& path)
 {
     path = folder + "/" + name;
-    if (path.size() > korvane_runtime::MaxSocketPathLength())
+    if (!FitsAddress(path))
         return Fail(ERROR_INVALID_PARAMETER,
                     "the name " + name + " is too long for the runtime folder " + folder);
     return true;
 }
 
-sockaddr_un Address(const std::string& path, socklen_t& length)
+// The socket address of path; false, with nothing copied, when the path is
+// too long for it.
+bool Address(const std::string& path, sockaddr_un& address, socklen_t& length)
 {
-    sockaddr_un address = {};
+    address = {};
     address.sun_family = AF_UNIX;
+    if (!FitsAddress(path))
+        return false;
     std::memcpy(address.sun_path, path.data(), path.size());
     length = socklen_t(offsetof(sockaddr_un, sun_path) + path.size() + 1);
-    return address;
+    return true;
 }
 
 enum class Probe
@@ -224,6 +237,11 @@ enum class Probe
 
 Probe ProbeEndpoint(const std::string& path, struct stat* seen = nullptr)
 {
+    // A path no address can hold is nobody's endpoint: never probed.
+    sockaddr_un address = {};
+    socklen_t length = 0;
+    if (!Address(path, address, length))
+        return Probe::Other;
     struct stat info = {};
     if (lstat(path.c_str(), &info) != 0)
         return errno == ENOENT ? Probe::Missing : Probe::Other;
@@ -234,8 +252,6 @@ Probe ProbeEndpoint(const std::string& path, struct stat* seen = nullptr)
     const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return Probe::Other;
-    socklen_t length = 0;
-    const sockaddr_un address = Address(path, length);
     const int rc = connect(fd, reinterpret_cast<const sockaddr*>(&address), length);
     const int error = errno;
     close(fd);
@@ -301,7 +317,8 @@ void ForgetEndpointsInChild()
     Registry& registry = TheRegistry();
     for (KorvaneWindow* window : registry.windows) {
         if (window->alive && !window->remote) {
-            close(window->fd);
+            if (window->fd >= 0)
+                close(window->fd);
             window->fd = -1;
             window->alive = false;
             window->procedure = nullptr;
@@ -349,6 +366,12 @@ void EnsureWakePipe()
 // A bound, private datagram socket at path.
 int BindEndpoint(const std::string& path, dev_t& device, ino_t& inode)
 {
+    sockaddr_un address = {};
+    socklen_t length = 0;
+    if (!Address(path, address, length)) {
+        Fail(ERROR_INVALID_PARAMETER, "the endpoint path " + path + " is too long");
+        return -1;
+    }
     const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) {
         Fail(ERROR_ACCESS_DENIED, std::string("socket: ") + std::strerror(errno));
@@ -359,8 +382,6 @@ int BindEndpoint(const std::string& path, dev_t& device, ino_t& inode)
     setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on);
     setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
     setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-    socklen_t length = 0;
-    const sockaddr_un address = Address(path, length);
     if (bind(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0) {
         const int error = errno;
         close(fd);
@@ -395,6 +416,8 @@ void SweepStaleEndpoints(const std::string& folder)
     closedir(dir);
     for (const std::string& name : names) {
         const std::string path = folder + "/" + name;
+        if (!FitsAddress(path))
+            continue; // no endpoint of ours can have that name
         struct stat seen = {};
         if (ProbeEndpoint(path, &seen) == Probe::Stale)
             RemoveStale(path, seen);
@@ -415,7 +438,7 @@ bool EnsureProcessEndpoint()
     for (int attempt = 0; attempt < 16; ++attempt) {
         std::string path = *folder + "/.p" + std::to_string(long(getpid())) + "-" +
                            std::to_string(++registry.processEndpoints);
-        if (path.size() > korvane_runtime::MaxSocketPathLength())
+        if (!FitsAddress(path))
             return Fail(ERROR_INVALID_PARAMETER, "the runtime folder name is too long");
         struct stat seen = {};
         const Probe probe = ProbeEndpoint(path, &seen);
@@ -439,7 +462,7 @@ void CloseProcessEndpointIfIdle()
     if (registry.processFd < 0 || !registry.pending.empty())
         return;
     for (const KorvaneWindow* window : registry.windows)
-        if (window->alive && !window->remote)
+        if (window->alive && !window->remote && window->fd >= 0)
             return;
     // Unlinked while still bound, so the file cannot be somebody else's yet.
     UnlinkOwn(registry.processPath, registry.processDevice, registry.processInode);
@@ -487,8 +510,10 @@ int SendTimeout()
 // stayed full).
 int SendDatagram(int fd, const std::string& path, const std::vector<uint8_t>& datagram, int budgetMs)
 {
+    sockaddr_un address = {};
     socklen_t length = 0;
-    const sockaddr_un address = Address(path, length);
+    if (!Address(path, address, length))
+        return ENAMETOOLONG;
     const int64_t deadline = NowMs() + budgetMs;
     for (;;) {
         const ssize_t sent = sendto(fd, datagram.data(), datagram.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
@@ -530,11 +555,22 @@ bool SourceInFolder(const sockaddr_un& from, socklen_t fromLength, std::string& 
 LRESULT CallProcedure(KorvaneWindow* window, bool fromOutside, UINT message, WPARAM wParam,
                       LPARAM lParam)
 {
-    Registry& registry = TheRegistry();
-    registry.dispatches.push_back(fromOutside);
-    const LRESULT result = window->procedure(window, message, wParam, lParam);
-    registry.dispatches.pop_back();
-    return result;
+    // The record of this dispatch goes when it ends, also when the
+    // procedure throws.
+    struct DispatchRecord
+    {
+        explicit DispatchRecord(bool outside) { TheRegistry().dispatches.push_back(outside); }
+        ~DispatchRecord()
+        {
+            // (A child forked during the dispatch starts with none.)
+            if (!TheRegistry().dispatches.empty())
+                TheRegistry().dispatches.pop_back();
+        }
+        DispatchRecord(const DispatchRecord&) = delete;
+        DispatchRecord& operator=(const DispatchRecord&) = delete;
+    };
+    const DispatchRecord record(fromOutside);
+    return window->procedure(window, message, wParam, lParam);
 }
 
 void DispatchRequest(KorvaneWindow* window, const Frame& frame, const std::string& source)
@@ -878,6 +914,27 @@ HWND CreateMessageWindow(const char* name, WNDPROC procedure)
     return window;
 }
 
+HWND CreateLocalWindow(const char* name, WNDPROC procedure)
+{
+    Registry& registry = TheRegistry();
+    if (!name || !procedure || !korvane_wire::IsValidWindowName(name, std::strlen(name))) {
+        Fail(ERROR_INVALID_PARAMETER, "invalid window name (1 to 99 characters, no '/', not "
+                                      "beginning with '.')");
+        return nullptr;
+    }
+    if (LocalByName(name)) {
+        Fail(ERROR_ALREADY_EXISTS, std::string("a window named ") + name + " exists already");
+        return nullptr;
+    }
+    auto* window = new KorvaneWindow;
+    window->name = name;
+    window->procedure = procedure;
+    registry.windows.push_back(window);
+    registry.lastError = ERROR_SUCCESS;
+    registry.error.clear();
+    return window;
+}
+
 BOOL DestroyWindow(HWND window)
 {
     KorvaneWindow* live = LocalLive(window);
@@ -891,8 +948,10 @@ BOOL DestroyWindow(HWND window)
     // never handed out again and a stale handle can never reach a new window.
     live->alive = false;
     live->procedure = nullptr;
-    UnlinkOwn(live->path, live->device, live->inode);
-    close(live->fd);
+    if (live->fd >= 0) {
+        UnlinkOwn(live->path, live->device, live->inode);
+        close(live->fd);
+    }
     live->fd = -1;
     CloseProcessEndpointIfIdle();
     return TRUE;
@@ -1096,6 +1155,8 @@ int EnumWindowNames(const char* prefix, BOOL (*callback)(const char* name, void*
         std::sort(found.begin(), found.end());
         for (const std::string& name : found) {
             const std::string path = *folder + "/" + name;
+            if (!FitsAddress(path))
+                continue; // no endpoint of ours can have that name
             struct stat seen = {};
             const Probe probe = ProbeEndpoint(path, &seen);
             if (probe == Probe::Live)

@@ -80,6 +80,13 @@ typedef struct tagCOPYDATASTRUCT
 // be created; a stale endpoint left by a dead process is replaced.
 HWND CreateMessageWindow(const char* name, WNDPROC procedure);
 
+// Creates a window that only this process reaches: no endpoint, so it needs
+// no runtime folder, and other processes cannot find it or send to it. Same
+// name rules as CreateMessageWindow; the name must be free among this
+// process's windows. Returns nullptr (reason in GetMessageLayerError) for an
+// invalid or taken name.
+HWND CreateLocalWindow(const char* name, WNDPROC procedure);
+
 // Destroys the window: WM_DESTROY is delivered to its procedure first, then
 // the endpoint is removed. Returns FALSE for an unknown handle and for a
 // window of another process.

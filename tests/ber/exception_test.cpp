@@ -17,6 +17,9 @@ TEST(Exception, RegistryHoldsEveryCodeWithItsMessage)
         {105, "Unexpected terminator"}, {106, "Unexpected end of container"},
         {107, "Universal outer tag encountered"}, {108, "Primitive outer tag encountered"},
         {109, "Invalid BER type encountered"}, {110, "Non-universal inner tag encountered"},
+        {111, "Nesting depth out of bounds"}, {112, "Indefinite length on a primitive element"},
+        {113, "Content length out of bounds"}, {114, "Message size out of bounds"},
+        {115, "Value element outside any container"},
         {201, "Invalid Boolean encoding"}, {202, "Invalid Integer encoding"},
         {203, "Invalid Integer encoding"}, {204, "Invalid Real encoding"},
         {205, "Invalid String encoding"}, {206, "Invalid OctetString encoding"},
@@ -31,7 +34,7 @@ TEST(Exception, RegistryHoldsEveryCodeWithItsMessage)
         EXPECT_EQ(e.GetCode(), row.code);
         EXPECT_EQ(e.GetMessage(), row.message);
     }
-    for (int32_t unknown : {0, 2, 100, 200, 209, 1000, -1})
+    for (int32_t unknown : {0, 2, 100, 116, 200, 209, 1000, -1})
         EXPECT_EQ(EmberErrorMessage(unknown), nullptr) << unknown;
 }
 
@@ -44,6 +47,25 @@ TEST(Exception, EveryRegistryRowHasItsOwnCodeAndAMessage)
         ASSERT_NE(EmberErrorMessage(code), nullptr) << code;
         EXPECT_NE(std::string(EmberErrorMessage(code)), "") << code;
     }
+}
+
+// A number outside the registry, cast to a code, still gives a message
+// instead of a string built from a null pointer.
+TEST(Exception, AnUnregisteredCodeGetsAMessageToo)
+{
+    for (int32_t unknown : {0, 116, 150, 1002, -7}) {
+        SCOPED_TRACE(unknown);
+        const CEmber_Exception e{EmberError(unknown)};
+        EXPECT_EQ(e.GetCode(), unknown);
+        EXPECT_EQ(e.GetMessage(), "Unregistered error");
+    }
+}
+
+TEST(Exception, ErrorTextIsTheRegisteredMessageOrTheFallback)
+{
+    for (int i = 0; i < EmberErrorCount(); ++i)
+        EXPECT_STREQ(EmberErrorText(EmberErrorCodeAt(i)), EmberErrorMessage(EmberErrorCodeAt(i)));
+    EXPECT_STREQ(EmberErrorText(116), "Unregistered error");
 }
 
 } // namespace

@@ -34,9 +34,20 @@ public:
         SetContent(content.empty() ? nullptr : content.data(), uint32_t(content.size()));
     }
 
+    // Raise, which the getters use, for any number.
+    void RaiseCode(int32_t code) { Raise(code); }
+
     int raised = 0;
     std::vector<uint8_t> content;
 };
+
+TEST(RawItem, RaisingAnUnregisteredCodeGivesTheFallbackMessage)
+{
+    LocatingItem item;
+    EXPECT_TRUE(Raises([&] { item.RaiseCode(150); }, 150, "@C-1/C-2: Unregistered error"));
+    EXPECT_TRUE(Raises([&] { item.RaiseCode(eeError_InvalidReal); }, 204,
+                       "@C-1/C-2: Invalid Real encoding"));
+}
 
 using Getter = std::function<void(CEmber_RawItem&)>;
 

@@ -3,7 +3,7 @@
 #include "host/command_parser.h"
 #include "host/protocol.h"
 #include "tests/support/hex.h"
-#include "tests/support/host_harness.h"
+#include "tests/support/host_recorder.h"
 
 #include <gtest/gtest.h>
 

@@ -3,11 +3,13 @@
 #include "host/protocol.h"
 #include "tests/support/ember_messages.h"
 #include "tests/support/hex.h"
-#include "tests/support/host_harness.h"
+#include "tests/support/host_recorder.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -88,8 +90,8 @@ TEST(Dispatcher, BlocksOfOtherKindsOnlyChangeThePartner)
     for (uint32_t kind : kinds) {
         SCOPED_TRACE(kind);
         HostWindow host;
-        PartnerWindow first("first");
-        PartnerWindow other("other");
+        PartnerWindow first;
+        PartnerWindow other;
         const std::vector<uint8_t> message = Report(100);
         // Also with console octets and a command text inside: neither is read.
         EXPECT_EQ(other.Send(host.Handle(), MakeDwData(kind, uint32_t(message.size())),
@@ -377,6 +379,80 @@ TEST(Dispatcher, AKeepAliveFromInsideAReportIsEchoedAtOnce)
     EXPECT_EQ(partner.blocks[0].ReportText(), "1,2,3,4,5,1");
     EXPECT_EQ(ToHex(partner.blocks[1].octets), ToHex(keepAlive));
     EXPECT_EQ(partner.blocks[2].ReportText(), "1,2,3,4,5,2");
+}
+
+// A reader whose memory runs out when it opens a container numbered 9: the
+// kind of failure the codec does not catch itself.
+class FailingReader : public RecordingReader
+{
+public:
+    void OnNodeOpened(CEmber_Node* node) override
+    {
+        if (node->GetTag().Number() == 9 && failures-- > 0)
+            throw std::bad_alloc();
+    }
+    int failures = 1;
+};
+
+TEST(Dispatcher, AFailureWhileReadingDropsOnlyThatMessage)
+{
+    const std::vector<uint8_t> failing = IntegerParameter({1, 2, 3, 4, 9}, 1);
+    const std::vector<uint8_t> head(failing.begin(), failing.begin() + 36);
+    const std::vector<uint8_t> tail(failing.begin() + 36, failing.end());
+    struct Row
+    {
+        const char* name;
+        std::vector<std::vector<uint8_t>> blocks;
+        std::vector<std::string> reports;
+    };
+    const Row rows[] = {
+        {"the failing message in a block of its own", {failing, Report(2)}, {"1,2,3,4,5,2"}},
+        {"the rest of the failing message is skipped", {head, Join({tail, Report(2)}), Report(3)},
+         {"1,2,3,4,5,2", "1,2,3,4,5,3"}},
+        {"a failure in a later block", {Report(1), failing, Report(1), Report(2)},
+         {"1,2,3,4,5,1", "1,2,3,4,5,2"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FailingReader reader;
+        HostWindow host;
+        PartnerWindow partner;
+        host.state.reader = &reader;
+        reader.Bind(host.Handle());
+        HostToggleDebug(host.state);
+        TraceCapture capture;
+        for (const std::vector<uint8_t>& block : row.blocks)
+            EXPECT_EQ(partner.SendConsole(host.Handle(), block), 1);
+        EXPECT_EQ(partner.Reports(), row.reports);
+        EXPECT_EQ(reader.failures, 0);
+        EXPECT_FALSE(host.state.feeding);
+        EXPECT_EQ(std::count(capture.lines.begin(), capture.lines.end(),
+                             "console message dropped: std::bad_alloc \n"),
+                  1);
+    }
+}
+
+TEST(Dispatcher, AFailureInABlockHeldBackGoesOnWithTheNextOne)
+{
+    FailingReader reader;
+    HostWindow host;
+    PartnerWindow partner;
+    host.state.reader = &reader;
+    reader.Bind(host.Handle());
+    partner.onBlock = [&](const ReceivedBlock& block) {
+        if (block.ReportText() != "1,2,3,4,5,1")
+            return;
+        partner.SendConsole(host.Handle(), IntegerParameter({1, 2, 3, 4, 9}, 3));
+        partner.SendConsole(host.Handle(), Report(4));
+    };
+    EXPECT_EQ(partner.SendConsole(host.Handle(), Join({Report(1), Report(2)})), 1);
+    EXPECT_EQ(partner.Reports(),
+              (std::vector<std::string>{"1,2,3,4,5,1", "1,2,3,4,5,2", "1,2,3,4,5,4"}));
+    EXPECT_FALSE(host.state.feeding);
+    EXPECT_TRUE(host.state.pendingBlocks.empty());
+    // Later blocks are fed at once again, not held back.
+    EXPECT_EQ(partner.SendConsole(host.Handle(), Report(5)), 1);
+    EXPECT_EQ(partner.Reports().back(), "1,2,3,4,5,5");
 }
 
 struct TraceRow

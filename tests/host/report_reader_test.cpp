@@ -2,7 +2,7 @@
 
 #include "ember/ber/tag.h"
 #include "tests/support/ember_messages.h"
-#include "tests/support/host_harness.h"
+#include "tests/support/host_recorder.h"
 
 #include <gtest/gtest.h>
 

@@ -9,7 +9,9 @@
 
 #include <algorithm>
 #include <csignal>
+#include <fcntl.h>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -425,6 +427,40 @@ TEST_F(MessageLayer, MalformedAndForeignDatagramsAreDropped)
     EXPECT_FALSE(outside.HasDatagram());
 }
 
+// A window procedure that throws for a message from another process, and
+// one in this process, leaves InSendMessage telling the truth afterwards.
+TEST_F(MessageLayer, AThrowingProcedureLeavesNoDispatchBehind)
+{
+    constexpr UINT kMsgThrow = WM_USER + 20;
+    HWND window = Create("thrower", [](HWND self, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
+        if (message == kMsgThrow)
+            throw std::runtime_error("thrown by the procedure");
+        return PeerProcedure(self, message, wParam, lParam);
+    });
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(InSendMessage(), FALSE);
+
+    RawSocket outside(m_sandbox.Endpoint("outside"));
+    ASSERT_TRUE(outside.Bound());
+    ASSERT_TRUE(outside.SendTo(m_sandbox.Endpoint("thrower"), RequestFrame(1, kMsgThrow, "")));
+    EXPECT_THROW(RunMessageLoop(kSafetyTimeoutMs), std::runtime_error);
+    EXPECT_EQ(InSendMessage(), FALSE) << "no message is being handled now";
+
+    EXPECT_THROW(SendMessageA(window, kMsgThrow, 0, 0), std::runtime_error);
+    // A message from outside still sees itself as one.
+    ASSERT_TRUE(outside.SendTo(m_sandbox.Endpoint("thrower"), RequestFrame(2, kMsgInSend, "")));
+    ASSERT_TRUE(WaitUntil([&] {
+        RunMessageLoop(10);
+        return outside.HasDatagram();
+    }));
+    std::vector<uint8_t> answer;
+    ASSERT_TRUE(outside.Receive(answer));
+    korvane_wire::Frame frame;
+    ASSERT_TRUE(korvane_wire::DecodeFrame(answer.data(), answer.size(), frame));
+    EXPECT_EQ(frame.lParam, TRUE);
+    EXPECT_EQ(SendMessageA(window, kMsgInSend, 0, 0), FALSE);
+}
+
 TEST_F(MessageLayer, LoopReturnsOnWakeSignalTimeoutAndQuit)
 {
     ASSERT_NE(Create("looper", PeerProcedure), nullptr);
@@ -469,6 +505,43 @@ TEST_F(MessageLayer, EnumeratesLiveWindowsByPrefix)
     EndChild(child, peer, 0);
 }
 
+// Any process of the user can bind a name by a relative path from inside the
+// folder, longer than a full path there can be. Such a socket is nobody's
+// endpoint: the sweep and the enumeration skip it without probing it.
+TEST_F(MessageLayer, SocketsWithNamesTooLongForAnAddressAreSkipped)
+{
+    const std::string live = "Korvane_" + std::string(91, 'L');
+    const std::string stale = "Korvane_" + std::string(91, 'S');
+    ASSERT_GT(m_sandbox.Endpoint(live).size(), sizeof(sockaddr_un::sun_path));
+    const int here = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(here, 0);
+    ASSERT_EQ(chdir(m_sandbox.Path().c_str()), 0);
+    RawSocket liveSocket(live);
+    {
+        RawSocket staleSocket(stale);
+        EXPECT_TRUE(staleSocket.Bound());
+    }
+    ASSERT_EQ(fchdir(here), 0);
+    close(here);
+    ASSERT_TRUE(liveSocket.Bound());
+
+    // The first window in the folder sweeps it.
+    ASSERT_NE(Create("Korvane_short", PeerProcedure), nullptr);
+    std::vector<std::string> names;
+    EnumWindowNames(
+        "Korvane_",
+        [](const char* name, void* context) -> BOOL {
+            static_cast<std::vector<std::string>*>(context)->push_back(name);
+            return TRUE;
+        },
+        &names);
+    EXPECT_EQ(names, std::vector<std::string>({"Korvane_short"}));
+    EXPECT_TRUE(m_sandbox.HasEndpoint(live));
+    EXPECT_TRUE(m_sandbox.HasEndpoint(stale)) << "never probed, so never taken for stale";
+    EXPECT_EQ(FindWindowA(nullptr, live.c_str()), nullptr);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
+}
+
 TEST_F(MessageLayer, NamesMustFitTheFolder)
 {
     EXPECT_EQ(CreateMessageWindow("", PeerProcedure), nullptr);
@@ -489,6 +562,35 @@ TEST_F(MessageLayer, UnsafeFolderIsRefused)
     EXPECT_EQ(MaxWindowNameLength(), 0u);
     ASSERT_EQ(chmod(m_sandbox.Path().c_str(), 0700), 0);
     EXPECT_STREQ(GetRuntimeFolder(), m_sandbox.Path().c_str());
+}
+
+// Windows only this process reaches: no endpoint, so a refused folder does
+// not matter and nothing appears in it.
+TEST_F(MessageLayer, LocalWindowsNeedNoRuntimeFolder)
+{
+    ASSERT_EQ(chmod(m_sandbox.Path().c_str(), 0777), 0);
+    HWND local = CreateLocalWindow("local-only", PeerProcedure);
+    ASSERT_NE(local, nullptr) << GetMessageLayerError();
+    EXPECT_EQ(CreateLocalWindow("local-only", PeerProcedure), nullptr);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_ALREADY_EXISTS));
+    EXPECT_EQ(CreateLocalWindow("a/b", PeerProcedure), nullptr);
+    EXPECT_EQ(FindWindowA(nullptr, "local-only"), local);
+    EXPECT_EQ(SendMessageA(local, kMsgAdd, 2, 3), 5);
+    EXPECT_EQ(SendMessageA(local, kMsgInSend, 0, 0), FALSE);
+    EXPECT_FALSE(m_sandbox.HasEndpoint("local-only"));
+    EXPECT_EQ(DestroyWindow(local), TRUE);
+    EXPECT_EQ(SendMessageA(local, kMsgAdd, 2, 3), 0);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_WINDOW_HANDLE));
+    EXPECT_TRUE(std::filesystem::is_empty(m_sandbox.Path()));
+
+    // A local window does not stand for an open endpoint: once the folder
+    // is safe again, a real window is created there.
+    HWND other = CreateLocalWindow("other-local", PeerProcedure);
+    ASSERT_NE(other, nullptr);
+    ASSERT_EQ(chmod(m_sandbox.Path().c_str(), 0700), 0);
+    ASSERT_NE(Create("real", PeerProcedure), nullptr);
+    EXPECT_TRUE(m_sandbox.HasEndpoint("real"));
+    DestroyWindow(other);
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include <iterator>
 #include <spawn.h>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -354,6 +355,37 @@ TEST(KorvaneCli, Reencode)
     };
     for (const Row& row : rows)
         Check(row);
+}
+
+// encode, decode, dump and reencode talk to no other process: they work
+// when the runtime folder is refused (here one that others can write to)
+// and leave nothing in it.
+TEST(KorvaneCli, CodecCommandsNeedNoRuntimeFolder)
+{
+    TempDir folder;
+    ASSERT_TRUE(folder.Ok());
+    const std::string path = folder.Path("");
+    ASSERT_EQ(chmod(path.c_str(), 0777), 0);
+    const char* old = std::getenv("KORVANE_RUNTIME_DIR");
+    const std::string saved = old ? old : "";
+    setenv("KORVANE_RUNTIME_DIR", path.c_str(), 1);
+    const Row rows[] = {
+        {"encode", {"encode", "1,2,3,4,5,100"}, "", 0, kBlock100},
+        {"decode", {"decode", "--hex"}, kValue100, 0, "1,2,3,4,5,100\n"},
+        {"decode in small blocks", {"decode", "--hex", "--chunk", "3"}, kValue100 + kValue101, 0,
+         "1,2,3,4,5,100\n1,2,3,4,5,101\n"},
+        {"reencode", {"reencode", "--hex"}, kSmall, 0,
+         "7F 8F FF FE D9 5C 80 30 80 A1 07 31 05 63 03 02 01 05 00 00 00 00\n"},
+    };
+    for (const Row& row : rows)
+        Check(row);
+    const Result dump = Korvane({"dump", "--hex"}, kSmall);
+    EXPECT_EQ(dump.status, 0) << dump.err;
+    if (old)
+        setenv("KORVANE_RUNTIME_DIR", saved.c_str(), 1);
+    else
+        unsetenv("KORVANE_RUNTIME_DIR");
+    EXPECT_EQ(rmdir(path.c_str()), 0) << "the folder must stay empty";
 }
 
 TEST(KorvaneCli, EverySubcommandExplainsItself)

@@ -2,10 +2,10 @@
 
 #include "host/command_parser.h"
 #include "host/command_tree.h"
+#include "host/loopback.h"
 #include "host/protocol.h"
 #include "tools/korvane/codec_input.h"
 #include "tools/korvane/commands.h"
-#include "tools/korvane/tool_host.h"
 
 #include <cstdio>
 #include <cstring>
@@ -108,14 +108,14 @@ int RunEncode(int argc, char** argv)
 
     try {
         CReportReader reader;
-        ToolHost host(reader, "encode");
+        CLoopback host(reader);
         if (!host.Ok()) {
             std::fprintf(stderr, "korvane encode: %s\n", host.Error().c_str());
             return kExitUsage;
         }
         std::vector<uint8_t> block;
         bool sent = false;
-        host.onBlock = [&](const COPYDATASTRUCT& received) {
+        host.Partner().onBlock = [&](HWND, const COPYDATASTRUCT& received) {
             if (BlockKind(received.dwData) != BLOCK_ENCODED || !received.lpData)
                 return;
             const auto* octets = static_cast<const uint8_t*>(received.lpData);
@@ -124,7 +124,7 @@ int RunEncode(int argc, char** argv)
         };
         if (trace)
             HostToggleDebug(host.State());
-        host.Send(MakeDwData(BLOCK_COMMAND, 0), line, uint32_t(std::strlen(line) + 1));
+        host.SendCommand(line);
         if (!sent) {
             std::fprintf(stderr, "korvane encode: %s\n", NothingReason(line).c_str());
             return kExitNothing;

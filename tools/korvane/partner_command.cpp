@@ -8,6 +8,7 @@
 #include "tools/korvane/codec_input.h"
 #include "tools/korvane/commands.h"
 
+#include "host/loopback.h"
 #include "host/protocol.h"
 #include "winapi.h"
 
@@ -256,11 +257,12 @@ bool SendConsole(HWND service, HWND self, const Action& action, size_t chunk)
     const std::vector<uint8_t>& octets = action.octets;
     size_t offset = 0;
     while (offset < octets.size()) {
-        size_t size = std::min(chunk, octets.size() - offset);
-        // A block of 13 octets would be taken for a keep-alive and echoed
-        // instead of decoded.
-        if (size == KEEP_ALIVE_LENGTH && octets.size() != KEEP_ALIVE_LENGTH)
-            size = KEEP_ALIVE_LENGTH - 1;
+        // Blocks are cut as the in-process host cuts them, except that a
+        // whole input of 13 octets goes as it is: the service echoes it as a
+        // keep-alive.
+        const size_t size = octets.size() == KEEP_ALIVE_LENGTH
+                                ? KEEP_ALIVE_LENGTH
+                                : ConsoleBlockLength(octets.size() - offset, chunk);
         std::printf("> console %zu octets (%s at %zu)\n", size, action.text.c_str(), offset);
         std::fflush(stdout);
         if (size == KEEP_ALIVE_LENGTH)

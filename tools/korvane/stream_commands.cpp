@@ -5,11 +5,11 @@
 #include "ember/ber/stream_reader.h"
 #include "ember/values/output_buffer.h"
 #include "ember/values/text_list.h"
+#include "host/loopback.h"
 #include "host/protocol.h"
 #include "host/report_reader.h"
 #include "tools/korvane/codec_input.h"
 #include "tools/korvane/commands.h"
-#include "tools/korvane/tool_host.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -98,9 +98,6 @@ const char kReencodeHelp[] =
     "\n"
     "example:\n"
     "  echo '7F8FFFFED95C803080 A1 07 31 05 63 03 02 01 05 00000000' | korvane reencode --hex\n";
-
-// The largest block the 16-bit length field can describe.
-constexpr uint64_t kMaxBlock = 0xFFFF;
 
 // Parses options and reads the input; returns -1 to go on, else the exit
 // status.
@@ -197,7 +194,7 @@ std::string NoMessageReason(size_t octets, unsigned errors)
 int Decode(const StreamOptions& options, const std::vector<uint8_t>& octets)
 {
     DecodeReader reader;
-    ToolHost host(reader, "decode");
+    CLoopback host(reader);
     if (!host.Ok()) {
         std::fprintf(stderr, "korvane decode: %s\n", host.Error().c_str());
         return kExitUsage;
@@ -210,7 +207,7 @@ int Decode(const StreamOptions& options, const std::vector<uint8_t>& octets)
             ++printed;
         };
     }
-    host.onBlock = [&](const COPYDATASTRUCT& block) {
+    host.Partner().onBlock = [&](HWND, const COPYDATASTRUCT& block) {
         if (options.all || BlockKind(block.dwData) != BLOCK_REPORT || !block.lpData)
             return;
         const char* text = static_cast<const char*>(block.lpData);
@@ -220,16 +217,8 @@ int Decode(const StreamOptions& options, const std::vector<uint8_t>& octets)
     if (options.errors)
         reader.onError = [](const CEmber_Exception& error) { PrintLine(ErrorLine(error)); };
 
-    const size_t blockSize = size_t(std::min(options.chunk, kMaxBlock));
-    size_t position = 0;
-    while (position < octets.size()) {
-        size_t size = std::min(blockSize, octets.size() - position);
-        if (size == KEEP_ALIVE_LENGTH)
-            --size;
-        host.Send(MakeDwData(BLOCK_CONSOLE_DATA, uint32_t(size)), octets.data() + position,
-                  uint32_t(size));
-        position += size;
-    }
+    host.SendConsole(octets.data(), octets.size(),
+                     size_t(std::min<uint64_t>(options.chunk, kMaxConsoleBlock)));
     std::fflush(stdout);
 
     if (printed == 0) {

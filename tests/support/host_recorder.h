@@ -1,12 +1,12 @@
-// The host in a test: a host window whose procedure is HostDispatch over a
-// CHostState with a report reader bound to it, a partner window that copies
-// every block it receives, and a capture of the host's trace lines.
+// The loopback host and partner as the host tests use them: a report reader
+// that records what it produced and caught, a partner that copies every
+// block it receives, and a capture of the host's trace lines.
 #pragma once
 
 #include "host/host_state.h"
+#include "host/loopback.h"
 #include "host/report_reader.h"
 #include "tests/support/codec_error.h"
-#include "tests/support/test_window.h"
 
 #include <cstdint>
 #include <functional>
@@ -38,18 +38,22 @@ protected:
     }
 };
 
+// A loopback host with a recording reader. Throws std::runtime_error when
+// the window cannot be created.
 class HostWindow
 {
 public:
     HostWindow();
 
-    HWND Handle() const { return m_window.Handle(); }
+    HWND Handle() const { return m_host.Handle(); }
 
     RecordingReader reader;
-    CHostState state;
 
 private:
-    TestWindow m_window;
+    CLoopbackHost m_host;
+
+public:
+    CHostState& state;
 };
 
 // One WM_COPYDATA block as the partner received it, copied while it was
@@ -65,12 +69,14 @@ struct ReceivedBlock
     std::string ReportText() const;
 };
 
+// A loopback partner that copies every block it receives. Throws
+// std::runtime_error when the window cannot be created.
 class PartnerWindow
 {
 public:
-    explicit PartnerWindow(const char* prefix = "partner");
+    PartnerWindow();
 
-    HWND Handle() const { return m_window.Handle(); }
+    HWND Handle() const { return m_partner.Handle(); }
 
     // Sends one WM_COPYDATA block from this window; the dispatch result.
     LRESULT Send(HWND to, uintptr_t dwData, const void* data, uint32_t cbData);
@@ -87,7 +93,7 @@ public:
     std::function<void(const ReceivedBlock&)> onBlock;
 
 private:
-    TestWindow m_window;
+    CLoopbackPartner m_partner;
 };
 
 // Collects every host trace line while it lives.
