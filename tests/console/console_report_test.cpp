@@ -5,7 +5,7 @@
 // the root (the top level and three path levels), so the parameter's
 // container lands in the fifth number. That is the host's report rule.
 #include "tests/console/console_helpers.h"
-#include "tests/support/host_harness.h"
+#include "tests/support/host_recorder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,7 @@
 #include "tools/console/console_framer.h"
 
 #include "ember/ber/stream_reader.h"
+#include "host/loopback.h"
 #include "tools/console/console_tree.h"
 
 #include <algorithm>
@@ -75,9 +76,7 @@ void CConsoleFramer::Split(const uint8_t* octets, size_t size, std::vector<Block
 {
     size_t offset = 0;
     while (offset < size) {
-        size_t part = std::min(kMaxBlock, size - offset);
-        if (part == kKeepAliveLength)
-            part = kKeepAliveLength - 1;
+        const size_t part = ConsoleBlockLength(size - offset, kMaxBlock);
         out.push_back(Block{false, std::vector<uint8_t>(octets + offset, octets + offset + part)});
         offset += part;
     }
