@@ -6,7 +6,7 @@ set -eu
 
 PACKAGES="
 build-essential cmake ninja-build pkg-config
-googletest libgtest-dev libgmock-dev libbenchmark-dev
+googletest libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
 clang libclang-rt-14-dev
 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 mingw-w64-tools
 wine wine64 fonts-wine xvfb xauth x11-apps imagemagick

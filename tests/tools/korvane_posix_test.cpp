@@ -388,6 +388,23 @@ TEST(KorvaneCli, CodecCommandsNeedNoRuntimeFolder)
     EXPECT_EQ(rmdir(path.c_str()), 0) << "the folder must stay empty";
 }
 
+TEST(KorvaneCli, VersionAndUsage)
+{
+    const Result version = Korvane({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "korvane 1.0.0.15\n");
+    EXPECT_EQ(version.err, "");
+    const Result none = Korvane({});
+    EXPECT_EQ(none.status, 2);
+    EXPECT_EQ(none.err.rfind("usage: korvane <command>", 0), 0u) << none.err;
+    const Result unknown = Korvane({"frobnicate"});
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_EQ(unknown.err.rfind("korvane: unknown command 'frobnicate'", 0), 0u) << unknown.err;
+    const Result help = Korvane({"help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("  partner [LINE...]  talk to a running service"), std::string::npos);
+}
+
 TEST(KorvaneCli, EverySubcommandExplainsItself)
 {
     for (const char* command : {"encode", "decode", "dump", "reencode"}) {

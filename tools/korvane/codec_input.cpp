@@ -1,32 +1,13 @@
 #include "tools/korvane/codec_input.h"
 
+#include <CLI/CLI.hpp>
+
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 namespace {
-
-bool ParseChunk(const char* text, uint64_t& chunk, std::string& error)
-{
-    uint64_t value = 0;
-    bool digits = false;
-    for (const char* c = text; *c; ++c) {
-        if (*c < '0' || *c > '9' || value > (UINT64_MAX - 9) / 10) {
-            digits = false;
-            break;
-        }
-        value = value * 10 + uint64_t(*c - '0');
-        digits = true;
-    }
-    if (!digits || value == 0) {
-        error = std::string("--chunk needs a whole number of octets, 1 or more, not '") +
-                text + "'";
-        return false;
-    }
-    chunk = value;
-    return true;
-}
 
 int HexDigit(char c)
 {
@@ -41,48 +22,52 @@ int HexDigit(char c)
 
 } // namespace
 
-bool ParseStreamOptions(int argc, char** argv, StreamOptions& options, std::string& error)
+void AddStreamOptions(CLI::App& command, StreamOptions& options)
 {
-    bool optionsEnded = false;
-    bool haveFile = false;
-    for (int i = 0; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
-            if (arg == "--") {
-                optionsEnded = true;
-            } else if (arg == "--help" || arg == "-h") {
-                options.help = true;
-            } else if (arg == "--hex") {
-                options.hex = true;
-            } else if (arg == "--errors" && options.allowErrors) {
-                options.errors = true;
-            } else if (arg == "--all" && options.allowAll) {
-                options.all = true;
-            } else if (arg == "--plain" && options.allowPlain) {
-                options.plain = true;
-            } else if (arg == "--chunk") {
-                if (i + 1 == argc) {
-                    error = "--chunk needs a number of octets";
-                    return false;
-                }
-                if (!ParseChunk(argv[++i], options.chunk, error))
-                    return false;
-            } else if (arg.rfind("--chunk=", 0) == 0) {
-                if (!ParseChunk(arg.c_str() + 8, options.chunk, error))
-                    return false;
-            } else {
-                error = "unknown option '" + arg + "'";
-                return false;
-            }
-            continue;
-        }
-        if (haveFile) {
-            error = "only one FILE may be given ('" + options.file + "' and '" + arg + "')";
-            return false;
-        }
-        options.file = arg;
-        haveFile = true;
+    command.add_flag("-h,--help", options.help);
+    command.add_flag("--hex", options.hex);
+    command.add_option_function<std::string>("--chunk", [&options](const std::string& text) {
+        options.chunkText = text;
+        options.chunkGiven = true;
+    });
+    if (options.allowErrors)
+        command.add_flag("--errors", options.errors);
+    if (options.allowAll)
+        command.add_flag("--all", options.all);
+    if (options.allowPlain)
+        command.add_flag("--plain", options.plain);
+    command.add_option("FILE", options.files);
+}
+
+bool FinishStreamOptions(StreamOptions& options, std::string& error)
+{
+    if (options.files.size() > 1) {
+        error = "only one FILE may be given ('" + options.files[0] + "' and '" + options.files[1] +
+                "')";
+        return false;
     }
+    if (!options.files.empty())
+        options.file = options.files.front();
+    if (options.chunkGiven && !ParseWholeNumber(options.chunkText, 1, UINT64_MAX, options.chunk)) {
+        error = "--chunk needs a whole number of octets, 1 or more, not '" + options.chunkText + "'";
+        return false;
+    }
+    return true;
+}
+
+bool ParseWholeNumber(const std::string& text, uint64_t low, uint64_t high, uint64_t& value)
+{
+    uint64_t parsed = 0;
+    if (text.empty())
+        return false;
+    for (char c : text) {
+        if (c < '0' || c > '9' || parsed > (UINT64_MAX - 9) / 10)
+            return false;
+        parsed = parsed * 10 + uint64_t(c - '0');
+    }
+    if (parsed < low || parsed > high)
+        return false;
+    value = parsed;
     return true;
 }
 
@@ -124,34 +109,43 @@ bool ParseHexText(const std::string& text, std::vector<uint8_t>& octets, std::st
     return true;
 }
 
-bool ReadInput(const StreamOptions& options, std::vector<uint8_t>& octets, std::string& error)
+bool ReadWholeFile(const std::string& name, std::string& contents, std::string& error)
 {
-    const bool standardInput = options.file.empty() || options.file == "-";
-    const std::string name = standardInput ? "standard input" : options.file;
-    std::FILE* in = standardInput ? stdin : std::fopen(options.file.c_str(), "rb");
+    const bool standardInput = name.empty() || name == "-";
+    const std::string label = standardInput ? "standard input" : name;
+    std::FILE* in = standardInput ? stdin : std::fopen(name.c_str(), "rb");
     if (!in) {
-        error = "cannot open " + name + ": " + std::strerror(errno);
+        error = "cannot open " + label + ": " + std::strerror(errno);
         return false;
     }
-    std::string raw;
+    contents.clear();
     char buffer[65536];
     size_t got = 0;
     while ((got = std::fread(buffer, 1, sizeof buffer, in)) > 0)
-        raw.append(buffer, got);
+        contents.append(buffer, got);
     const bool failed = std::ferror(in) != 0;
     const int readErrno = errno;
     if (!standardInput)
         std::fclose(in);
     if (failed) {
-        error = "cannot read " + name + ": " + std::strerror(readErrno);
+        error = "cannot read " + label + ": " + std::strerror(readErrno);
         return false;
     }
+    return true;
+}
+
+bool ReadInput(const StreamOptions& options, std::vector<uint8_t>& octets, std::string& error)
+{
+    std::string raw;
+    if (!ReadWholeFile(options.file, raw, error))
+        return false;
     if (!options.hex) {
         octets.assign(raw.begin(), raw.end());
         return true;
     }
     if (!ParseHexText(raw, octets, error)) {
-        error = name + ": " + error;
+        const bool standardInput = options.file.empty() || options.file == "-";
+        error = (standardInput ? std::string("standard input") : options.file) + ": " + error;
         return false;
     }
     return true;

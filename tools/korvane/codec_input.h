@@ -1,10 +1,15 @@
 // What the codec subcommands share: their options, their input (a file or
-// standard input, raw octets or hexadecimal text) and the hex line output.
+// standard input, raw octets or hexadecimal text), the number and hex
+// helpers every subcommand uses for option values, and the hex line output.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+namespace CLI {
+class App;
+}
 
 struct StreamOptions
 {
@@ -20,15 +25,31 @@ struct StreamOptions
     bool plain = false;
     uint64_t chunk = 4096;
     std::string file; // empty or "-": standard input
+
+    // As parsed, before FinishStreamOptions checks them.
+    std::string chunkText;
+    bool chunkGiven = false;
+    std::vector<std::string> files;
 };
 
-// Parses the arguments after the subcommand's name. On a usage error the
-// reason is in `error` and false is returned.
-bool ParseStreamOptions(int argc, char** argv, StreamOptions& options, std::string& error);
+// Declares -h/--help, --hex, --chunk N, FILE and the allowed flags on the
+// subcommand, bound to options.
+void AddStreamOptions(CLI::App& command, StreamOptions& options);
+
+// Checks the parsed values (--chunk, one FILE at most) and fills chunk and
+// file; false with the reason on a usage error.
+bool FinishStreamOptions(StreamOptions& options, std::string& error);
+
+// A whole decimal number from low to high, digits only (no sign, no blanks).
+bool ParseWholeNumber(const std::string& text, uint64_t low, uint64_t high, uint64_t& value);
 
 // Parses hexadecimal text: digit pairs in either case, white space anywhere
 // ignored. False with the reason for any other character or an odd count.
 bool ParseHexText(const std::string& text, std::vector<uint8_t>& octets, std::string& error);
+
+// Reads all of a file, or of standard input for "" and "-". False with the
+// reason on an I/O error.
+bool ReadWholeFile(const std::string& name, std::string& contents, std::string& error);
 
 // Reads the whole input the options name, decoding it with --hex. False with
 // the reason on an I/O or hex error.

@@ -7,14 +7,15 @@
 #include "tools/korvane/codec_input.h"
 #include "tools/korvane/commands.h"
 
+#include <CLI/CLI.hpp>
+
 #include <cstdio>
+#include <memory>
 #include <cstring>
 #include <new>
 #include <sstream>
 #include <string>
 #include <vector>
-
-namespace {
 
 const char kEncodeHelp[] =
     "usage: korvane encode [--trace] LINE\n"
@@ -38,6 +39,15 @@ const char kEncodeHelp[] =
     "examples:\n"
     "  korvane encode 1,2,3,4,5,100\n"
     "  korvane encode --trace 1,2,3,0,0,Main~out\n";
+
+namespace {
+
+struct EncodeOptions
+{
+    bool help = false;
+    bool trace = false;
+    std::vector<std::string> lines;
+};
 
 // Why the host sends nothing for this line.
 std::string NothingReason(const char* line)
@@ -73,44 +83,23 @@ std::string NothingReason(const char* line)
     return reason.str();
 }
 
-} // namespace
-
-int RunEncode(int argc, char** argv)
+int RunEncode(const EncodeOptions& options)
 {
-    bool trace = false;
-    bool optionsEnded = false;
-    const char* line = nullptr;
-    for (int i = 0; i < argc; ++i) {
-        const char* arg = argv[i];
-        if (!optionsEnded && std::strcmp(arg, "--") == 0) {
-            optionsEnded = true;
-        } else if (!optionsEnded &&
-                   (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0)) {
-            std::fputs(kEncodeHelp, stdout);
-            return kExitOk;
-        } else if (!optionsEnded && std::strcmp(arg, "--trace") == 0) {
-            trace = true;
-        } else if (!optionsEnded && arg[0] == '-' && arg[1] == '-') {
-            std::fprintf(stderr, "korvane encode: unknown option '%s'\n%s", arg, kEncodeHelp);
-            return kExitUsage;
-        } else if (line) {
-            std::fprintf(stderr, "korvane encode: one LINE only (quote a text with blanks)\n%s",
-                         kEncodeHelp);
-            return kExitUsage;
-        } else {
-            line = arg;
-        }
-    }
-    if (!line) {
-        std::fprintf(stderr, "korvane encode: LINE is missing\n%s", kEncodeHelp);
-        return kExitUsage;
-    }
+    if (options.help)
+        return PrintHelp(kEncodeHelp);
+    if (options.lines.size() > 1)
+        return UsageError("encode", "one LINE only (quote a text with blanks)", kEncodeHelp);
+    if (options.lines.empty())
+        return UsageError("encode", "LINE is missing", kEncodeHelp);
+    const char* line = options.lines.front().c_str();
+    const bool trace = options.trace;
+    const std::string label = CommandLabel("encode");
 
     try {
         CReportReader reader;
         CLoopback host(reader);
         if (!host.Ok()) {
-            std::fprintf(stderr, "korvane encode: %s\n", host.Error().c_str());
+            std::fprintf(stderr, "%s: %s\n", label.c_str(), host.Error().c_str());
             return kExitUsage;
         }
         std::vector<uint8_t> block;
@@ -126,13 +115,24 @@ int RunEncode(int argc, char** argv)
             HostToggleDebug(host.State());
         host.SendCommand(line);
         if (!sent) {
-            std::fprintf(stderr, "korvane encode: %s\n", NothingReason(line).c_str());
+            std::fprintf(stderr, "%s: %s\n", label.c_str(), NothingReason(line).c_str());
             return kExitNothing;
         }
         PrintLine(HexLine(block.data(), block.size()));
         return kExitOk;
     } catch (const std::bad_alloc&) {
-        std::fputs("korvane encode: out of memory\n", stderr);
+        std::fprintf(stderr, "%s: out of memory\n", label.c_str());
         return kExitUsage;
     }
+}
+
+} // namespace
+
+CommandRun DefineEncode(CLI::App& command)
+{
+    auto options = std::make_shared<EncodeOptions>();
+    command.add_flag("-h,--help", options->help);
+    command.add_flag("--trace", options->trace);
+    command.add_option("LINE", options->lines);
+    return [options] { return RunEncode(*options); };
 }

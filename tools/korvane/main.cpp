@@ -2,26 +2,48 @@
 
 #include "tools/korvane/commands.h"
 
+#include "platform/tool_platform.h"
+
+#include "korvane_version.h"
+
+#include <CLI/CLI.hpp>
+
 #include <cstdio>
 #include <cstring>
+#include <iterator>
+#include <string>
 
 namespace {
 
-const char kUsage[] =
+// The subcommands, in the order the usage text lists them.
+const ToolCommand kCommands[] = {
+    {"encode", "encode LINE", "the octets the host sends for a command line", kEncodeHelp,
+     DefineEncode},
+    {"decode", "decode [FILE]", "the reports the host forwards for console octets", kDecodeHelp,
+     DefineDecode},
+    {"dump", "dump [FILE]", "the XML-like dump of every message in console octets", kDumpHelp,
+     DefineDump},
+    {"reencode", "reencode [FILE]", "every message in console octets, encoded again",
+     kReencodeHelp, DefineReencode},
+    {"serve", "serve [ARG]",
+     "run the service: endpoint Korvane_ARG answers the\npartner's blocks until SIGINT or SIGTERM",
+     kServeHelp, DefineServe},
+    {"partner", "partner [LINE...]",
+     "talk to a running service as its partner (TEST_RX):\nsend command lines and console data, "
+     "print replies",
+     kPartnerHelp, DefinePartner},
+};
+
+const char kUsageHead[] =
     "usage: korvane <command> [options]\n"
+    "       korvane --version\n"
     "\n"
     "Korvane encodes partner command lines into Ember messages for a mixing\n"
     "console and decodes console octets into parameter reports.\n"
     "\n"
-    "commands:\n"
-    "  encode LINE        the octets the host sends for a command line\n"
-    "  decode [FILE]      the reports the host forwards for console octets\n"
-    "  dump [FILE]        the XML-like dump of every message in console octets\n"
-    "  reencode [FILE]    every message in console octets, encoded again\n"
-    "  serve [ARG]        run the service: endpoint Korvane_ARG answers the\n"
-    "                     partner's blocks until SIGINT or SIGTERM\n"
-    "  partner [LINE...]  talk to a running service as its partner (TEST_RX):\n"
-    "                     send command lines and console data, print replies\n"
+    "commands:\n";
+
+const char kUsageTail[] =
     "\n"
     "Run 'korvane <command> --help' for the options of a command.\n"
     "\n"
@@ -34,33 +56,122 @@ const char kUsage[] =
     "\n"
     "exit status: 0 success, 1 nothing produced, 2 usage or I/O error\n";
 
-struct Command
+std::string Usage()
 {
-    const char* name;
-    int (*run)(int argc, char** argv);
-};
+    std::string text = WithProgramName(kUsageHead);
+    for (const ToolCommand& command : kCommands) {
+        char synopsis[32];
+        std::snprintf(synopsis, sizeof synopsis, "  %-18s ", command.synopsis);
+        text += synopsis;
+        for (const char* c = command.summary; *c; ++c) {
+            text += *c;
+            if (*c == '\n')
+                text += std::string(21, ' ');
+        }
+        text += '\n';
+    }
+    return text + WithProgramName(kUsageTail);
+}
 
-const Command kCommands[] = {
-    {"encode", RunEncode}, {"decode", RunDecode}, {"dump", RunDump},
-    {"reencode", RunReencode}, {"serve", RunServe}, {"partner", RunPartner},
-};
+const ToolCommand* FindCommand(const char* name)
+{
+    for (const ToolCommand& command : kCommands)
+        if (std::strcmp(command.name, name) == 0)
+            return &command;
+    return nullptr;
+}
 
 } // namespace
+
+std::string WithProgramName(const char* text)
+{
+    static const char kWord[] = "korvane";
+    const size_t wordLength = sizeof kWord - 1;
+    std::string out;
+    const size_t length = std::strlen(text);
+    for (size_t i = 0; i < length;) {
+        const bool startsWord = i == 0 || text[i - 1] == ' ' || text[i - 1] == '\n' ||
+                                text[i - 1] == '\'';
+        const char after = i + wordLength < length ? text[i + wordLength] : '\0';
+        if (startsWord && std::strncmp(text + i, kWord, wordLength) == 0 &&
+            (after == ' ' || after == ':' || after == '\n' || after == '\0')) {
+            out += ToolProgramName();
+            i += wordLength;
+        } else {
+            out += text[i++];
+        }
+    }
+    return out;
+}
+
+std::string CommandLabel(const char* command)
+{
+    return std::string(ToolProgramName()) + " " + command;
+}
+
+int PrintHelp(const char* help)
+{
+    std::fputs(WithProgramName(help).c_str(), stdout);
+    return kExitOk;
+}
+
+int UsageError(const char* command, const std::string& reason, const char* help)
+{
+    std::fprintf(stderr, "%s: %s\n\n%s", CommandLabel(command).c_str(), reason.c_str(),
+                 WithProgramName(help).c_str());
+    return kExitUsage;
+}
 
 int main(int argc, char** argv)
 {
     if (argc < 2) {
-        std::fputs(kUsage, stderr);
+        std::fputs(Usage().c_str(), stderr);
         return kExitUsage;
     }
-    if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0 ||
-        std::strcmp(argv[1], "help") == 0) {
-        std::fputs(kUsage, stdout);
+    if (std::strcmp(argv[1], "help") == 0) {
+        std::fputs(Usage().c_str(), stdout);
         return kExitOk;
     }
-    for (const Command& command : kCommands)
-        if (std::strcmp(argv[1], command.name) == 0)
-            return command.run(argc - 2, argv + 2);
-    std::fprintf(stderr, "korvane: unknown command '%s'\n\n%s", argv[1], kUsage);
+
+    CLI::App app("", ToolProgramName());
+    app.set_help_flag();
+    bool help = false;
+    bool version = false;
+    app.add_flag("-h,--help", help);
+    app.add_flag("--version", version);
+    app.require_subcommand(0, 1);
+    CommandRun runs[std::size(kCommands)];
+    CLI::App* subcommands[std::size(kCommands)] = {};
+    for (size_t i = 0; i < std::size(kCommands); ++i) {
+        subcommands[i] = app.add_subcommand(kCommands[i].name, kCommands[i].summary);
+        subcommands[i]->set_help_flag();
+        runs[i] = kCommands[i].define(*subcommands[i]);
+    }
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        if (const ToolCommand* command = FindCommand(argv[1]))
+            return UsageError(command->name, error.what(), command->help);
+        if (argv[1][0] == '-')
+            std::fprintf(stderr, "%s: %s\n\n%s", ToolProgramName(), error.what(), Usage().c_str());
+        else
+            std::fprintf(stderr, "%s: unknown command '%s'\n\n%s", ToolProgramName(), argv[1],
+                         Usage().c_str());
+        return kExitUsage;
+    }
+
+    for (size_t i = 0; i < std::size(kCommands); ++i)
+        if (subcommands[i]->parsed())
+            return runs[i]();
+    if (version) {
+        std::printf("%s %s\n", ToolProgramName(), KORVANE_VERSION);
+        return kExitOk;
+    }
+    if (help) {
+        std::fputs(Usage().c_str(), stdout);
+        return kExitOk;
+    }
+    std::fputs(Usage().c_str(), stderr);
     return kExitUsage;
 }

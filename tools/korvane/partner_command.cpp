@@ -10,21 +10,21 @@
 
 #include "host/loopback.h"
 #include "host/protocol.h"
+#include "platform/tool_platform.h"
 #include "winapi.h"
+
+#include <CLI/CLI.hpp>
 
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
+#include <memory>
 #include <iostream>
-#include <iterator>
 #include <string>
 #include <vector>
 
-namespace {
-
-const char kPartnerUsage[] =
+const char kPartnerHelp[] =
     "usage: korvane partner [options] [LINE...]\n"
     "\n"
     "Talks to a running 'korvane serve' as its partner: opens the endpoint\n"
@@ -69,6 +69,8 @@ const char kPartnerUsage[] =
     "  korvane partner 1,2,3,4,5,100 1,2,3,4,5,-1 1,2,3,0,0,Ch~1\n"
     "  korvane partner --service Korvane_demo --console data/console_capture.bin\n"
     "  printf '1,2,3,4,5,Main~out\\n' | korvane partner\n";
+
+namespace {
 
 constexpr size_t kMaxChunk = 4096;
 constexpr uint8_t kKeepAlive[KEEP_ALIVE_LENGTH] = {0x7F, 0x8F, 0xFF, 0xFE, 0xD9, 0x5C, 0x80,
@@ -170,39 +172,14 @@ LRESULT CALLBACK PartnerProcedure(HWND window, UINT message, WPARAM wParam, LPAR
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
-bool ParseNumber(const char* text, long low, long high, long& value)
-{
-    char* end = nullptr;
-    const long parsed = std::strtol(text, &end, 10);
-    if (!*text || *end || parsed < low || parsed > high)
-        return false;
-    value = parsed;
-    return true;
-}
-
-bool ReadFile(const std::string& name, std::vector<uint8_t>& octets)
-{
-    if (name == "-") {
-        std::cin >> std::noskipws;
-        octets.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-        return !std::cin.bad();
-    }
-    std::ifstream file(name, std::ios::binary);
-    if (!file)
-        return false;
-    octets.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-    return !file.bad();
-}
-
 // Hex text to octets, '#' starting a comment that runs to the line's end;
 // false (with the reason) on anything else.
-bool ParseHex(const std::vector<uint8_t>& text, std::vector<uint8_t>& octets, std::string& reason)
+bool ParseHex(const std::string& text, std::vector<uint8_t>& octets, std::string& reason)
 {
     std::string digits;
     digits.reserve(text.size());
     bool comment = false;
-    for (uint8_t octet : text) {
-        const char c = char(octet);
+    for (const char c : text) {
         if (comment || c == '#')
             comment = c != '\n';
         else
@@ -227,7 +204,7 @@ bool Send(HWND service, HWND self, uintptr_t dwData, const void* data, size_t si
     result = SendMessageA(service, WM_COPYDATA, reinterpret_cast<WPARAM>(self),
                           reinterpret_cast<LPARAM>(&block));
     if (result == 0 && GetLastError() != ERROR_SUCCESS) {
-        std::fprintf(stderr, "korvane partner: %s did not take the block: %s\n",
+        std::fprintf(stderr, "%s: %s did not take the block: %s\n", CommandLabel("partner").c_str(),
                      GetWindowName(service), GetMessageLayerError());
         return false;
     }
@@ -237,7 +214,8 @@ bool Send(HWND service, HWND self, uintptr_t dwData, const void* data, size_t si
 bool SendCommand(HWND service, HWND self, const std::string& line)
 {
     if (line.size() + 1 > kMaxCopyDataOctets) {
-        std::fprintf(stderr, "korvane partner: command line of %zu characters is too long\n", line.size());
+        std::fprintf(stderr, "%s: command line of %zu characters is too long\n",
+                     CommandLabel("partner").c_str(), line.size());
         return false;
     }
     std::printf("> command %s\n", line.c_str());
@@ -293,78 +271,67 @@ std::string TrimLine(std::string line)
     return line;
 }
 
-} // namespace
-
-int RunPartner(int argc, char** argv)
+struct PartnerOptions
 {
+    bool help = false;
     std::string name = "TEST_RX";
     std::string serviceName;
     bool hex = false;
-    long chunk = long(kMaxChunk);
-    long wait = 300;
-    long timeout = 0;
+    std::string chunkText;
+    std::string waitText;
+    std::string timeoutText;
+    std::vector<std::string> consoleFiles;
+    std::vector<std::string> lines;
+    // The sends in command-line order, filled from the parse order.
     std::vector<Action> actions;
-    bool options = true;
-    for (int i = 0; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (options && (arg == "--help" || arg == "-h")) {
-            std::fputs(kPartnerUsage, stdout);
-            return kExitOk;
-        }
-        if (options && arg == "--") {
-            options = false;
-        } else if (options && arg == "--name" && hasValue) {
-            name = argv[++i];
-        } else if (options && arg == "--service" && hasValue) {
-            serviceName = argv[++i];
-        } else if (options && arg == "--console" && hasValue) {
-            actions.push_back({Action::Console, argv[++i], {}});
-        } else if (options && arg == "--hex") {
-            hex = true;
-        } else if (options && arg == "--keep-alive") {
-            actions.push_back({Action::KeepAlive, "", {}});
-        } else if (options && arg == "--chunk" && hasValue) {
-            if (!ParseNumber(argv[++i], 1, long(kMaxChunk), chunk)) {
-                std::fputs("korvane partner: --chunk needs a number from 1 to 4096\n", stderr);
-                return kExitUsage;
-            }
-        } else if (options && arg == "--wait" && hasValue) {
-            if (!ParseNumber(argv[++i], 0, 3600 * 1000, wait)) {
-                std::fputs("korvane partner: --wait needs milliseconds (0 to 3600000)\n", stderr);
-                return kExitUsage;
-            }
-        } else if (options && arg == "--timeout" && hasValue) {
-            if (!ParseNumber(argv[++i], 1, 3600 * 1000, timeout)) {
-                std::fputs("korvane partner: --timeout needs milliseconds (1 to 3600000)\n", stderr);
-                return kExitUsage;
-            }
-        } else if (options && arg.size() > 2 && arg.compare(0, 2, "--") == 0) {
-            std::fprintf(stderr, "korvane partner: unknown option or missing value: '%s'\n\n%s",
-                         arg.c_str(), kPartnerUsage);
-            return kExitUsage;
-        } else {
-            actions.push_back({Action::Command, arg, {}});
-        }
-    }
+};
+
+// Takes a millisecond or chunk value; false with the message printed.
+bool TakeNumber(const std::string& text, uint64_t low, uint64_t high, const char* complaint,
+                uint64_t& value)
+{
+    if (text.empty() || ParseWholeNumber(text, low, high, value))
+        return true;
+    std::fprintf(stderr, "%s: %s\n", CommandLabel("partner").c_str(), complaint);
+    return false;
+}
+
+int RunPartner(PartnerOptions& options)
+{
+    if (options.help)
+        return PrintHelp(kPartnerHelp);
+    const std::string label = CommandLabel("partner");
+    uint64_t chunk = kMaxChunk;
+    uint64_t wait = 300;
+    uint64_t timeout = 0;
+    if (!TakeNumber(options.chunkText, 1, kMaxChunk, "--chunk needs a number from 1 to 4096", chunk) ||
+        !TakeNumber(options.waitText, 0, 3600 * 1000, "--wait needs milliseconds (0 to 3600000)",
+                    wait) ||
+        !TakeNumber(options.timeoutText, 1, 3600 * 1000,
+                    "--timeout needs milliseconds (1 to 3600000)", timeout))
+        return kExitUsage;
+    const std::string& name = options.name;
+    const std::string& serviceName = options.serviceName;
+    const bool hex = options.hex;
+    std::vector<Action>& actions = options.actions;
 
     // Console files are read before anything is sent.
     for (Action& action : actions) {
         if (action.kind != Action::Console)
             continue;
-        std::vector<uint8_t> raw;
-        if (!ReadFile(action.text, raw)) {
-            std::fprintf(stderr, "korvane partner: cannot read %s\n", action.text.c_str());
+        std::string raw;
+        std::string reason;
+        if (!ReadWholeFile(action.text, raw, reason)) {
+            std::fprintf(stderr, "%s: cannot read %s\n", label.c_str(), action.text.c_str());
             return kExitUsage;
         }
         if (hex) {
-            std::string reason;
             if (!ParseHex(raw, action.octets, reason)) {
-                std::fprintf(stderr, "korvane partner: %s: %s\n", action.text.c_str(), reason.c_str());
+                std::fprintf(stderr, "%s: %s: %s\n", label.c_str(), action.text.c_str(), reason.c_str());
                 return kExitUsage;
             }
         } else {
-            action.octets = std::move(raw);
+            action.octets.assign(raw.begin(), raw.end());
         }
     }
     if (timeout > 0)
@@ -373,7 +340,7 @@ int RunPartner(int argc, char** argv)
 
     HWND self = CreateMessageWindow(name.c_str(), PartnerProcedure);
     if (!self) {
-        std::fprintf(stderr, "korvane partner: cannot open the endpoint %s: %s\n", name.c_str(),
+        std::fprintf(stderr, "%s: cannot open the endpoint %s: %s\n", label.c_str(), name.c_str(),
                      GetMessageLayerError());
         return kExitNothing;
     }
@@ -382,7 +349,7 @@ int RunPartner(int argc, char** argv)
     if (!serviceName.empty()) {
         service = FindWindowA(nullptr, serviceName.c_str());
         if (!service) {
-            std::fprintf(stderr, "korvane partner: no service %s is running\n", serviceName.c_str());
+            std::fprintf(stderr, "%s: no service %s is running\n", label.c_str(), serviceName.c_str());
             DestroyWindow(self);
             return kExitNothing;
         }
@@ -391,23 +358,22 @@ int RunPartner(int argc, char** argv)
         EnumWindowNames("Korvane_", CollectName, &running);
         if (running.size() != 1) {
             if (running.empty()) {
-                std::fputs("korvane partner: no Korvane service is running (start one with "
-                           "'korvane serve')\n",
-                           stderr);
+                std::fprintf(stderr,
+                             "%s: no Korvane service is running (start one with '%s serve')\n",
+                             label.c_str(), ToolProgramName());
             } else {
                 std::string list;
                 for (const std::string& one : running)
                     list += (list.empty() ? "" : ", ") + one;
-                std::fprintf(stderr, "korvane partner: several services are running (%s); choose one "
-                                     "with --service\n",
-                             list.c_str());
+                std::fprintf(stderr, "%s: several services are running (%s); choose one with --service\n",
+                             label.c_str(), list.c_str());
             }
             DestroyWindow(self);
             return running.empty() ? kExitNothing : kExitUsage;
         }
         service = FindWindowA(nullptr, running.front().c_str());
         if (!service) {
-            std::fprintf(stderr, "korvane partner: the service %s went away\n", running.front().c_str());
+            std::fprintf(stderr, "%s: the service %s went away\n", label.c_str(), running.front().c_str());
             DestroyWindow(self);
             return kExitNothing;
         }
@@ -443,4 +409,37 @@ int RunPartner(int argc, char** argv)
     DestroyWindow(self);
     std::fflush(stdout);
     return ok ? kExitOk : kExitNothing;
+}
+
+} // namespace
+
+CommandRun DefinePartner(CLI::App& command)
+{
+    auto options = std::make_shared<PartnerOptions>();
+    command.add_flag("-h,--help", options->help);
+    command.add_option("--name", options->name);
+    command.add_option("--service", options->serviceName);
+    CLI::Option* console = command.add_option("--console", options->consoleFiles);
+    command.add_flag("--hex", options->hex);
+    CLI::Option* keepAlive = command.add_flag("--keep-alive");
+    command.add_option("--chunk", options->chunkText);
+    command.add_option("--wait", options->waitText);
+    command.add_option("--timeout", options->timeoutText);
+    CLI::Option* lines = command.add_option("LINE", options->lines);
+    CLI::App* app = &command;
+    return [options, app, console, keepAlive, lines] {
+        // Command lines, console files and keep-alives are sent in the order
+        // they were given.
+        size_t nextConsole = 0;
+        size_t nextLine = 0;
+        for (const CLI::Option* option : app->parse_order()) {
+            if (option == console)
+                options->actions.push_back({Action::Console, options->consoleFiles.at(nextConsole++), {}});
+            else if (option == lines)
+                options->actions.push_back({Action::Command, options->lines.at(nextLine++), {}});
+            else if (option == keepAlive)
+                options->actions.push_back({Action::KeepAlive, "", {}});
+        }
+        return RunPartner(*options);
+    };
 }

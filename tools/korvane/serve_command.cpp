@@ -5,6 +5,7 @@
 // the partner is "TEST_RX" at start, then the sender of the latest block.
 // SIGUSR1 is the Debug switch, SIGINT and SIGTERM the exit command.
 
+#include "tools/korvane/codec_input.h"
 #include "tools/korvane/commands.h"
 
 #include "host/dispatcher.h"
@@ -12,16 +13,18 @@
 #include "host/report_reader.h"
 #include "winapi.h"
 
+#include <CLI/CLI.hpp>
+
 #include <atomic>
+#include <memory>
+#include <vector>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
-namespace {
-
-const char kServeUsage[] =
+const char kServeHelp[] =
     "usage: korvane serve [--debug] [--timeout MS] [ARG...]\n"
     "\n"
     "Runs the Korvane service without a window. Its endpoint Korvane_ARG\n"
@@ -49,6 +52,16 @@ const char kServeUsage[] =
     "  korvane partner 1,2,3,4,5,100   # prints the encoded message\n"
     "  kill -USR1 %1                   # Debug on\n"
     "  kill %1                         # stop\n";
+
+namespace {
+
+struct ServeOptions
+{
+    bool help = false;
+    bool debug = false;
+    std::string timeoutText;
+    std::vector<std::string> arguments;
+};
 
 std::atomic<int> g_stopSignal{0};
 std::atomic<int> g_debugToggles{0};
@@ -82,61 +95,30 @@ void Catch(int signal, void (*handler)(int))
     sigaction(signal, &action, nullptr);
 }
 
-bool ParseMilliseconds(const char* text, int& value)
+int RunServe(const ServeOptions& options)
 {
-    char* end = nullptr;
-    const long parsed = std::strtol(text, &end, 10);
-    if (!*text || *end || parsed <= 0 || parsed > 3600 * 1000)
-        return false;
-    value = int(parsed);
-    return true;
-}
-
-} // namespace
-
-int RunServe(int argc, char** argv)
-{
-    bool debug = false;
-    int timeout = 0;
-    std::string argument;
-    bool options = true;
-    bool first = true;
-    for (int i = 0; i < argc; ++i) {
-        const char* arg = argv[i];
-        if (options && (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0)) {
-            std::fputs(kServeUsage, stdout);
-            return kExitOk;
-        }
-        if (options && std::strcmp(arg, "--debug") == 0) {
-            debug = true;
-        } else if (options && std::strcmp(arg, "--timeout") == 0) {
-            if (i + 1 >= argc || !ParseMilliseconds(argv[i + 1], timeout)) {
-                std::fputs("korvane serve: --timeout needs milliseconds (1 to 3600000)\n", stderr);
-                return kExitUsage;
-            }
-            ++i;
-        } else if (options && std::strcmp(arg, "--") == 0) {
-            options = false;
-        } else if (options && arg[0] == '-' && arg[1] != '\0') {
-            std::fprintf(stderr, "korvane serve: unknown option '%s'\n\n%s", arg, kServeUsage);
-            return kExitUsage;
-        } else {
-            if (!first)
-                argument += ' ';
-            argument += arg;
-            first = false;
-        }
+    if (options.help)
+        return PrintHelp(kServeHelp);
+    const std::string label = CommandLabel("serve");
+    const bool debug = options.debug;
+    uint64_t timeout = 0;
+    if (!options.timeoutText.empty() && !ParseWholeNumber(options.timeoutText, 1, 3600 * 1000, timeout)) {
+        std::fprintf(stderr, "%s: --timeout needs milliseconds (1 to 3600000)\n", label.c_str());
+        return kExitUsage;
     }
+    std::string argument;
+    for (size_t i = 0; i < options.arguments.size(); ++i)
+        argument += (i ? " " : "") + options.arguments[i];
     if (argument.find('/') != std::string::npos) {
-        std::fputs("korvane serve: ARG may not contain '/'\n", stderr);
+        std::fprintf(stderr, "%s: ARG may not contain '/'\n", label.c_str());
         return kExitUsage;
     }
     if (timeout > 0)
-        SetSendTimeout(timeout);
+        SetSendTimeout(int(timeout));
 
     const size_t room = MaxWindowNameLength();
     if (room == 0) {
-        std::fprintf(stderr, "korvane serve: %s\n", GetMessageLayerError());
+        std::fprintf(stderr, "%s: %s\n", label.c_str(), GetMessageLayerError());
         return kExitUsage;
     }
     // The name is cut to what the endpoint can hold (at most 99 characters).
@@ -148,7 +130,7 @@ int RunServe(int argc, char** argv)
     CReportReader reader;
     HWND host = CreateMessageWindow(name.c_str(), ServeProcedure);
     if (!host) {
-        std::fprintf(stderr, "korvane serve: cannot open the endpoint %s: %s\n", name.c_str(),
+        std::fprintf(stderr, "%s: cannot open the endpoint %s: %s\n", label.c_str(), name.c_str(),
                      GetMessageLayerError());
         return kExitNothing;
     }
@@ -167,8 +149,8 @@ int RunServe(int argc, char** argv)
     Catch(SIGUSR1, OnDebugSignal);
     Catch(SIGPIPE, SIG_IGN);
 
-    std::fprintf(stderr, "korvane serve: ready: endpoint %s in %s; partner TEST_RX %s; debug %s\n",
-                 name.c_str(), GetRuntimeFolder(), state.partnerWindow ? "found" : "not running yet",
+    std::fprintf(stderr, "%s: ready: endpoint %s in %s; partner TEST_RX %s; debug %s\n",
+                 label.c_str(), name.c_str(), GetRuntimeFolder(), state.partnerWindow ? "found" : "not running yet",
                  state.debugFlag ? "on" : "off");
     std::fflush(stderr);
 
@@ -176,17 +158,17 @@ int RunServe(int argc, char** argv)
         const int code = RunMessageLoop(-1);
         for (int toggles = g_debugToggles.exchange(0); toggles > 0; --toggles) {
             HostToggleDebug(state);
-            std::fprintf(stderr, "korvane serve: debug %s\n", state.debugFlag ? "on" : "off");
+            std::fprintf(stderr, "%s: debug %s\n", label.c_str(), state.debugFlag ? "on" : "off");
             std::fflush(stderr);
         }
         if (const int signal = g_stopSignal.load()) {
-            std::fprintf(stderr, "korvane serve: stopping (%s)\n",
+            std::fprintf(stderr, "%s: stopping (%s)\n", label.c_str(),
                          signal == SIGINT ? "SIGINT" : "SIGTERM");
             break;
         }
         if (code >= 0) {
             // The quit message: the window got WM_DESTROY.
-            std::fputs("korvane serve: stopping (quit message)\n", stderr);
+            std::fprintf(stderr, "%s: stopping (quit message)\n", label.c_str());
             break;
         }
     }
@@ -196,4 +178,16 @@ int RunServe(int argc, char** argv)
     Catch(SIGUSR1, SIG_DFL);
     std::fflush(stderr);
     return kExitOk;
+}
+
+} // namespace
+
+CommandRun DefineServe(CLI::App& command)
+{
+    auto options = std::make_shared<ServeOptions>();
+    command.add_flag("-h,--help", options->help);
+    command.add_flag("--debug", options->debug);
+    command.add_option("--timeout", options->timeoutText);
+    command.add_option("ARG", options->arguments);
+    return [options] { return RunServe(*options); };
 }

@@ -11,15 +11,16 @@
 #include "tools/korvane/codec_input.h"
 #include "tools/korvane/commands.h"
 
+#include <CLI/CLI.hpp>
+
 #include <algorithm>
+#include <memory>
 #include <cstdio>
 #include <cstring>
 #include <functional>
 #include <new>
 #include <string>
 #include <vector>
-
-namespace {
 
 const char kDecodeHelp[] =
     "usage: korvane decode [--hex] [--chunk N] [--errors] [--all] [FILE]\n"
@@ -99,22 +100,19 @@ const char kReencodeHelp[] =
     "example:\n"
     "  echo '7F8FFFFED95C803080 A1 07 31 05 63 03 02 01 05 00000000' | korvane reencode --hex\n";
 
-// Parses options and reads the input; returns -1 to go on, else the exit
+namespace {
+
+// Checks the options and reads the input; returns -1 to go on, else the exit
 // status.
-int Prepare(const char* name, const char* help, int argc, char** argv, StreamOptions& options,
-            std::vector<uint8_t>& octets)
+int Prepare(const char* name, const char* help, StreamOptions& options, std::vector<uint8_t>& octets)
 {
+    if (options.help)
+        return PrintHelp(help);
     std::string error;
-    if (!ParseStreamOptions(argc, argv, options, error)) {
-        std::fprintf(stderr, "korvane %s: %s\n%s", name, error.c_str(), help);
-        return kExitUsage;
-    }
-    if (options.help) {
-        std::fputs(help, stdout);
-        return kExitOk;
-    }
+    if (!FinishStreamOptions(options, error))
+        return UsageError(name, error, help);
     if (!ReadInput(options, octets, error)) {
-        std::fprintf(stderr, "korvane %s: %s\n", name, error.c_str());
+        std::fprintf(stderr, "%s: %s\n", CommandLabel(name).c_str(), error.c_str());
         return kExitUsage;
     }
     return -1;
@@ -196,7 +194,7 @@ int Decode(const StreamOptions& options, const std::vector<uint8_t>& octets)
     DecodeReader reader;
     CLoopback host(reader);
     if (!host.Ok()) {
-        std::fprintf(stderr, "korvane decode: %s\n", host.Error().c_str());
+        std::fprintf(stderr, "%s: %s\n", CommandLabel("decode").c_str(), host.Error().c_str());
         return kExitUsage;
     }
 
@@ -222,8 +220,8 @@ int Decode(const StreamOptions& options, const std::vector<uint8_t>& octets)
     std::fflush(stdout);
 
     if (printed == 0) {
-        std::fprintf(stderr, "korvane decode: no report (%s, %u complete message%s)\n",
-                     NoMessageReason(octets.size(), reader.errors).c_str(), reader.messages,
+        std::fprintf(stderr, "%s: no report (%s, %u complete message%s)\n",
+                     CommandLabel("decode").c_str(), NoMessageReason(octets.size(), reader.errors).c_str(), reader.messages,
                      reader.messages == 1 ? "" : "s");
         return kExitNothing;
     }
@@ -243,69 +241,74 @@ int ForEachMessage(const char* name, const StreamOptions& options,
     }
     std::fflush(stdout);
     if (reader.messages == 0) {
-        std::fprintf(stderr, "korvane %s: no complete message (%s)\n", name,
+        std::fprintf(stderr, "%s: no complete message (%s)\n", CommandLabel(name).c_str(),
                      NoMessageReason(octets.size(), reader.errors).c_str());
         return kExitNothing;
     }
     return kExitOk;
 }
 
+// Runs one codec subcommand: options, input, then `body`; out of memory is
+// an I/O error.
+template <typename Body>
+int RunStream(const char* name, const char* help, StreamOptions& options, Body body)
+{
+    try {
+        std::vector<uint8_t> octets;
+        const int status = Prepare(name, help, options, octets);
+        if (status >= 0)
+            return status;
+        return body(octets);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "%s: out of memory\n", CommandLabel(name).c_str());
+        return kExitUsage;
+    }
+}
+
 } // namespace
 
-int RunDecode(int argc, char** argv)
+CommandRun DefineDecode(CLI::App& command)
 {
-    StreamOptions options;
-    options.allowErrors = true;
-    options.allowAll = true;
-    std::vector<uint8_t> octets;
-    try {
-        const int status = Prepare("decode", kDecodeHelp, argc, argv, options, octets);
-        if (status >= 0)
-            return status;
-        return Decode(options, octets);
-    } catch (const std::bad_alloc&) {
-        std::fputs("korvane decode: out of memory\n", stderr);
-        return kExitUsage;
-    }
+    auto options = std::make_shared<StreamOptions>();
+    options->allowErrors = true;
+    options->allowAll = true;
+    AddStreamOptions(command, *options);
+    return [options] {
+        return RunStream("decode", kDecodeHelp, *options, [&](const std::vector<uint8_t>& octets) {
+            return Decode(*options, octets);
+        });
+    };
 }
 
-int RunDump(int argc, char** argv)
+CommandRun DefineDump(CLI::App& command)
 {
-    StreamOptions options;
-    options.allowPlain = true;
-    std::vector<uint8_t> octets;
-    try {
-        const int status = Prepare("dump", kDumpHelp, argc, argv, options, octets);
-        if (status >= 0)
-            return status;
-        const uint8_t mode = options.plain ? 0 : 1;
-        return ForEachMessage("dump", options, octets, mode, [](CEmber_Node& root) {
-            CEmber_TextList list;
-            root.Dump(list, 0);
-            const std::string text = list.Join();
-            std::fwrite(text.data(), 1, text.size(), stdout);
+    auto options = std::make_shared<StreamOptions>();
+    options->allowPlain = true;
+    AddStreamOptions(command, *options);
+    return [options] {
+        return RunStream("dump", kDumpHelp, *options, [&](const std::vector<uint8_t>& octets) {
+            const uint8_t mode = options->plain ? 0 : 1;
+            return ForEachMessage("dump", *options, octets, mode, [](CEmber_Node& root) {
+                CEmber_TextList list;
+                root.Dump(list, 0);
+                const std::string text = list.Join();
+                std::fwrite(text.data(), 1, text.size(), stdout);
+            });
         });
-    } catch (const std::bad_alloc&) {
-        std::fputs("korvane dump: out of memory\n", stderr);
-        return kExitUsage;
-    }
+    };
 }
 
-int RunReencode(int argc, char** argv)
+CommandRun DefineReencode(CLI::App& command)
 {
-    StreamOptions options;
-    std::vector<uint8_t> octets;
-    try {
-        const int status = Prepare("reencode", kReencodeHelp, argc, argv, options, octets);
-        if (status >= 0)
-            return status;
-        return ForEachMessage("reencode", options, octets, 1, [](CEmber_Node& root) {
-            CEmber_OutputBuffer buffer;
-            root.Encode(buffer);
-            PrintLine(HexLine(buffer.Data(), buffer.Used()));
+    auto options = std::make_shared<StreamOptions>();
+    AddStreamOptions(command, *options);
+    return [options] {
+        return RunStream("reencode", kReencodeHelp, *options, [&](const std::vector<uint8_t>& octets) {
+            return ForEachMessage("reencode", *options, octets, 1, [](CEmber_Node& root) {
+                CEmber_OutputBuffer buffer;
+                root.Encode(buffer);
+                PrintLine(HexLine(buffer.Data(), buffer.Used()));
+            });
         });
-    } catch (const std::bad_alloc&) {
-        std::fputs("korvane reencode: out of memory\n", stderr);
-        return kExitUsage;
-    }
+    };
 }

@@ -1,0 +1,6 @@
+#include "platform/tool_platform.h"
+
+const char* ToolProgramName()
+{
+    return "korvane";
+}
