@@ -120,10 +120,13 @@ LRESULT CALLBACK Session::Procedure(HWND window, UINT message, WPARAM wParam, LP
 
 void Session::OnServiceBlock(const COPYDATASTRUCT& block)
 {
-    m_lastActivity = Clock::now();
     const auto* octets = static_cast<const uint8_t*>(block.lpData);
     const size_t size = octets ? block.cbData : 0;
     const uint32_t kind = BlockKind(block.dwData);
+    // Keep-alives come and go all the time; they do not keep the link from
+    // ending.
+    if (kind != BLOCK_CONSOLE_DATA)
+        m_lastActivity = Clock::now();
     if (kind == BLOCK_ENCODED) {
         m_output.Encoded(octets, size);
         m_link.Send(std::vector<uint8_t>(octets, octets + size));
@@ -178,7 +181,8 @@ void Session::Drain()
 
 void Session::Handle(Item& item)
 {
-    m_lastActivity = Clock::now();
+    if (item.kind != Item::Link || item.event.kind != ConsoleLinkEvent::KeepAlive)
+        m_lastActivity = Clock::now();
     switch (item.kind) {
     case Item::Line: {
         std::string line = item.line;
@@ -243,7 +247,8 @@ void Session::SendPending()
         const LRESULT result =
             SendMessageA(m_service, WM_COPYDATA, reinterpret_cast<WPARAM>(m_self), reinterpret_cast<LPARAM>(&block));
         const DWORD error = result == 0 ? GetLastError() : ERROR_SUCCESS;
-        m_lastActivity = Clock::now();
+        if (out.kind != Outgoing::KeepAlive)
+            m_lastActivity = Clock::now();
         if (error == ERROR_TIMEOUT) {
             // It may have been handled: sending it again could feed it twice.
             m_output.Service("timeout", "the service did not answer in time; the block is not sent again");
