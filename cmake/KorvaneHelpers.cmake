@@ -47,21 +47,6 @@ function(korvane_add_static_library name)
     target_link_libraries(${name} PRIVATE korvane_warnings korvane_sanitizers)
 endfunction()
 
-# korvane_sources_mention(<out-var> <needle> <file>...)
-#
-# Sets <out-var> to TRUE when any of the files contains <needle>.
-function(korvane_sources_mention out needle)
-    set(hit FALSE)
-    foreach(f IN LISTS ARGN)
-        file(STRINGS "${f}" lines REGEX "${needle}")
-        if(lines)
-            set(hit TRUE)
-            break()
-        endif()
-    endforeach()
-    set(${out} ${hit} PARENT_SCOPE)
-endfunction()
-
 # korvane_use_googletest()
 #
 # Provides GTest::gtest, GTest::gtest_main, GTest::gmock and GTest::gmock_main.

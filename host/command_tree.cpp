@@ -4,48 +4,86 @@
 
 #include <memory>
 
-int CommandShape(const CCommandRecord& record)
+namespace {
+
+// What kind of value a record carries.
+enum class ValueKind
 {
-    const int32_t* p = record.p;
-    const int32_t value = record.value;
-    const bool five = p[0] && p[1] && p[2] && p[3] && p[4];
-    const bool three = p[0] && p[1] && p[2] && !p[3] && !p[4];
-    const bool four = p[0] && p[1] && p[2] && p[3] && !p[4];
-    if (five && value >= 0)
-        return 1;
-    if (five && value == VALUE_TEXT)
-        return 2;
-    if (five && value == VALUE_POLL)
-        return 3;
-    if (three && value == VALUE_POLL)
-        return 4;
-    if (three && value == VALUE_TEXT)
+    Integer,
+    Text,
+    Poll,
+    Other,
+};
+
+// One row per shape: the path numbers given (the last one names the
+// parameter container, or is left out for a poll), whether the value is a
+// poll and the trace line written before the tree is built.
+struct ShapeRow
+{
+    ECommandShape shape;
+    int levels;
+    ValueKind value;
+    const char* trace;
+};
+
+constexpr ShapeRow kShapes[] = {
+    {eShape_FiveLevelInteger, 5, ValueKind::Integer, nullptr},
+    {eShape_FiveLevelText, 5, ValueKind::Text, nullptr},
+    {eShape_FiveLevelPoll, 5, ValueKind::Poll, nullptr},
+    {eShape_ThreeLevelPoll, 3, ValueKind::Poll, "NOT Full House create PART-3 container To POLL \n"},
+    {eShape_ThreeLevelText, 3, ValueKind::Text, "NOT Full House create PART-3 container To Send TEXT \n"},
+    {eShape_FourLevelPoll, 4, ValueKind::Poll, "NOT Full House create PART-4 container To POLL \n"},
+    {eShape_FourLevelText, 4, ValueKind::Text, "NOT Full House create PART container To Send TXT \n"},
+    {eShape_FourLevelInteger, 4, ValueKind::Integer, "NOT Full House create PART container To Send INT \n"},
+};
+
+// 3, 4 or 5 when exactly the first that many path numbers are set, else 0.
+int Levels(const int32_t* p)
+{
+    if (p[0] && p[1] && p[2] && p[3] && p[4])
         return 5;
-    if (four && value == VALUE_POLL)
-        return 6;
-    if (four && value == VALUE_TEXT)
-        return 7;
-    if (four && value >= 0)
-        return 8;
+    if (p[0] && p[1] && p[2] && p[3] && !p[4])
+        return 4;
+    if (p[0] && p[1] && p[2] && !p[3] && !p[4])
+        return 3;
     return 0;
+}
+
+ValueKind KindOf(int32_t value)
+{
+    if (value >= 0)
+        return ValueKind::Integer;
+    if (value == VALUE_TEXT)
+        return ValueKind::Text;
+    if (value == VALUE_POLL)
+        return ValueKind::Poll;
+    return ValueKind::Other;
+}
+
+const ShapeRow* RowFor(const CCommandRecord& record)
+{
+    const int levels = Levels(record.p);
+    const ValueKind value = KindOf(record.value);
+    for (const ShapeRow& row : kShapes)
+        if (row.levels == levels && row.value == value)
+            return &row;
+    return nullptr;
+}
+
+} // namespace
+
+ECommandShape CommandShape(const CCommandRecord& record)
+{
+    const ShapeRow* row = RowFor(record);
+    return row ? row->shape : eShape_None;
 }
 
 const char* CommandShapeTrace(int shape)
 {
-    switch (shape) {
-    case 4:
-        return "NOT Full House create PART-3 container To POLL \n";
-    case 5:
-        return "NOT Full House create PART-3 container To Send TEXT \n";
-    case 6:
-        return "NOT Full House create PART-4 container To POLL \n";
-    case 7:
-        return "NOT Full House create PART container To Send TXT \n";
-    case 8:
-        return "NOT Full House create PART container To Send INT \n";
-    default:
-        return nullptr;
-    }
+    for (const ShapeRow& row : kShapes)
+        if (row.shape == shape)
+            return row.trace;
+    return nullptr;
 }
 
 namespace {
@@ -76,14 +114,14 @@ std::unique_ptr<CPathContainer> LinkPath(const int32_t* numbers, int count, CEmb
 
 bool EncodeCommand(const CCommandRecord& record, CEmber_OutputBuffer& out)
 {
-    const int shape = CommandShape(record);
-    if (shape == 0)
+    const ShapeRow* row = RowFor(record);
+    if (!row)
         return false;
 
     const int32_t* p = record.p;
-    const bool poll = shape == 3 || shape == 4 || shape == 6;
+    const bool poll = row->value == ValueKind::Poll;
     // Path containers above the parameter (or above the poll leaf).
-    const int pathCount = shape <= 3 ? 4 : (shape == 4 || shape == 5 ? 2 : 3);
+    const int pathCount = row->levels - 1;
 
     std::unique_ptr<CEmber_Container> parameter;
     if (!poll) {
@@ -110,11 +148,11 @@ bool EncodeCommand(const CCommandRecord& record, CEmber_OutputBuffer& out)
 
 void HostOnCommand(CHostState& state, const CCommandRecord& record)
 {
-    const int shape = CommandShape(record);
-    if (shape == 0)
+    const ShapeRow* row = RowFor(record);
+    if (!row)
         return;
-    if (const char* trace = CommandShapeTrace(shape))
-        HostTrace(state, "%s", trace);
+    if (row->trace)
+        HostTrace(state, "%s", row->trace);
 
     CEmber_OutputBuffer buffer;
     EncodeCommand(record, buffer);

@@ -32,8 +32,24 @@ public:
 constexpr uint32_t TAG_VALUE = 3; // application class
 constexpr uint32_t TAG_POLL = 32; // application class
 
-// The shape a record selects: 1..8, or 0 when it selects none.
-int CommandShape(const CCommandRecord& record);
+// The tree shapes, 1 to 8. The path numbers given select the level count;
+// for a poll the last one given is not encoded (the poll leaf goes into the
+// level above it).
+enum ECommandShape : int
+{
+    eShape_None = 0,             // the record selects no tree
+    eShape_FiveLevelInteger = 1, // p1..p5 given, an integer in p5
+    eShape_FiveLevelText = 2,    // p1..p5 given, a text in p5
+    eShape_FiveLevelPoll = 3,    // p1..p5 given, the poll in p4
+    eShape_ThreeLevelPoll = 4,   // p1..p3 given, the poll in p2
+    eShape_ThreeLevelText = 5,   // p1..p3 given, a text in p3
+    eShape_FourLevelPoll = 6,    // p1..p4 given, the poll in p3
+    eShape_FourLevelText = 7,    // p1..p4 given, a text in p4
+    eShape_FourLevelInteger = 8, // p1..p4 given, an integer in p4
+};
+
+// The shape a record selects, eShape_None when it selects none.
+ECommandShape CommandShape(const CCommandRecord& record);
 
 // The trace line written before a shape is built (nullptr for none).
 const char* CommandShapeTrace(int shape);

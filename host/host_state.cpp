@@ -4,31 +4,6 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <utility>
-
-namespace {
-
-HostTraceSink& TheTraceSink()
-{
-    static HostTraceSink sink;
-    return sink;
-}
-
-} // namespace
-
-HostTraceSink SetHostTraceSink(HostTraceSink sink)
-{
-    return std::exchange(TheTraceSink(), std::move(sink));
-}
-
-void HostWriteTrace(const char* line)
-{
-    const HostTraceSink& sink = TheTraceSink();
-    if (sink)
-        sink(line);
-    else
-        OutputDebugStringA(line);
-}
 
 void HostTrace(const CHostState& state, const char* format, ...)
 {

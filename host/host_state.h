@@ -2,12 +2,12 @@
 // command trees and the report reader share, in one place.
 #pragma once
 
+#include "host/host_trace.h"
 #include "host/protocol.h"
 #include "winapi.h"
 
 #include <cstdint>
 #include <deque>
-#include <functional>
 #include <vector>
 
 class CReportReader;
@@ -46,18 +46,6 @@ struct CHostState
 // Octets that may wait for the reader at one time; a partner that sends more
 // from inside its own handlers loses the excess (with a trace).
 constexpr size_t kMaxPendingOctets = 16u << 20;
-
-// Where every finished trace line of the host (dispatcher, command trees,
-// report reader) goes: OutputDebugStringA, unless a tool or a test has
-// installed a sink of its own.
-using HostTraceSink = std::function<void(const char* line)>;
-
-// Installs sink for every later trace line (an empty sink restores
-// OutputDebugStringA); returns the sink it replaces.
-HostTraceSink SetHostTraceSink(HostTraceSink sink);
-
-// Writes one finished trace line through the installed sink.
-void HostWriteTrace(const char* line);
 
 // Writes a trace line through HostWriteTrace while the debug flag is on.
 void HostTrace(const CHostState& state, const char* format, ...)

@@ -3,7 +3,7 @@
 #include "ember/ber/tag.h"
 #include "ember/ber/types.h"
 #include "ember/tree/container.h"
-#include "host/host_state.h"
+#include "host/host_trace.h"
 #include "host/protocol.h"
 #include "host/report_line.h"
 

@@ -22,6 +22,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -298,9 +299,10 @@ struct PartnerOptions
     std::string name = "TEST_RX";
     std::string serviceName;
     bool hex = false;
-    std::string chunkText;
-    std::string waitText;
-    std::string timeoutText;
+    // Given or not, as typed.
+    std::optional<std::string> chunkText;
+    std::optional<std::string> waitText;
+    std::optional<std::string> timeoutText;
     std::vector<std::string> consoleFiles;
     std::vector<std::string> lines;
     // The sends in command-line order, filled from the parse order.
@@ -312,10 +314,10 @@ struct PartnerOptions
 };
 
 // Takes a millisecond or chunk value; false with the message printed.
-bool TakeNumber(const std::string& text, uint64_t low, uint64_t high, const char* complaint,
-                uint64_t& value)
+bool TakeNumber(const std::optional<std::string>& text, uint64_t low, uint64_t high,
+                const char* complaint, uint64_t& value)
 {
-    if (text.empty() || ParseWholeNumber(text, low, high, value))
+    if (!text || ParseWholeNumber(*text, low, high, value))
         return true;
     std::fprintf(stderr, "%s: %s\n", CommandLabel("partner").c_str(), complaint);
     return false;
@@ -482,9 +484,12 @@ CommandRun DefinePartner(CLI::App& command)
     CLI::Option* console = command.add_option("--console", options->consoleFiles);
     command.add_flag("--hex", options->hex);
     CLI::Option* keepAlive = command.add_flag("--keep-alive");
-    command.add_option("--chunk", options->chunkText);
-    command.add_option("--wait", options->waitText);
-    command.add_option("--timeout", options->timeoutText);
+    const auto text = [](std::optional<std::string>& value) {
+        return [&value](const std::string& given) { value = given; };
+    };
+    command.add_option_function<std::string>("--chunk", text(options->chunkText));
+    command.add_option_function<std::string>("--wait", text(options->waitText));
+    command.add_option_function<std::string>("--timeout", text(options->timeoutText));
     CLI::Option* lines = command.add_option("LINE", options->lines);
     command.add_option("--console-link", options->consoleLink);
     command.add_option("--retries", options->retriesText);

@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <vector>
 #include <csignal>
 #include <cstdio>
@@ -59,7 +60,7 @@ struct ServeOptions
 {
     bool help = false;
     bool debug = false;
-    std::string timeoutText;
+    std::optional<std::string> timeoutText; // as typed, when given
     std::vector<std::string> arguments;
 };
 
@@ -102,7 +103,7 @@ int RunServe(const ServeOptions& options)
     const std::string label = CommandLabel("serve");
     const bool debug = options.debug;
     uint64_t timeout = 0;
-    if (!options.timeoutText.empty() && !ParseWholeNumber(options.timeoutText, 1, 3600 * 1000, timeout)) {
+    if (options.timeoutText && !ParseWholeNumber(*options.timeoutText, 1, 3600 * 1000, timeout)) {
         std::fprintf(stderr, "%s: --timeout needs milliseconds (1 to 3600000)\n", label.c_str());
         return kExitUsage;
     }
@@ -187,7 +188,8 @@ CommandRun DefineServe(CLI::App& command)
     auto options = std::make_shared<ServeOptions>();
     command.add_flag("-h,--help", options->help);
     command.add_flag("--debug", options->debug);
-    command.add_option("--timeout", options->timeoutText);
+    command.add_option_function<std::string>(
+        "--timeout", [options](const std::string& given) { options->timeoutText = given; });
     command.add_option("ARG", options->arguments);
     return [options] { return RunServe(*options); };
 }

@@ -1,0 +1,117 @@
+// Waiting for datagrams at this process's endpoints, the message loop and
+// waking it.
+#include "platform/posix/message_layer_internal.h"
+
+#include "platform/posix/runtime_folder.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace korvane_layer {
+
+std::atomic<int> g_wakeWrite{-1};
+int g_wakeRead = -1;
+
+static_assert(std::atomic<int>::is_always_lock_free, "the wake descriptor is read in signal handlers");
+
+void EnsureWakePipe()
+{
+    if (g_wakeRead >= 0)
+        return;
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    g_wakeRead = fds[0];
+    g_wakeWrite.store(fds[1]);
+}
+
+PumpResult Pump(int timeoutMs, bool withWake, int64_t* waitedMs)
+{
+    Registry& registry = TheRegistry();
+    std::vector<pollfd> fds;
+    std::vector<KorvaneWindow*> owners;
+    if (withWake && g_wakeRead >= 0) {
+        fds.push_back({g_wakeRead, POLLIN, 0});
+        owners.push_back(nullptr);
+    }
+    const size_t first = fds.size();
+    if (registry.processFd >= 0) {
+        fds.push_back({registry.processFd, POLLIN, 0});
+        owners.push_back(nullptr);
+    }
+    for (KorvaneWindow* window : registry.windows) {
+        if (window->alive && !window->remote && window->fd >= 0) {
+            fds.push_back({window->fd, POLLIN, 0});
+            owners.push_back(window);
+        }
+    }
+    const int64_t start = NowMs();
+    const int rc = poll(fds.data(), nfds_t(fds.size()), timeoutMs);
+    if (waitedMs)
+        *waitedMs = NowMs() - start;
+    if (rc < 0)
+        return errno == EINTR ? PumpResult::Interrupted : PumpResult::TimedOut;
+    if (rc == 0)
+        return PumpResult::TimedOut;
+    if (first == 1 && (fds[0].revents & POLLIN)) {
+        char drain[64];
+        while (read(g_wakeRead, drain, sizeof drain) > 0) {
+        }
+        return PumpResult::Interrupted;
+    }
+    // Endpoints take turns, so a busy one cannot starve the others.
+    const size_t count = fds.size() - first;
+    for (size_t i = 0; i < count; ++i) {
+        const size_t index = first + (registry.pollStart + i) % count;
+        if (!(fds[index].revents & (POLLIN | POLLERR)))
+            continue;
+        registry.pollStart = (registry.pollStart + i + 1) % count;
+        ReceiveOne(fds[index].fd, owners[index]);
+        return PumpResult::Handled;
+    }
+    return PumpResult::Handled;
+}
+
+} // namespace korvane_layer
+
+using namespace korvane_layer;
+
+int RunMessageLoop(int timeoutMs)
+{
+    int code = 0;
+    if (QuitRequested(&code))
+        return code;
+    EnsureWakePipe();
+    const int64_t deadline = timeoutMs >= 0 ? NowMs() + timeoutMs : 0;
+    for (;;) {
+        int remaining = -1;
+        if (timeoutMs >= 0)
+            remaining = int(std::max<int64_t>(deadline - NowMs(), 0));
+        const PumpResult pumped = Pump(remaining, true);
+        if (QuitRequested(&code))
+            return code;
+        if (pumped == PumpResult::Interrupted)
+            return -1;
+        if (timeoutMs >= 0 && (pumped == PumpResult::TimedOut || NowMs() >= deadline))
+            return -2;
+    }
+}
+
+void WakeMessageLoop()
+{
+    const int fd = g_wakeWrite.load();
+    if (fd >= 0) {
+        const char octet = 1;
+        const ssize_t written = write(fd, &octet, 1);
+        (void)written;
+    }
+}

@@ -1,0 +1,108 @@
+// The window records and the registry of this process.
+#include "platform/posix/message_layer_internal.h"
+
+#include "platform/posix/runtime_folder.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace korvane_layer {
+
+Registry& TheRegistry()
+{
+    static Registry* registry = new Registry;
+    return *registry;
+}
+
+KorvaneWindow* Known(HWND window)
+{
+    // Newest first: the records of destroyed windows stay, and the windows
+    // in use are mostly the recent ones.
+    const std::vector<KorvaneWindow*>& windows = TheRegistry().windows;
+    for (auto known = windows.rbegin(); known != windows.rend(); ++known)
+        if (*known == window && (*known)->alive)
+            return *known;
+    return nullptr;
+}
+
+KorvaneWindow* LocalLive(HWND window)
+{
+    KorvaneWindow* known = Known(window);
+    return known && !known->remote ? known : nullptr;
+}
+
+KorvaneWindow* LocalByName(const std::string& name)
+{
+    for (KorvaneWindow* window : TheRegistry().windows)
+        if (window->alive && !window->remote && window->name == name)
+            return window;
+    return nullptr;
+}
+
+KorvaneWindow* RemoteByName(const std::string& name)
+{
+    for (KorvaneWindow* window : TheRegistry().windows)
+        if (window->remote && window->name == name)
+            return window;
+    return nullptr;
+}
+
+KorvaneWindow* WindowForName(const std::string& name)
+{
+    if (KorvaneWindow* local = LocalByName(name))
+        return local;
+    if (KorvaneWindow* remote = RemoteByName(name))
+        return remote;
+    Registry& registry = TheRegistry();
+    if (registry.remoteWindows >= kMaxRemoteWindows)
+        return nullptr;
+    auto* window = new KorvaneWindow;
+    window->name = name;
+    window->remote = true;
+    registry.windows.push_back(window);
+    ++registry.remoteWindows;
+    return window;
+}
+
+bool HasOpenEndpoint()
+{
+    const Registry& registry = TheRegistry();
+    if (registry.processFd >= 0)
+        return true;
+    for (const KorvaneWindow* window : registry.windows)
+        if (window->alive && !window->remote && window->fd >= 0)
+            return true;
+    return false;
+}
+
+bool Fail(DWORD code, const std::string& reason)
+{
+    TheRegistry().lastError = code;
+    TheRegistry().error = reason;
+    return false;
+}
+
+int64_t NowMs()
+{
+    timespec now = {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+void SleepMs(int milliseconds)
+{
+    timespec pause = {0, long(milliseconds) * 1000000L};
+    while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+    }
+}
+
+} // namespace korvane_layer
