@@ -379,6 +379,35 @@ TEST_F(ConsoleLoop, TheConsoleSavesItsStateAndStartsFromIt)
     EXPECT_EQ(link->Count("report: 1,2,3,4,5,42"), 1u);
 }
 
+TEST(ConsoleOptions, UsageErrorsNameTheProblem)
+{
+    RuntimeSandbox sandbox;
+    struct Row
+    {
+        std::vector<std::string> args;
+        const char* error;
+    };
+    const Row rows[] = {
+        {{"console", "--listen", "127.0.0.1"}, "korvane console: --listen: '127.0.0.1' is not ADDR:PORT"},
+        {{"console", "--save"}, "korvane console: --save needs --state FILE"},
+        {{"console", "--keepalive", "0"}, "korvane console: --keepalive needs a number from 1 to 86400"},
+        {{"console", "--drop-after", ""}, "korvane console: --drop-after needs a number from 1 to 1073741824"},
+        {{"console", "--state", "/nonexistent/state.json"}, "korvane console: cannot read /nonexistent/state.json"},
+        {{"partner", "--console-link", "host:99999"}, "korvane partner: --console-link: '99999' is not a port"},
+        {{"partner", "--retries", "3", "1,2,3,4,5,1"}, "korvane partner: --retries and --json go with --console-link"},
+        {{"partner", "--console-link", "127.0.0.1:1", "--keep-alive"},
+         "korvane partner: --console and --keep-alive do not go with --console-link"},
+        {{"partner", "--console-link", "127.0.0.1:1", "--retries", "x"},
+         "korvane partner: --retries needs a number from 0 to 1000"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.error);
+        Tool tool(row.args);
+        EXPECT_EQ(tool.ExitCode(), 2);
+        EXPECT_EQ(tool.err.rfind(row.error, 0), 0u) << tool.err;
+    }
+}
+
 } // namespace
 
 #endif

@@ -9,6 +9,7 @@
 #include <CLI/CLI.hpp>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 const char kConsoleHelp[] =
@@ -60,18 +61,20 @@ struct ConsoleOptions
 {
     bool help = false;
     std::string listen = "127.0.0.1:9000";
-    std::string topText;
-    std::string keepAliveText;
-    std::string chunkText;
-    std::string delayText;
-    std::string dropText;
+    // Unset when the option is not given (an empty value is refused).
+    std::optional<std::string> topText;
+    std::optional<std::string> keepAliveText;
+    std::optional<std::string> chunkText;
+    std::optional<std::string> delayText;
+    std::optional<std::string> dropText;
     ConsoleRunOptions run;
 };
 
 // Takes a number option; false with the usage error printed.
-bool Take(const std::string& text, uint64_t low, uint64_t high, const char* option, uint64_t& value)
+bool Take(const std::optional<std::string>& text, uint64_t low, uint64_t high, const char* option,
+          uint64_t& value)
 {
-    if (text.empty() || ParseWholeNumber(text, low, high, value))
+    if (!text || ParseWholeNumber(*text, low, high, value))
         return true;
     UsageError("console",
                std::string(option) + " needs a number from " + std::to_string(low) + " to " + std::to_string(high),

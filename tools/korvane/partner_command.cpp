@@ -309,7 +309,7 @@ struct PartnerOptions
     std::vector<Action> actions;
     // --console-link HOST:PORT and its options.
     std::string consoleLink;
-    std::string retriesText;
+    std::optional<std::string> retriesText;
     bool json = false;
 };
 
@@ -370,7 +370,7 @@ int RunPartner(PartnerOptions& options)
             SetSendTimeout(int(timeout));
         return RunLink(options, int(wait), int(retries));
     }
-    if (!options.retriesText.empty() || options.json)
+    if (options.retriesText || options.json)
         return UsageError("partner", "--retries and --json go with --console-link", kPartnerHelp);
     const std::string& name = options.name;
     const std::string& serviceName = options.serviceName;
