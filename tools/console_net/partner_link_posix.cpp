@@ -87,8 +87,8 @@ private:
     bool FindService();
     void Drain();
     void Handle(Item& item);
-    // Sends what waits for the service; false when the service must be
-    // tried again later.
+    // Sends what waits for the service, in order; stops at a block the
+    // service did not take (it is tried again after the backoff).
     void SendPending();
     void OnServiceBlock(const COPYDATASTRUCT& block);
 
