@@ -154,8 +154,25 @@ const char* GetWindowName(HWND window)
     return name;
 }
 
+namespace {
+
+// Set by WakeMessageLoop; a waiting RunMessageLoop returns -1 on it.
+HANDLE WakeEvent()
+{
+    static const HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    return event;
+}
+
+} // namespace
+
+void WakeMessageLoop()
+{
+    SetEvent(WakeEvent());
+}
+
 int RunMessageLoop(int timeoutMs)
 {
+    const HANDLE wake = WakeEvent();
     const ULONGLONG start = GetTickCount64();
     for (;;) {
         MSG msg;
@@ -173,7 +190,9 @@ int RunMessageLoop(int timeoutMs)
             wait = DWORD(ULONGLONG(timeoutMs) - passed);
         }
         // Sent messages are dispatched inside the wait; posted ones above.
-        MsgWaitForMultipleObjectsEx(0, nullptr, wait, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        if (MsgWaitForMultipleObjectsEx(1, &wake, wait, QS_ALLINPUT, MWMO_INPUTAVAILABLE) ==
+            WAIT_OBJECT_0)
+            return -1;
     }
 }
 

@@ -40,8 +40,13 @@ const char* GetWindowName(HWND window);
 
 // Dispatches this thread's messages (those sent by other processes among
 // them) until WM_QUIT arrives or `timeoutMs` passes without it (negative: no
-// limit). Returns the quit code, or -2 on timeout.
+// limit), or until WakeMessageLoop is called (returns -1 then). Returns the
+// quit code, or -2 on timeout.
 int RunMessageLoop(int timeoutMs);
+
+// Makes a waiting (or the next) RunMessageLoop return -1; callable from any
+// thread.
+void WakeMessageLoop();
 
 // Calls `callback` with the title of every top-level window whose title
 // begins with `prefix`: those of this process first, then those of other

@@ -36,6 +36,7 @@ CommandRun DefineDump(CLI::App& command);
 CommandRun DefineReencode(CLI::App& command);
 CommandRun DefineServe(CLI::App& command);
 CommandRun DefinePartner(CLI::App& command);
+CommandRun DefineConsole(CLI::App& command);
 
 extern const char kEncodeHelp[];
 extern const char kDecodeHelp[];
@@ -43,6 +44,7 @@ extern const char kDumpHelp[];
 extern const char kReencodeHelp[];
 extern const char kServeHelp[];
 extern const char kPartnerHelp[];
+extern const char kConsoleHelp[];
 
 // Exit statuses.
 constexpr int kExitOk = 0;

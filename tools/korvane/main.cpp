@@ -32,6 +32,9 @@ const ToolCommand kCommands[] = {
      "talk to a running service as its partner (TEST_RX):\nsend command lines and console data, "
      "print replies",
      kPartnerHelp, DefinePartner},
+    {"console", "console [options]",
+     "a simulated console on TCP (127.0.0.1:9000) for\n'partner --console-link'",
+     kConsoleHelp, DefineConsole},
 };
 
 const char kUsageHead[] =

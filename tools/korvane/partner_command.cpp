@@ -7,6 +7,8 @@
 
 #include "tools/korvane/codec_input.h"
 #include "tools/korvane/commands.h"
+#include "tools/console_net/console_server.h"
+#include "tools/console_net/partner_link.h"
 
 #include "host/loopback.h"
 #include "host/protocol.h"
@@ -49,6 +51,23 @@ const char kPartnerHelp[] =
     "                  milliseconds (default 300)\n"
     "  --timeout MS    how long a send waits for the service (default 5000)\n"
     "\n"
+    "console link (see 'korvane console'):\n"
+    "  --console-link HOST:PORT\n"
+    "                  link the service with a console over TCP: every block\n"
+    "                  the service sends goes to the console, every octet from\n"
+    "                  the console goes to the service as console data (whole\n"
+    "                  messages, at most 65535 octets a block, its keep-alive a\n"
+    "                  13-octet block of its own); LINE '-' reads command lines\n"
+    "                  from standard input; without LINE it runs until SIGINT\n"
+    "                  or SIGTERM, else until every line is sent and nothing\n"
+    "                  happened for --wait MS\n"
+    "  --retries N     connection attempts in a row that may fail before the\n"
+    "                  link gives up (default 10; waits 100 ms, doubling, at\n"
+    "                  most 5 s); the same bound for a service that is gone\n"
+    "  --json          one JSON object per event instead of the lines below\n"
+    "  Link output adds '> console N octets (console)', '> keep-alive\n"
+    "  (console)', 'link: ...' and 'service: ...' lines.\n"
+    "\n"
     "output, one line each:\n"
     "  > command LINE            a command line sent\n"
     "  > console N octets (...)  a console block sent\n"
@@ -70,7 +89,9 @@ const char kPartnerHelp[] =
     "examples:\n"
     "  korvane partner 1,2,3,4,5,100 1,2,3,4,5,-1 1,2,3,0,0,Ch~1\n"
     "  korvane partner --service demo --console data/console_capture.bin\n"
-    "  printf '1,2,3,4,5,Main~out\\n' | korvane partner\n";
+    "  printf '1,2,3,4,5,Main~out\\n' | korvane partner\n"
+    "  korvane partner --console-link 127.0.0.1:9000 1,2,3,4,5,100\n"
+    "  korvane partner --console-link 127.0.0.1:9000 -     # type command lines\n";
 
 namespace {
 
@@ -293,6 +314,10 @@ struct PartnerOptions
     std::vector<std::string> lines;
     // The sends in command-line order, filled from the parse order.
     std::vector<Action> actions;
+    // --console-link HOST:PORT and its options.
+    std::string consoleLink;
+    std::optional<std::string> retriesText;
+    bool json = false;
 };
 
 // Takes a millisecond or chunk value; false with the message printed.
@@ -303,6 +328,31 @@ bool TakeNumber(const std::optional<std::string>& text, uint64_t low, uint64_t h
         return true;
     std::fprintf(stderr, "%s: %s\n", CommandLabel("partner").c_str(), complaint);
     return false;
+}
+
+// --console-link: the link between the service and a console on TCP.
+int RunLink(const PartnerOptions& options, int wait, int retries)
+{
+    PartnerLinkOptions link;
+    std::string error;
+    if (!ParseHostPort(options.consoleLink, link.link.host, link.link.port, error))
+        return UsageError("partner", "--console-link: " + error, kPartnerHelp);
+    for (const Action& action : options.actions) {
+        if (action.kind != Action::Command)
+            return UsageError("partner", "--console and --keep-alive do not go with --console-link",
+                              kPartnerHelp);
+        if (action.text == "-")
+            link.readStdin = true;
+        else
+            link.commands.push_back(action.text);
+    }
+    link.link.retries = retries;
+    link.name = options.name;
+    link.service = options.serviceName;
+    link.json = options.json;
+    link.waitMs = wait;
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    return RunPartnerLink(link);
 }
 
 int RunPartner(PartnerOptions& options)
@@ -319,6 +369,16 @@ int RunPartner(PartnerOptions& options)
         !TakeNumber(options.timeoutText, 1, 3600 * 1000,
                     "--timeout needs milliseconds (1 to 3600000)", timeout))
         return kExitUsage;
+    if (!options.consoleLink.empty()) {
+        uint64_t retries = 10;
+        if (!TakeNumber(options.retriesText, 0, 1000, "--retries needs a number from 0 to 1000", retries))
+            return kExitUsage;
+        if (timeout > 0)
+            SetSendTimeout(int(timeout));
+        return RunLink(options, int(wait), int(retries));
+    }
+    if (options.retriesText || options.json)
+        return UsageError("partner", "--retries and --json go with --console-link", kPartnerHelp);
     const std::string& name = options.name;
     const std::string& serviceName = options.serviceName;
     const bool hex = options.hex;
@@ -448,6 +508,9 @@ CommandRun DefinePartner(CLI::App& command)
     command.add_option_function<std::string>("--wait", text(options->waitText));
     command.add_option_function<std::string>("--timeout", text(options->timeoutText));
     CLI::Option* lines = command.add_option("LINE", options->lines);
+    command.add_option("--console-link", options->consoleLink);
+    command.add_option("--retries", options->retriesText);
+    command.add_flag("--json", options->json);
     CLI::App* app = &command;
     return [options, app, console, keepAlive, lines] {
         // Command lines, console files and keep-alives are sent in the order

@@ -1,0 +1,229 @@
+// The partner's console link against the console server, both in this
+// process: the server on a thread of its own, the link on its own thread,
+// the test waiting (bounded) for the link's events.
+#include "tools/console_net/console_link.h"
+
+#include "tests/console/console_helpers.h"
+#include "tests/support/ember_messages.h"
+#include "tests/support/hex.h"
+#include "tools/console_net/console_server.h"
+
+#include <asio/io_context.hpp>
+#include <asio/post.hpp>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+using console_testing::HostBlock;
+using testing_support::ToHex;
+
+// A console server running on its own thread until the object goes.
+class ServerThread
+{
+public:
+    explicit ServerThread(ConsoleServerOptions options = {}) : m_server(m_io, m_simulator, WithPort0(options))
+    {
+        std::string error;
+        m_listening = m_server.Listen(error);
+        m_port = m_server.LocalPort();
+        m_thread = std::thread([this] { m_io.run(); });
+    }
+    ~ServerThread()
+    {
+        asio::post(m_io, [this] { m_server.Stop(); });
+        m_thread.join();
+    }
+
+    bool Listening() const { return m_listening; }
+    uint16_t Port() const { return m_port; }
+
+private:
+    static ConsoleServerOptions WithPort0(ConsoleServerOptions options)
+    {
+        options.port = 0;
+        return options;
+    }
+
+    asio::io_context m_io;
+    CParameterStore m_store;
+    CConsoleSimulator m_simulator{m_store, 7};
+    CConsoleServer m_server;
+    bool m_listening = false;
+    uint16_t m_port = 0;
+    std::thread m_thread;
+};
+
+// The link's events, kept in order.
+class Events
+{
+public:
+    void Add(const ConsoleLinkEvent& event)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_events.push_back(event);
+        m_changed.notify_all();
+    }
+
+    // Waits (bounded) until done holds over the events so far.
+    bool WaitFor(const std::function<bool(const std::vector<ConsoleLinkEvent>&)>& done)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::seconds(15), [&] { return done(m_events); });
+    }
+
+    std::vector<ConsoleLinkEvent> Snapshot()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_events;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<ConsoleLinkEvent> m_events;
+};
+
+size_t Count(const std::vector<ConsoleLinkEvent>& events, ConsoleLinkEvent::Kind kind)
+{
+    return size_t(std::count_if(events.begin(), events.end(), [kind](const auto& e) { return e.kind == kind; }));
+}
+
+// Console data of the events, joined.
+std::vector<uint8_t> Data(const std::vector<ConsoleLinkEvent>& events)
+{
+    std::vector<uint8_t> data;
+    for (const auto& event : events)
+        if (event.kind == ConsoleLinkEvent::ConsoleData)
+            data.insert(data.end(), event.octets.begin(), event.octets.end());
+    return data;
+}
+
+std::vector<uint8_t> AnswerFor(const std::string& command)
+{
+    console_testing::RecordingSimulator console;
+    console.Feed(console.simulator.Connect(""), HostBlock(command));
+    return console.sent.at(0).message;
+}
+
+ConsoleLinkOptions LinkTo(uint16_t port, int retries = 10)
+{
+    ConsoleLinkOptions options;
+    options.port = port;
+    options.retries = retries;
+    options.firstBackoffMs = 20;
+    options.maxBackoffMs = 200;
+    return options;
+}
+
+TEST(ConsoleLink, CommandsGoToTheConsoleAndItsAnswersComeBackAsConsoleData)
+{
+    ConsoleServerOptions faults;
+    faults.chunk = 1;
+    ServerThread server(faults);
+    ASSERT_TRUE(server.Listening());
+    Events events;
+    CConsoleLink link(LinkTo(server.Port()));
+    // Queued before the link is up: written once it is.
+    link.Send(HostBlock("1,2,3,4,5,100"));
+    link.Start([&](const ConsoleLinkEvent& event) { events.Add(event); });
+    link.Send(HostBlock("1,2,3,4,0,75"));
+    const std::vector<uint8_t> expected = testing_support::Join({AnswerFor("1,2,3,4,5,100"), AnswerFor("1,2,3,4,0,75")});
+    ASSERT_TRUE(events.WaitFor([&](const auto& all) { return Data(all).size() >= expected.size(); }));
+    const auto all = events.Snapshot();
+    EXPECT_EQ(all.front().kind, ConsoleLinkEvent::Connected);
+    EXPECT_EQ(ToHex(Data(all)), ToHex(expected));
+    // Whole messages only: each answer in one block although written octet by octet.
+    EXPECT_EQ(Count(all, ConsoleLinkEvent::ConsoleData), 2u);
+    EXPECT_EQ(link.PendingWrites(), 0u);
+}
+
+TEST(ConsoleLink, TheConsolesKeepAliveIsABlockOfItsOwn)
+{
+    ConsoleServerOptions options;
+    options.keepAliveSeconds = 1;
+    ServerThread server(options);
+    Events events;
+    CConsoleLink link(LinkTo(server.Port()));
+    link.Start([&](const ConsoleLinkEvent& event) { events.Add(event); });
+    ASSERT_TRUE(events.WaitFor([](const auto& all) { return Count(all, ConsoleLinkEvent::KeepAlive) >= 1; }));
+    for (const auto& event : events.Snapshot()) {
+        if (event.kind == ConsoleLinkEvent::KeepAlive) {
+            EXPECT_EQ(event.octets, KeepAliveOctets());
+        }
+    }
+}
+
+TEST(ConsoleLink, ADroppedLinkIsReconnectedAndNothingIsLostOrSentTwice)
+{
+    ConsoleServerOptions options;
+    options.dropAfter = 1;
+    ServerThread server(options);
+    Events events;
+    CConsoleLink link(LinkTo(server.Port()));
+    link.Start([&](const ConsoleLinkEvent& event) { events.Add(event); });
+    std::vector<std::vector<uint8_t>> answers;
+    for (int value = 1; value <= 4; ++value) {
+        const std::string command = "1,2,3,4,5," + std::to_string(value);
+        answers.push_back(AnswerFor(command));
+        link.Send(HostBlock(command));
+        const std::vector<uint8_t> expected = testing_support::Join(answers);
+        ASSERT_TRUE(events.WaitFor([&](const auto& all) { return Data(all).size() >= expected.size(); }));
+        EXPECT_EQ(ToHex(Data(events.Snapshot())), ToHex(expected));
+        // The console drops the link after each message; wait for the new one.
+        ASSERT_TRUE(events.WaitFor([&](const auto& all) {
+            return Count(all, ConsoleLinkEvent::Connected) >= size_t(value) + 1;
+        }));
+    }
+    const auto all = events.Snapshot();
+    EXPECT_GE(Count(all, ConsoleLinkEvent::Lost), 4u);
+    EXPECT_EQ(Count(all, ConsoleLinkEvent::Dropped), 0u);
+}
+
+TEST(ConsoleLink, AConsoleThatCannotBeReachedIsTriedABoundedNumberOfTimes)
+{
+    uint16_t port = 0;
+    {
+        // A port that was free a moment ago and has nobody listening now.
+        ServerThread probe;
+        port = probe.Port();
+    }
+    Events events;
+    CConsoleLink link(LinkTo(port, 3));
+    link.Start([&](const ConsoleLinkEvent& event) { events.Add(event); });
+    ASSERT_TRUE(events.WaitFor([](const auto& all) { return Count(all, ConsoleLinkEvent::GaveUp) == 1; }));
+    const auto all = events.Snapshot();
+    ASSERT_EQ(all.size(), 4u);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(all[size_t(i)].kind, ConsoleLinkEvent::Failed);
+        EXPECT_EQ(all[size_t(i)].attempt, i + 1);
+        EXPECT_EQ(all[size_t(i)].retryInMs, std::min(200, 20 << i));
+    }
+    EXPECT_NE(all[3].text.find("4 attempts in a row failed"), std::string::npos);
+}
+
+TEST(ConsoleLink, AConsoleThatNeverAnswersLeavesTheLinkUp)
+{
+    // A listening socket that accepts nothing and sends nothing.
+    asio::io_context io;
+    asio::ip::tcp::acceptor silent(io, asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0));
+    Events events;
+    CConsoleLink link(LinkTo(silent.local_endpoint().port()));
+    link.Start([&](const ConsoleLinkEvent& event) { events.Add(event); });
+    ASSERT_TRUE(events.WaitFor([](const auto& all) { return Count(all, ConsoleLinkEvent::Connected) == 1; }));
+    link.Send(HostBlock("1,2,3,4,5,1"));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (link.PendingWrites() != 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(link.PendingWrites(), 0u);
+    // Connected, and nothing else: no data, no loss, no retry.
+    EXPECT_EQ(events.Snapshot().size(), 1u);
+}
+
+} // namespace

@@ -1,0 +1,122 @@
+#include "tools/console/console_tree.h"
+
+#include "ember/tree/container.h"
+#include "ember/values/leaf.h"
+#include "ember/values/output_buffer.h"
+#include "ember/values/root.h"
+#include "ember/values/string_leaf.h"
+#include "host/command_tree.h"
+
+#include <memory>
+
+namespace {
+
+std::string Where(const ParameterKey& path)
+{
+    return path.empty() ? std::string("the root") : KeyText(path);
+}
+
+void ReadParameter(CEmber_Node& container, ParameterKey key, std::vector<ConsoleRequest>& out)
+{
+    ConsoleRequest request;
+    request.key = std::move(key);
+    CEmber_Node* leaf = container.FindChild(eeBerClass_Application, TAG_VALUE);
+    if (const auto* integer = dynamic_cast<const CEmber_Integer32*>(leaf)) {
+        request.kind = ConsoleRequest::Set;
+        request.value = integer->GetValue();
+    } else if (const auto* text = dynamic_cast<const CEmber_UTF8String*>(leaf)) {
+        request.kind = ConsoleRequest::Set;
+        request.value = text->GetText() ? std::string(text->GetText(), text->GetLength()) : std::string();
+    } else {
+        request.reason = "parameter " + KeyText(request.key) +
+                         (leaf ? " holds " + leaf->GetDescription() + " at A-3"
+                               : " has no value at A-3");
+    }
+    out.push_back(std::move(request));
+}
+
+void ReadLevel(CEmber_Node& level, ParameterKey& path, std::vector<ConsoleRequest>& out)
+{
+    EmberPosition position = level.GetFirstChildPosition();
+    while (position) {
+        CEmber_Node* child = level.GetNextChild(position);
+        const CEmber_Tag tag = child->GetTag();
+        const bool container = child->IsContainer();
+        if (container && tag.ClassBits() == eeBerClass_ContextSpecific &&
+            path.size() + 1 < kMaxParameterKeyLength) {
+            path.push_back(tag.Number());
+            ReadLevel(*child, path, out);
+            path.pop_back();
+        } else if (container && tag.ClassBits() == eeBerClass_Private && !path.empty()) {
+            ParameterKey key = path;
+            key.push_back(tag.Number());
+            ReadParameter(*child, std::move(key), out);
+        } else if (!container && tag.ClassBits() == eeBerClass_Application && tag.Number() == TAG_POLL &&
+                   !path.empty()) {
+            ConsoleRequest request;
+            request.kind = ConsoleRequest::Poll;
+            request.key = path;
+            out.push_back(std::move(request));
+        } else {
+            ConsoleRequest request;
+            request.reason = child->GetDescription() + " in " + Where(path);
+            out.push_back(std::move(request));
+        }
+    }
+}
+
+} // namespace
+
+std::vector<ConsoleRequest> ReadRequests(CEmber_Node& root)
+{
+    std::vector<ConsoleRequest> requests;
+    ParameterKey path;
+    ReadLevel(root, path, requests);
+    return requests;
+}
+
+std::vector<uint8_t> EncodeAnswer(uint32_t top, const std::vector<ParameterEntry>& parameters)
+{
+    if (parameters.empty())
+        return {};
+    auto topLevel = std::make_unique<CPathContainer>(top);
+    for (const auto& [key, value] : parameters) {
+        CEmber_Node* level = topLevel.get();
+        for (size_t i = 0; i + 1 < key.size(); ++i) {
+            CEmber_Node* next = level->FindChild(eeBerClass_ContextSpecific, key[i]);
+            if (!next || !next->IsContainer()) {
+                auto made = std::make_unique<CPathContainer>(key[i]);
+                next = made.get();
+                level->AddChild(made.get(), true);
+                (void)made.release();
+            }
+            level = next;
+        }
+        auto parameter = std::make_unique<CParameterContainer>(key.back());
+        if (const int32_t* number = std::get_if<int32_t>(&value)) {
+            parameter->AddIntegerChild(eeBerClass_Application, TAG_VALUE, *number);
+        } else {
+            const std::string& text = std::get<std::string>(value);
+            auto leaf = std::make_unique<CEmber_UTF8String>(eeBerClass_Application, TAG_VALUE,
+                                                            EmberContentLength{uint32_t(text.size())});
+            std::copy(text.begin(), text.end(), leaf->GetText());
+            parameter->AddChild(leaf.get(), true);
+            (void)leaf.release();
+        }
+        level->AddChild(parameter.get(), true);
+        (void)parameter.release();
+    }
+    CEmber_Root root;
+    root.AddChild(topLevel.get(), true);
+    (void)topLevel.release();
+    CEmber_OutputBuffer buffer;
+    root.Encode(buffer);
+    return std::vector<uint8_t>(buffer.Data(), buffer.Data() + buffer.Used());
+}
+
+const std::vector<uint8_t>& KeepAliveOctets()
+{
+    static const std::vector<uint8_t> octets = {0x7F, 0x8F, 0xFF, 0xFE, 0xD9, 0x5C, 0x80,
+                                                0x30, 0x80, 0x00, 0x00, 0x00, 0x00};
+    return octets;
+}

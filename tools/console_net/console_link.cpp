@@ -1,0 +1,248 @@
+#include "tools/console_net/console_link.h"
+
+#include "tools/console/console_framer.h"
+
+#include <asio/connect.hpp>
+#include <asio/executor_work_guard.hpp>
+#include <asio/io_context.hpp>
+#include <asio/ip/tcp.hpp>
+#include <asio/post.hpp>
+#include <asio/steady_timer.hpp>
+#include <asio/write.hpp>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <deque>
+#include <thread>
+
+using asio::ip::tcp;
+
+class CConsoleLink::Impl
+{
+public:
+    explicit Impl(ConsoleLinkOptions options)
+        : m_options(std::move(options)), m_work(asio::make_work_guard(m_io)), m_socket(m_io), m_timer(m_io)
+    {
+    }
+
+    void Start(std::function<void(const ConsoleLinkEvent&)> onEvent)
+    {
+        m_onEvent = std::move(onEvent);
+        asio::post(m_io, [this] { Connect(); });
+        m_thread = std::thread([this] { m_io.run(); });
+    }
+
+    void Send(std::vector<uint8_t> octets)
+    {
+        ++m_pending;
+        asio::post(m_io, [this, octets = std::move(octets)]() mutable {
+            m_out.push_back(std::move(octets));
+            Write();
+        });
+    }
+
+    size_t PendingWrites() const { return m_pending.load(); }
+
+    void Stop()
+    {
+        if (!m_thread.joinable())
+            return;
+        asio::post(m_io, [this] {
+            m_stopped = true;
+            std::error_code ignored;
+            m_socket.close(ignored);
+            m_timer.cancel();
+            m_work.reset();
+        });
+        m_thread.join();
+    }
+
+private:
+    void Emit(ConsoleLinkEvent event)
+    {
+        if (m_onEvent)
+            m_onEvent(event);
+    }
+
+    int Backoff(int attempt) const
+    {
+        int64_t delay = m_options.firstBackoffMs;
+        for (int i = 1; i < attempt && delay < m_options.maxBackoffMs; ++i)
+            delay *= 2;
+        return int(std::min<int64_t>(delay, m_options.maxBackoffMs));
+    }
+
+    void Connect()
+    {
+        if (m_stopped)
+            return;
+        std::error_code failure;
+        tcp::resolver resolver(m_io);
+        const auto endpoints = resolver.resolve(m_options.host, std::to_string(m_options.port), failure);
+        if (failure) {
+            Retry("cannot resolve " + m_options.host + ": " + failure.message());
+            return;
+        }
+        asio::async_connect(m_socket, endpoints, [this](std::error_code error, const tcp::endpoint& endpoint) {
+            if (m_stopped)
+                return;
+            if (error) {
+                std::error_code ignored;
+                m_socket.close(ignored);
+                Retry(error.message());
+                return;
+            }
+            std::error_code ignored;
+            m_socket.set_option(tcp::no_delay(true), ignored);
+            m_failures = 0;
+            m_connected = true;
+            ConsoleLinkEvent event;
+            event.kind = ConsoleLinkEvent::Connected;
+            const std::string host = endpoint.address().to_string();
+            event.text = (endpoint.address().is_v6() ? "[" + host + "]" : host) + ":" +
+                         std::to_string(endpoint.port());
+            Emit(event);
+            Read();
+            Write();
+        });
+    }
+
+    // A connection attempt failed.
+    void Retry(const std::string& reason)
+    {
+        ++m_failures;
+        ConsoleLinkEvent event;
+        if (m_failures > m_options.retries) {
+            event.kind = ConsoleLinkEvent::GaveUp;
+            event.text = reason + " (" + std::to_string(m_failures) + " attempts in a row failed)";
+            m_stopped = true;
+            m_work.reset();
+            Emit(event);
+            return;
+        }
+        event.kind = ConsoleLinkEvent::Failed;
+        event.text = reason;
+        event.attempt = m_failures;
+        event.retryInMs = Backoff(m_failures);
+        Emit(event);
+        Wait(event.retryInMs);
+    }
+
+    void Wait(int ms)
+    {
+        m_timer.expires_after(std::chrono::milliseconds(ms));
+        m_timer.async_wait([this](std::error_code error) {
+            if (!error)
+                Connect();
+        });
+    }
+
+    // The connection broke (read or write).
+    void Lose(const std::string& reason)
+    {
+        if (!m_connected || m_stopped)
+            return;
+        m_connected = false;
+        std::error_code ignored;
+        m_socket.close(ignored);
+        if (const size_t dropped = m_framer.Break()) {
+            ConsoleLinkEvent event;
+            event.kind = ConsoleLinkEvent::Dropped;
+            event.count = dropped;
+            Emit(event);
+        }
+        ConsoleLinkEvent event;
+        event.kind = ConsoleLinkEvent::Lost;
+        event.text = reason;
+        event.retryInMs = Backoff(1);
+        Emit(event);
+        // The first attempt after a break counts as the first failure's wait.
+        Wait(event.retryInMs);
+    }
+
+    void Read()
+    {
+        m_socket.async_read_some(asio::buffer(m_buffer), [this](std::error_code error, size_t got) {
+            if (m_stopped || !m_connected)
+                return;
+            if (error) {
+                Lose(error == asio::error::eof ? "the console closed the link" : error.message());
+                return;
+            }
+            std::vector<CConsoleFramer::Block> blocks;
+            m_framer.Push(m_buffer.data(), got, blocks);
+            for (CConsoleFramer::Block& block : blocks) {
+                ConsoleLinkEvent event;
+                event.kind = block.keepAlive ? ConsoleLinkEvent::KeepAlive : ConsoleLinkEvent::ConsoleData;
+                event.octets = std::move(block.octets);
+                Emit(event);
+            }
+            Read();
+        });
+    }
+
+    void Write()
+    {
+        if (m_writing || !m_connected || m_out.empty())
+            return;
+        m_writing = true;
+        asio::async_write(m_socket, asio::buffer(m_out.front()), [this](std::error_code error, size_t) {
+            m_writing = false;
+            if (m_stopped)
+                return;
+            if (error) {
+                // The block stays first and goes out whole on the next link.
+                Lose(error.message());
+                return;
+            }
+            m_out.pop_front();
+            --m_pending;
+            Write();
+        });
+    }
+
+    ConsoleLinkOptions m_options;
+    asio::io_context m_io;
+    asio::executor_work_guard<asio::io_context::executor_type> m_work;
+    tcp::socket m_socket;
+    asio::steady_timer m_timer;
+    std::thread m_thread;
+    std::function<void(const ConsoleLinkEvent&)> m_onEvent;
+    CConsoleFramer m_framer;
+    std::array<uint8_t, 65536> m_buffer{};
+    std::deque<std::vector<uint8_t>> m_out;
+    std::atomic<size_t> m_pending{0};
+    int m_failures = 0;
+    bool m_connected = false;
+    bool m_writing = false;
+    bool m_stopped = false;
+};
+
+CConsoleLink::CConsoleLink(ConsoleLinkOptions options) : m_impl(std::make_unique<Impl>(std::move(options))) {}
+
+CConsoleLink::~CConsoleLink()
+{
+    m_impl->Stop();
+}
+
+void CConsoleLink::Start(std::function<void(const ConsoleLinkEvent&)> onEvent)
+{
+    m_impl->Start(std::move(onEvent));
+}
+
+void CConsoleLink::Send(std::vector<uint8_t> octets)
+{
+    m_impl->Send(std::move(octets));
+}
+
+size_t CConsoleLink::PendingWrites() const
+{
+    return m_impl->PendingWrites();
+}
+
+void CConsoleLink::Stop()
+{
+    m_impl->Stop();
+}

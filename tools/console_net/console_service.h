@@ -1,0 +1,22 @@
+// `korvane console` as a whole: loads the state file, listens, logs, runs
+// until SIGINT or SIGTERM, stops every connection and saves the state.
+#pragma once
+
+#include "tools/console_net/console_server.h"
+
+#include <cstdint>
+#include <string>
+
+struct ConsoleRunOptions
+{
+    ConsoleServerOptions server;
+    uint32_t top = 7;
+    std::string stateFile; // empty: start with no parameters
+    bool save = false;     // write the parameters back to stateFile on exit
+    bool verbose = false;  // one line per event on standard error
+};
+
+// Runs the console; returns the exit status (0 after a clean stop, 2 when
+// the state file or the address cannot be used). Standard error gets
+// "korvane console: listening on ADDR:PORT ..." once it accepts clients.
+int RunConsoleService(const ConsoleRunOptions& options);
