@@ -176,7 +176,13 @@ void CReportReader::TextValue(CEmber_Node* container)
 
 void CReportReader::SendReport(const char* line)
 {
-    m_sending = true;
+    // Cleared on every way out, a throwing report handler included: a stale
+    // mark would make a later foreign MSG_PARAM_REPORT pass for our own.
+    struct SendingMark
+    {
+        bool& sending;
+        explicit SendingMark(bool& flag) : sending(flag) { sending = true; }
+        ~SendingMark() { sending = false; }
+    } mark(m_sending);
     SendMessageA(m_reportWindow, MSG_PARAM_REPORT, REPORT_WPARAM, reinterpret_cast<LPARAM>(line));
-    m_sending = false;
 }
