@@ -121,9 +121,7 @@ struct Registry
 // The registry, created on first use and never destroyed: window records
 // live as long as the process (a handle stays unique for good), and the
 // clean-up at exit still needs them.
-Registry& TheRegistry();
-
-// Made once (thread-safe), then read through this pointer.
+// It is made once (thread-safe), then read through g_registry.
 extern std::atomic<Registry*> g_registry;
 Registry& CreateRegistry();
 
