@@ -17,17 +17,19 @@ inline bool IsDigit(char c)
     return c >= '0' && c <= '9';
 }
 
-// A cursor over a bounded text that follows scanf's conversions.
+// A cursor over a bounded text that follows scanf's conversions. The text
+// ends at its first NUL or after `length` characters, whichever comes
+// first; that end is found once, so every step tests one pointer.
 class Scanner
 {
 public:
-    Scanner(const char* text, size_t length) : m_p(text), m_end(text + length) {}
+    Scanner(const char* text, size_t length) : m_p(text), m_end(text + Length(text, length)) {}
 
-    bool AtEnd() const { return m_p == m_end || *m_p == '\0'; }
+    bool AtEnd() const { return m_p == m_end; }
 
     void SkipSpace()
     {
-        while (!AtEnd() && IsSpace(*m_p))
+        while (m_p != m_end && IsSpace(*m_p))
             ++m_p;
     }
 
@@ -42,28 +44,31 @@ public:
     // range wrap as the 32-bit conversion of the C runtime does.
     Outcome Integer(int32_t& value)
     {
-        SkipSpace();
-        if (AtEnd())
+        const char* p = m_p;
+        const char* const end = m_end;
+        while (p != end && IsSpace(*p))
+            ++p;
+        if (p == end) {
+            m_p = p;
             return InputFailure;
-        const char* start = m_p;
-        bool negative = false;
-        if (*m_p == '+' || *m_p == '-') {
-            negative = *m_p == '-';
-            ++m_p;
         }
+        const char* const start = p;
+        const bool negative = *p == '-';
+        if (negative || *p == '+')
+            ++p;
+        const char* const digits = p;
         uint32_t number = 0;
-        bool digits = false;
-        while (!AtEnd() && IsDigit(*m_p)) {
-            number = number * 10u + uint32_t(*m_p - '0');
-            ++m_p;
-            digits = true;
+        while (p != end && IsDigit(*p)) {
+            number = number * 10u + uint32_t(*p - '0');
+            ++p;
         }
-        if (!digits) {
+        if (p == digits) {
             // The text had something for this field (a sign): scanf calls
             // that a matching failure even when the text ends right after.
             m_p = start;
             return MatchingFailure;
         }
+        m_p = p;
         value = int32_t(negative ? 0u - number : number);
         return Ok;
     }
@@ -71,7 +76,7 @@ public:
     // An ordinary character of the format.
     Outcome Literal(char c)
     {
-        if (AtEnd())
+        if (m_p == m_end)
             return InputFailure;
         if (*m_p != c)
             return MatchingFailure;
@@ -83,16 +88,24 @@ public:
     Outcome Word(const char*& start, size_t& length)
     {
         SkipSpace();
-        if (AtEnd())
+        if (m_p == m_end)
             return InputFailure;
         start = m_p;
-        while (!AtEnd() && !IsSpace(*m_p))
+        while (m_p != m_end && !IsSpace(*m_p))
             ++m_p;
         length = size_t(m_p - start);
         return Ok;
     }
 
 private:
+    static size_t Length(const char* text, size_t length)
+    {
+        if (length == 0)
+            return 0;
+        const void* nul = std::memchr(text, '\0', length);
+        return nul ? size_t(static_cast<const char*>(nul) - text) : length;
+    }
+
     const char* m_p;
     const char* m_end;
 };

@@ -41,7 +41,11 @@ CEmber_Container::CEmber_Container(uint32_t classOctet, uint32_t number,
                                    CEmber_Container* parent, int32_t type, bool indefinite)
     : CEmber_Node(classOctet, number), m_type(type), m_indefinite(indefinite)
 {
-    RebuildHeader();
+    // The header of the empty container is owed, not built: the first read
+    // builds it (a container that gets children before anyone asks is built
+    // once, with them). Encoded length 0 until then, which is what a parent
+    // counts for it; the rebuild passes the difference on.
+    m_pending = true;
     if (parent)
         parent->AddChild(this, true);
 }
@@ -207,13 +211,32 @@ void CEmber_Container::AddChild(CEmber_Node* child, bool update)
 {
     // Without update the header stays as it stands now: owed rebuilds are
     // done first.
-    if (!update)
+    if (!update) {
         Settle();
-    m_contentLength += child->GetEncodedLength();
-    child->m_parent = this;
-    m_children.Append(child);
-    if (update)
-        MarkPending();
+        m_contentLength += child->GetEncodedLength();
+        child->m_parent = this;
+        m_children.Append(child);
+        return;
+    }
+    if (child->IsContainer()) {
+        // A container whose header is owed joins this one's pending list as
+        // it stands: this one counts its present encoded length, and its
+        // rebuild passes the change on when someone asks.
+        CEmber_Container* const container = static_cast<CEmber_Container*>(child);
+        m_contentLength += container->m_encodedLength;
+        child->m_parent = this;
+        m_children.Append(child);
+        if (container->m_pending && !container->m_listedPending) {
+            container->m_listedPending = true;
+            container->m_nextPending = m_pendingChildren;
+            m_pendingChildren = container;
+        }
+    } else {
+        m_contentLength += child->GetEncodedLength();
+        child->m_parent = this;
+        m_children.Append(child);
+    }
+    MarkPending();
 }
 
 CEmber_Node* CEmber_Container::FindInList(const CEmber_Tag& tag) const

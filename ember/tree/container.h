@@ -31,8 +31,9 @@ public:
     // Largest header: 6 identifier + 5 length octets, outer and inner.
     static constexpr uint32_t kHeaderCacheSize = 17;
 
-    // Tag from the class bits, no children, header computed; then, if a
-    // parent is given, parent->AddChild(this, true).
+    // Tag from the class bits, no children, the header of an empty
+    // container owed (built when first read); then, if a parent is given,
+    // parent->AddChild(this, true).
     CEmber_Container(uint32_t classOctet, uint32_t number, CEmber_Container* parent, int32_t type,
                      bool indefinite);
     // Bare construction for the plain mode: empty tag, nothing computed.

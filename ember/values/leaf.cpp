@@ -84,8 +84,18 @@ void CEmber_Boolean::RenderValue(CEmber_TextList& list) const
 CEmber_Integer32::CEmber_Integer32(uint32_t classOctet, uint32_t number, int32_t value)
     : CEmber_Integer(classOctet, number), m_value(value)
 {
+    // The octets EncodeFixed would give with EncodeInteger, written straight
+    // into the cache: at most 6 + 1 + 1 + 1 header and 4 content octets.
     const int32_t n = IntegerSize(m_value);
-    EncodeFixed(2, n, [&](CEmber_OutputStream& out) { EncodeInteger(out, m_value, n); });
+    uint32_t used =
+        uint32_t(PutIdentifier(m_cache, GetTag().ClassBits() | kBerConstructed, GetTag().Number()));
+    m_cache[used++] = uint8_t(n + 2);
+    m_cache[used++] = uint8_t(eeBerType_Integer);
+    m_cache[used++] = uint8_t(n);
+    const uint32_t bits = uint32_t(m_value);
+    for (int32_t i = n - 1; i >= 0; --i)
+        m_cache[used++] = uint8_t(bits >> (8 * i));
+    m_encodedLength = used;
 }
 
 void CEmber_Integer32::RenderValue(CEmber_TextList& list) const

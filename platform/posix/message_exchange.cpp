@@ -83,13 +83,18 @@ LRESULT CallProcedure(KorvaneWindow* window, bool fromOutside, UINT message, WPA
     // procedure throws.
     struct DispatchRecord
     {
-        explicit DispatchRecord(bool outside) { TheRegistry().dispatches.push_back(outside ? 1 : 0); }
+        explicit DispatchRecord(bool outside) : dispatches(TheRegistry().dispatches)
+        {
+            dispatches.push_back(outside ? 1 : 0);
+        }
         ~DispatchRecord()
         {
             // (A child forked during the dispatch starts with none.)
-            if (!TheRegistry().dispatches.empty())
-                TheRegistry().dispatches.pop_back();
+            if (!dispatches.empty())
+                dispatches.pop_back();
         }
+        // The registry is never destroyed, so its member outlives any record.
+        std::vector<uint8_t>& dispatches;
         DispatchRecord(const DispatchRecord&) = delete;
         DispatchRecord& operator=(const DispatchRecord&) = delete;
     };

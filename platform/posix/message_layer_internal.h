@@ -105,6 +105,11 @@ struct Registry
     size_t remoteWindows = 0;
     size_t pollStart = 0;
 
+    // The two records Known found last (a send and the procedure it
+    // reaches ask for two windows in turn). Records are never freed, so a
+    // handle equal to one of them is that record.
+    KorvaneWindow* recent[2] = {};
+
     DWORD lastError = ERROR_SUCCESS;
     std::string error;
     unsigned long rejected = 0;
@@ -116,7 +121,16 @@ struct Registry
 // The registry, created on first use and never destroyed: window records
 // live as long as the process (a handle stays unique for good), and the
 // clean-up at exit still needs them.
-Registry& TheRegistry();
+// It is made once (thread-safe), then read through g_registry.
+extern std::atomic<Registry*> g_registry;
+Registry& CreateRegistry();
+
+inline Registry& TheRegistry()
+{
+    if (Registry* registry = g_registry.load(std::memory_order_acquire))
+        return *registry;
+    return CreateRegistry();
+}
 
 // The self-pipe that wakes RunMessageLoop; the write end is used from signal
 // handlers.

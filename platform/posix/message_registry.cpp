@@ -17,20 +17,31 @@
 
 namespace korvane_layer {
 
-Registry& TheRegistry()
+std::atomic<Registry*> g_registry{nullptr};
+
+Registry& CreateRegistry()
 {
     static Registry* registry = new Registry;
+    g_registry.store(registry, std::memory_order_release);
     return *registry;
 }
 
 KorvaneWindow* Known(HWND window)
 {
+    Registry& registry = TheRegistry();
+    // A handle is compared before it is read: only one of the records
+    // themselves is ever dereferenced.
+    if (window && (window == registry.recent[0] || window == registry.recent[1]))
+        return window->alive ? window : nullptr;
     // Newest first: the records of destroyed windows stay, and the windows
     // in use are mostly the recent ones.
-    const std::vector<KorvaneWindow*>& windows = TheRegistry().windows;
+    const std::vector<KorvaneWindow*>& windows = registry.windows;
     for (auto known = windows.rbegin(); known != windows.rend(); ++known)
-        if (*known == window && (*known)->alive)
+        if (*known == window && (*known)->alive) {
+            registry.recent[1] = registry.recent[0];
+            registry.recent[0] = *known;
             return *known;
+        }
     return nullptr;
 }
 

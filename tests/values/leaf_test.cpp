@@ -5,8 +5,16 @@
 
 #include <gtest/gtest.h>
 
+#include "ember/ber/identifier.h"
+#include "ember/ber/integer_codec.h"
+#include "ember/ber/length.h"
+#include "ember/ber/types.h"
+#include "ember/values/output_buffer.h"
+
 #include <cstdint>
 #include <memory>
+#include <random>
+#include <vector>
 
 namespace {
 
@@ -129,6 +137,57 @@ TEST(Leaf, Is64BitTellsTheIntegerWidthsApart)
     EXPECT_FALSE(static_cast<const CEmber_Integer&>(narrow).Is64Bit());
     EXPECT_TRUE(static_cast<const CEmber_Integer&>(wide).Is64Bit());
     EXPECT_EQ(narrow.GetType(), wide.GetType());
+}
+
+} // namespace
+
+namespace {
+
+// The 32-bit Integer leaf writes its octets itself; they must be the ones
+// the general writers give for its tag and value.
+std::vector<uint8_t> GeneralInteger32Octets(uint32_t classOctet, uint32_t number, int32_t value)
+{
+    uint8_t header[16];
+    const int32_t n = IntegerSize(value);
+    uint32_t used = uint32_t(PutIdentifier(header, (classOctet & 0xC0) | kBerConstructed, number));
+    used += uint32_t(PutLength(header + used, uint32_t(n + 2)));
+    header[used++] = uint8_t(eeBerType_Integer);
+    used += uint32_t(PutLength(header + used, uint32_t(n)));
+    CEmber_OutputBuffer out;
+    out.Write(header, used);
+    EncodeInteger(out, value, n);
+    return std::vector<uint8_t>(out.Data(), out.Data() + out.Used());
+}
+
+TEST(Leaf, Integer32OctetsAreTheGeneralWritersOctets)
+{
+    std::mt19937 random(7);
+    const int32_t corners[] = {0, 1, -1, 127, 128, -128, -129, 32767, 32768, -32768, -32769,
+                               8388607, 8388608, -8388608, -8388609, INT32_MAX, INT32_MIN};
+    const uint32_t numbers[] = {0, 3, 30, 31, 127, 128, 16383, 16384, 0x1FFFFF, 0x200000,
+                                0x0FFFFFFF, 0x10000000, 0xFFFFFFFF};
+    const uint32_t classes[] = {0x00, 0x40, 0x80, 0xC0, 0xE0};
+    int compared = 0;
+    for (uint32_t classOctet : classes) {
+        for (uint32_t number : numbers) {
+            std::vector<int32_t> values(std::begin(corners), std::end(corners));
+            for (int i = 0; i < 40; ++i)
+                values.push_back(int32_t(random()) >> (random() % 32));
+            for (int32_t value : values) {
+                const CEmber_Integer32 leaf(classOctet, number, value);
+                const std::vector<uint8_t> expected = GeneralInteger32Octets(classOctet, number, value);
+                ASSERT_EQ(expected.size(), leaf.GetEncodedLength()) << number << " " << value;
+                ASSERT_EQ(expected, std::vector<uint8_t>(leaf.GetCache(),
+                                                         leaf.GetCache() + leaf.GetEncodedLength()))
+                    << number << " " << value;
+                CEmber_OutputBuffer encoded;
+                leaf.Encode(encoded);
+                ASSERT_EQ(expected, std::vector<uint8_t>(encoded.Data(), encoded.Data() + encoded.Used()));
+                ++compared;
+            }
+        }
+    }
+    EXPECT_EQ(5 * 13 * (17 + 40), compared);
 }
 
 } // namespace

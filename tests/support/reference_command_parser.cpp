@@ -1,0 +1,198 @@
+#include "tests/support/reference_command_parser.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// White space and digits as scanf sees them in the "C" locale the host runs
+// in, without a library call per character.
+inline bool IsSpace(char c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+inline bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// A cursor over a bounded text that follows scanf's conversions.
+class Scanner
+{
+public:
+    Scanner(const char* text, size_t length) : m_p(text), m_end(text + length) {}
+
+    bool AtEnd() const { return m_p == m_end || *m_p == '\0'; }
+
+    void SkipSpace()
+    {
+        while (!AtEnd() && IsSpace(*m_p))
+            ++m_p;
+    }
+
+    enum Outcome
+    {
+        Ok,
+        InputFailure,    // the text ended first
+        MatchingFailure, // a character that does not fit
+    };
+
+    // "%d": white space, an optional sign, at least one digit. Values out of
+    // range wrap as the 32-bit conversion of the C runtime does.
+    Outcome Integer(int32_t& value)
+    {
+        SkipSpace();
+        if (AtEnd())
+            return InputFailure;
+        const char* start = m_p;
+        bool negative = false;
+        if (*m_p == '+' || *m_p == '-') {
+            negative = *m_p == '-';
+            ++m_p;
+        }
+        uint32_t number = 0;
+        bool digits = false;
+        while (!AtEnd() && IsDigit(*m_p)) {
+            number = number * 10u + uint32_t(*m_p - '0');
+            ++m_p;
+            digits = true;
+        }
+        if (!digits) {
+            // The text had something for this field (a sign): scanf calls
+            // that a matching failure even when the text ends right after.
+            m_p = start;
+            return MatchingFailure;
+        }
+        value = int32_t(negative ? 0u - number : number);
+        return Ok;
+    }
+
+    // An ordinary character of the format.
+    Outcome Literal(char c)
+    {
+        if (AtEnd())
+            return InputFailure;
+        if (*m_p != c)
+            return MatchingFailure;
+        ++m_p;
+        return Ok;
+    }
+
+    // "%s": white space, then a run of non-blank characters.
+    Outcome Word(const char*& start, size_t& length)
+    {
+        SkipSpace();
+        if (AtEnd())
+            return InputFailure;
+        start = m_p;
+        while (!AtEnd() && !IsSpace(*m_p))
+            ++m_p;
+        length = size_t(m_p - start);
+        return Ok;
+    }
+
+private:
+    const char* m_p;
+    const char* m_end;
+};
+
+// Scans the five path numbers and their commas; returns the scanf count so
+// far, or -1 for an input failure before the first conversion.
+int ScanPath(Scanner& scan, CCommandRecord& record, bool& stopped)
+{
+    stopped = false;
+    for (int i = 0; i < 5; ++i) {
+        const Scanner::Outcome number = scan.Integer(record.p[i]);
+        if (number != Scanner::Ok) {
+            stopped = true;
+            return (i == 0 && number == Scanner::InputFailure) ? -1 : i;
+        }
+        if (scan.Literal(',') != Scanner::Ok) {
+            stopped = true;
+            return i + 1;
+        }
+    }
+    return 5;
+}
+
+} // namespace
+
+int ReferenceScanIntegerCommand(const char* text, size_t length, CCommandRecord& record)
+{
+    Scanner scan(text, length);
+    bool stopped = false;
+    const int count = ScanPath(scan, record, stopped);
+    if (stopped)
+        return count;
+    return scan.Integer(record.value) == Scanner::Ok ? 6 : 5;
+}
+
+int ReferenceScanTextCommand(const char* text, size_t length, CCommandRecord& record,
+                             size_t& textLength)
+{
+    textLength = 0;
+    Scanner scan(text, length);
+    bool stopped = false;
+    const int count = ScanPath(scan, record, stopped);
+    if (stopped)
+        return count;
+    const char* word = nullptr;
+    size_t wordLength = 0;
+    if (scan.Word(word, wordLength) != Scanner::Ok)
+        return 5;
+    textLength = wordLength;
+    if (wordLength >= CCommandRecord::kTextSize)
+        return 6;
+    std::memcpy(record.text, word, wordLength);
+    record.text[wordLength] = '\0';
+    return 6;
+}
+
+ParseResult ReferenceParseCommand(const char* text, size_t length, CCommandRecord& record,
+                         const TraceSink& trace)
+{
+    char line[160];
+    record = CCommandRecord();
+    record.value = VALUE_NONE;
+
+    const int first = ReferenceScanIntegerCommand(text, length, record);
+    if (trace) {
+        std::snprintf(line, sizeof line, "sscanf iError=%d  \n", first);
+        trace(line);
+    }
+    if (first == 6)
+        return record.value == VALUE_NONE ? ParseResult::None : ParseResult::Value;
+
+    size_t textLength = 0;
+    const int second = ReferenceScanTextCommand(text, length, record, textLength);
+    if (textLength >= CCommandRecord::kTextSize) {
+        if (trace) {
+            std::snprintf(line, sizeof line,
+                          "command text of %zu characters refused: the field holds %u \n",
+                          textLength, CCommandRecord::kTextSize - 1);
+            trace(line);
+        }
+        record.value = VALUE_NONE;
+        return ParseResult::TextTooLong;
+    }
+    if (trace) {
+        std::snprintf(line, sizeof line, "sscanf iError=%d text=%s \n", second, record.text);
+        trace(line);
+    }
+    for (char* c = record.text; *c; ++c)
+        if (*c == '~')
+            *c = ' ';
+    if (std::strcmp(record.text, "-") == 0)
+        record.text[0] = '\0';
+    if (trace) {
+        std::snprintf(line, sizeof line, "sscanf iError=%d text=%s \n", second, record.text);
+        trace(line);
+    }
+    if (second == 6) {
+        record.value = VALUE_TEXT;
+        return ParseResult::Value;
+    }
+    record.value = VALUE_NONE;
+    return ParseResult::None;
+}
