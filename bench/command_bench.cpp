@@ -10,17 +10,17 @@
 
 #include <benchmark/benchmark.h>
 
-#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <vector>
 
 namespace {
 
 const char* const kLines[9] = {
-    nullptr,           "1,2,3,4,5,100", "1,2,3,4,5,Main~out", "1,2,3,4,5,-1", "1,2,3,0,0,-1",
-    "1,2,3,0,0,Name",  "1,2,3,9,0,-1",  "1,2,3,4,0,Text",     "1,2,3,4,0,7",
+    nullptr,          "1,2,3,4,5,100", "1,2,3,4,5,Main~out", "1,2,3,4,5,-1", "1,2,3,0,0,-1",
+    "1,2,3,0,0,Name", "1,2,3,9,0,-1",  "1,2,3,4,0,Text",     "1,2,3,4,0,7",
 };
 
 // Writes an Ember element back to front into a fixed scratch.
@@ -146,7 +146,8 @@ void CheckSameOctets(int shape)
     EncodeCommand(record, buffer);
     std::vector<uint8_t> direct;
     DirectEncode(record, shape, direct);
-    if (direct.size() != buffer.Used() || std::memcmp(direct.data(), buffer.Data(), direct.size()) != 0) {
+    if (direct.size() != buffer.Used() ||
+        std::memcmp(direct.data(), buffer.Data(), direct.size()) != 0) {
         std::fprintf(stderr, "direct writer differs from the host for shape %d\n", shape);
         std::abort();
     }
@@ -170,7 +171,8 @@ double DirectNanosPerCommand(int shape)
         benchmark::DoNotOptimize(out.data());
     }
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &end);
-    const double nanos = double(end.tv_sec - start.tv_sec) * 1e9 + double(end.tv_nsec - start.tv_nsec);
+    const double nanos =
+        double(end.tv_sec - start.tv_sec) * 1e9 + double(end.tv_nsec - start.tv_nsec);
     return cache[shape] = nanos / kRounds;
 }
 
@@ -207,13 +209,14 @@ void BM_CommandPath(benchmark::State& state)
         benchmark::DoNotOptimize(buffer.Data());
     }
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &end);
-    const double cpuSeconds = double(end.tv_sec - start.tv_sec) + double(end.tv_nsec - start.tv_nsec) * 1e-9;
+    const double cpuSeconds =
+        double(end.tv_sec - start.tv_sec) + double(end.tv_nsec - start.tv_nsec) * 1e-9;
     const double allocations = double(bench_alloc::Count() - before) / double(state.iterations());
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(octets));
     state.counters["allocs_per_command"] = allocations;
     // Time per command over the direct writer's.
-    state.counters["vs_direct"] = (cpuSeconds / double(state.iterations())) * 1e9 /
-                                  DirectNanosPerCommand(shape);
+    state.counters["vs_direct"] =
+        (cpuSeconds / double(state.iterations())) * 1e9 / DirectNanosPerCommand(shape);
     state.SetLabel(line);
 }
 

@@ -46,13 +46,15 @@ public:
         if (m_service == 0) {
             const int null = ::open("/dev/null", O_WRONLY);
             dup2(null, 2);
-            execl(KORVANE_CLI_PATH, KORVANE_CLI_PATH, "serve", "bench", static_cast<char*>(nullptr));
+            execl(KORVANE_CLI_PATH, KORVANE_CLI_PATH, "serve", "bench",
+                  static_cast<char*>(nullptr));
             _exit(127);
         }
         g_loop = this;
         m_self = CreateMessageWindow("TEST_RX", Procedure);
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-        while (!(m_serviceWindow = FindWindowA(nullptr, "Korvane_bench")) && std::chrono::steady_clock::now() < deadline)
+        while (!(m_serviceWindow = FindWindowA(nullptr, "Korvane_bench")) &&
+               std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
 
         ConsoleServerOptions options;
@@ -66,7 +68,8 @@ public:
         link.port = m_server->LocalPort();
         m_link = std::make_unique<CConsoleLink>(link);
         m_link->Start([this](const ConsoleLinkEvent& event) {
-            if (event.kind != ConsoleLinkEvent::ConsoleData && event.kind != ConsoleLinkEvent::KeepAlive)
+            if (event.kind != ConsoleLinkEvent::ConsoleData &&
+                event.kind != ConsoleLinkEvent::KeepAlive)
                 return;
             {
                 std::lock_guard<std::mutex> lock(m_mutex);
@@ -106,7 +109,8 @@ public:
                 blocks.swap(m_fromConsole);
             }
             for (const auto& block : blocks)
-                Send(MakeDwData(BLOCK_CONSOLE_DATA, uint32_t(block.size())), block.data(), block.size());
+                Send(MakeDwData(BLOCK_CONSOLE_DATA, uint32_t(block.size())), block.data(),
+                     block.size());
             if (m_reports != before)
                 break;
             if (std::chrono::steady_clock::now() >= deadline)
@@ -136,7 +140,8 @@ private:
         block.dwData = dwData;
         block.cbData = DWORD(size);
         block.lpData = const_cast<void*>(data);
-        SendMessageA(m_serviceWindow, WM_COPYDATA, reinterpret_cast<WPARAM>(m_self), reinterpret_cast<LPARAM>(&block));
+        SendMessageA(m_serviceWindow, WM_COPYDATA, reinterpret_cast<WPARAM>(m_self),
+                     reinterpret_cast<LPARAM>(&block));
     }
 
     static Loop* g_loop;
@@ -184,7 +189,8 @@ void BM_LoopRoundTrip(benchmark::State& state, const char* prefix)
         }
         ++count;
     }
-    state.counters["round_trips_per_s"] = benchmark::Counter(double(count), benchmark::Counter::kIsRate);
+    state.counters["round_trips_per_s"] =
+        benchmark::Counter(double(count), benchmark::Counter::kIsRate);
 }
 
 BENCHMARK_CAPTURE(BM_LoopRoundTrip, five_level_integer, "1,2,3,4,5,")->UseRealTime();

@@ -32,8 +32,8 @@ inline void AppendEncoded(std::vector<uint8_t>& out, const CEmber_Node& node)
 
 inline std::string ChannelName(std::mt19937& rng)
 {
-    static const char* const kWords[] = {"Main", "Vox", "Kick", "Snare", "OH", "Bass",
-                                         "Gtr", "Keys", "FX", "Aux", "Mon", "Bus"};
+    static const char* const kWords[] = {"Main", "Vox",  "Kick", "Snare", "OH",  "Bass",
+                                         "Gtr",  "Keys", "FX",   "Aux",   "Mon", "Bus"};
     std::string name = kWords[rng() % 12];
     name += ' ';
     name += std::to_string(rng() % 48 + 1);
@@ -47,12 +47,14 @@ inline void AppendAnswer(std::vector<uint8_t>& out, std::mt19937& rng, uint32_t 
     auto top = std::make_unique<CEmber_Set>(eeBerClass_ContextSpecific, 7, nullptr, true);
     CEmber_Container* level = top.get();
     for (uint32_t depth = 1; depth <= 4; ++depth) {
-        auto next = std::make_unique<CEmber_Set>(eeBerClass_ContextSpecific, rng() % 8 + 1, nullptr, true);
+        auto next =
+            std::make_unique<CEmber_Set>(eeBerClass_ContextSpecific, rng() % 8 + 1, nullptr, true);
         CEmber_Container* raw = next.get();
         level->AddChild(next.release(), true);
         level = raw;
     }
-    auto parameter = std::make_unique<CEmber_Set>(eeBerClass_Private, rng() % 32 + 1, nullptr, true);
+    auto parameter =
+        std::make_unique<CEmber_Set>(eeBerClass_Private, rng() % 32 + 1, nullptr, true);
     if (index % 5 == 4)
         parameter->AddStringChild(eeBerClass_Application, 3, ChannelName(rng).c_str());
     else
@@ -90,7 +92,8 @@ inline void FillSnapshotLevel(CEmber_Container& container, std::mt19937& rng, ui
             if (rng() % 5 == 0)
                 parameter->AddStringChild(eeBerClass_Application, 3, ChannelName(rng).c_str());
             else
-                parameter->AddIntegerChild(eeBerClass_Application, 3, int32_t(rng() % 100000) - 50000);
+                parameter->AddIntegerChild(eeBerClass_Application, 3,
+                                           int32_t(rng() % 100000) - 50000);
             container.AddChild(parameter.release(), true);
         }
         return;
@@ -130,7 +133,8 @@ inline std::vector<uint8_t> MakeDeepMessage(uint32_t depth)
     auto top = std::make_unique<CEmber_Set>(eeBerClass_ContextSpecific, 1, nullptr, true);
     CEmber_Container* level = top.get();
     for (uint32_t d = 1; d < depth; ++d) {
-        auto next = std::make_unique<CEmber_Set>(eeBerClass_ContextSpecific, d % 30 + 1, nullptr, true);
+        auto next =
+            std::make_unique<CEmber_Set>(eeBerClass_ContextSpecific, d % 30 + 1, nullptr, true);
         CEmber_Container* raw = next.get();
         level->AddChild(next.release(), true);
         level = raw;

@@ -176,7 +176,8 @@ void BM_PlainDecode(benchmark::State& state)
         CountingReader reader(0);
         const uint64_t before = bench_alloc::Count();
         for (size_t at = 0; at < corpus.size(); at += block)
-            reader.FeedBlock(corpus.data() + at, uint32_t(std::min<size_t>(block, corpus.size() - at)));
+            reader.FeedBlock(corpus.data() + at,
+                             uint32_t(std::min<size_t>(block, corpus.size() - at)));
         allocations = bench_alloc::Count() - before;
         nodes = reader.nodes;
         errors = reader.errors;

@@ -130,8 +130,18 @@ void BM_SetWidth(benchmark::State& state)
 } // namespace
 
 BENCHMARK(BM_LongStreamMemory)->Arg(256)->Iterations(1)->Unit(benchmark::kSecond);
-BENCHMARK(BM_StreamSize)->RangeMultiplier(4)->Range(1, 256)->Iterations(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_NestingDepth)->Arg(2)->Arg(8)->Arg(32)->Arg(128)->Arg(254)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StreamSize)
+    ->RangeMultiplier(4)
+    ->Range(1, 256)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_NestingDepth)
+    ->Arg(2)
+    ->Arg(8)
+    ->Arg(32)
+    ->Arg(128)
+    ->Arg(254)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SetWidth)
     ->RangeMultiplier(4)
     ->Range(16, 262144)

@@ -67,7 +67,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     size_t handed = framer.Held();
     for (const auto& block : blocks) {
-        if (block.octets.size() > CConsoleFramer::kMaxBlock || (block.octets.size() == 13) != block.keepAlive)
+        if (block.octets.size() > CConsoleFramer::kMaxBlock ||
+            (block.octets.size() == 13) != block.keepAlive)
             std::abort();
         handed += block.octets.size();
     }

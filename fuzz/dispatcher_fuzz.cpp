@@ -13,9 +13,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <unistd.h>
-#include <cstring>
 #include <vector>
 
 namespace {
@@ -58,7 +58,8 @@ LRESULT CALLBACK PartnerProc(HWND, UINT message, WPARAM, LPARAM lParam)
         back.dwData = MakeDwData(BLOCK_CONSOLE_DATA, uint32_t(g_world->echo.size()));
         back.cbData = DWORD(g_world->echo.size());
         back.lpData = g_world->echo.data();
-        SendMessageA(g_world->state.hostWindow, WM_COPYDATA, WPARAM(g_world->partner), LPARAM(&back));
+        SendMessageA(g_world->state.hostWindow, WM_COPYDATA, WPARAM(g_world->partner),
+                     LPARAM(&back));
         --g_world->nested;
     }
     return 1;
@@ -121,8 +122,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             const DWORD cbData = DWORD(text.size());
             if (op & 0x80)
                 text.push_back(0);
-            COPYDATASTRUCT block{MakeDwData(BLOCK_COMMAND, 0), cbData, text.empty() ? nullptr : text.data()};
-            SendMessageA(world.state.hostWindow, WM_COPYDATA, WPARAM(world.partner), LPARAM(&block));
+            COPYDATASTRUCT block{MakeDwData(BLOCK_COMMAND, 0), cbData,
+                                 text.empty() ? nullptr : text.data()};
+            SendMessageA(world.state.hostWindow, WM_COPYDATA, WPARAM(world.partner),
+                         LPARAM(&block));
             break;
         }
         case 1: { // console data; the length field may exceed cbData
@@ -131,7 +134,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             const uint32_t field = (op & 0x40) ? length : uint32_t(octets.size());
             COPYDATASTRUCT block{MakeDwData(BLOCK_CONSOLE_DATA, field), DWORD(octets.size()),
                                  octets.empty() ? nullptr : octets.data()};
-            SendMessageA(world.state.hostWindow, WM_COPYDATA, WPARAM(world.partner), LPARAM(&block));
+            SendMessageA(world.state.hostWindow, WM_COPYDATA, WPARAM(world.partner),
+                         LPARAM(&block));
             break;
         }
         case 2: // a forged report with a pointer that must never be read
@@ -144,7 +148,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         case 4: { // a block of some other kind
             uint8_t octet = in.Byte();
             COPYDATASTRUCT block{MakeDwData(0x0C69 + (op & 3), 13), 1, &octet};
-            SendMessageA(world.state.hostWindow, WM_COPYDATA, WPARAM(world.partner), LPARAM(&block));
+            SendMessageA(world.state.hostWindow, WM_COPYDATA, WPARAM(world.partner),
+                         LPARAM(&block));
             break;
         }
         case 5: // what the partner sends back from inside its report handler

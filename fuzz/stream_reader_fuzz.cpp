@@ -44,7 +44,8 @@ public:
 
     void OnNodeComplete(CEmber_Node* node) override
     {
-        m_log += "done " + node->GetDescription() + " " + std::to_string(node->GetEncodedLength()) + "\n";
+        m_log += "done " + node->GetDescription() + " " + std::to_string(node->GetEncodedLength()) +
+                 "\n";
         MirrorCompleted(node);
         if (node != GetRoot())
             return;
@@ -84,7 +85,7 @@ private:
                 return new CEager_Set(tag.Octet(), tag.Number(), nullptr, true);
             return new CEager_Sequence(tag.Octet(), tag.Number(), nullptr);
         }
-        CEager_Container* ref = root ? new CEager_Root
+        CEager_Container* ref = root  ? new CEager_Root
                                 : set ? static_cast<CEager_Container*>(new CEager_Set)
                                       : new CEager_Sequence;
         ref->SetType(node->GetType());

@@ -30,11 +30,15 @@ constexpr ShapeRow kShapes[] = {
     {eShape_FiveLevelInteger, 5, ValueKind::Integer, nullptr},
     {eShape_FiveLevelText, 5, ValueKind::Text, nullptr},
     {eShape_FiveLevelPoll, 5, ValueKind::Poll, nullptr},
-    {eShape_ThreeLevelPoll, 3, ValueKind::Poll, "NOT Full House create PART-3 container To POLL \n"},
-    {eShape_ThreeLevelText, 3, ValueKind::Text, "NOT Full House create PART-3 container To Send TEXT \n"},
+    {eShape_ThreeLevelPoll, 3, ValueKind::Poll,
+     "NOT Full House create PART-3 container To POLL \n"},
+    {eShape_ThreeLevelText, 3, ValueKind::Text,
+     "NOT Full House create PART-3 container To Send TEXT \n"},
     {eShape_FourLevelPoll, 4, ValueKind::Poll, "NOT Full House create PART-4 container To POLL \n"},
-    {eShape_FourLevelText, 4, ValueKind::Text, "NOT Full House create PART container To Send TXT \n"},
-    {eShape_FourLevelInteger, 4, ValueKind::Integer, "NOT Full House create PART container To Send INT \n"},
+    {eShape_FourLevelText, 4, ValueKind::Text,
+     "NOT Full House create PART container To Send TXT \n"},
+    {eShape_FourLevelInteger, 4, ValueKind::Integer,
+     "NOT Full House create PART container To Send INT \n"},
 };
 
 // 3, 4 or 5 when exactly the first that many path numbers are set, else 0.

@@ -19,14 +19,18 @@
 class CPathContainer : public CEmber_AdaptiveSet
 {
 public:
-    explicit CPathContainer(uint32_t number) : CEmber_AdaptiveSet(eeBerClass_ContextSpecific, number, nullptr) {}
+    explicit CPathContainer(uint32_t number)
+        : CEmber_AdaptiveSet(eeBerClass_ContextSpecific, number, nullptr)
+    {}
 };
 
 // The parameter level of a command tree.
 class CParameterContainer : public CEmber_AdaptiveSet
 {
 public:
-    explicit CParameterContainer(uint32_t number) : CEmber_AdaptiveSet(eeBerClass_Private, number, nullptr) {}
+    explicit CParameterContainer(uint32_t number)
+        : CEmber_AdaptiveSet(eeBerClass_Private, number, nullptr)
+    {}
 };
 
 constexpr uint32_t TAG_VALUE = 3; // application class

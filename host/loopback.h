@@ -110,7 +110,10 @@ public:
     {
         return m_partner.Send(m_host.Handle(), dwData, data, cbData);
     }
-    LRESULT SendCommand(const std::string& text) { return m_partner.SendCommand(m_host.Handle(), text); }
+    LRESULT SendCommand(const std::string& text)
+    {
+        return m_partner.SendCommand(m_host.Handle(), text);
+    }
     void SendConsole(const uint8_t* octets, size_t size, size_t chunk)
     {
         m_partner.SendConsole(m_host.Handle(), octets, size, chunk);

@@ -29,6 +29,7 @@ HWND CreateLoopbackWindow(const char* role, WNDPROC procedure, std::string& erro
     HWND window = CreateWindowExA(0, className, name.c_str(), 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                   instance, nullptr);
     if (!window)
-        error = "cannot create the window " + name + " (error " + std::to_string(GetLastError()) + ")";
+        error =
+            "cannot create the window " + name + " (error " + std::to_string(GetLastError()) + ")";
     return window;
 }

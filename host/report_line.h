@@ -12,8 +12,7 @@ public:
     // Writes into out, which holds size octets (the text and its NUL); the
     // first `used` octets are already written (a prefix kept from before).
     CReportLine(char* out, size_t size, size_t used = 0) : m_out(out), m_size(size), m_length(used)
-    {
-    }
+    {}
 
     // Octets appended so far (also those that did not fit).
     size_t Length() const { return m_length; }

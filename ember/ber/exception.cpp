@@ -44,7 +44,5 @@ int32_t EmberErrorCodeAt(int index)
     return kErrors[index].code;
 }
 
-CEmber_Exception::CEmber_Exception(EmberError code)
-    : m_code(code), m_message(EmberErrorText(code))
-{
-}
+CEmber_Exception::CEmber_Exception(EmberError code) : m_code(code), m_message(EmberErrorText(code))
+{}

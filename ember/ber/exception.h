@@ -37,7 +37,8 @@
     ROW(eeError_InvalidOctetString, 206, "Invalid OctetString encoding")                           \
     ROW(eeError_InvalidObjectIdentifier, 207, "Invalid ObjectIdentifier encoding")                 \
     ROW(eeError_InvalidGeneralizedTime, 208, "Invalid GeneralizedTime encoding")                   \
-    ROW(eeError_DuplicateTag, 1001, "A node with the specified tag already exists in this container")
+    ROW(eeError_DuplicateTag, 1001,                                                                \
+        "A node with the specified tag already exists in this container")
 
 enum EmberError : int32_t
 {
@@ -61,7 +62,8 @@ class CEmber_Exception
 {
 public:
     CEmber_Exception(int32_t code, std::string message)
-        : m_code(code), m_message(std::move(message)) {}
+        : m_code(code), m_message(std::move(message))
+    {}
 
     // The exception of a code with its registered message (EmberErrorText).
     explicit CEmber_Exception(EmberError code);

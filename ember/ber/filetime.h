@@ -11,9 +11,9 @@
 struct EmberCalendarTime
 {
     int32_t year = 0;
-    int32_t month = 0;       // 1..12
-    int32_t dayOfWeek = 0;   // 0 = Sunday; ignored by CalendarToFileTime
-    int32_t day = 0;         // 1..31
+    int32_t month = 0;     // 1..12
+    int32_t dayOfWeek = 0; // 0 = Sunday; ignored by CalendarToFileTime
+    int32_t day = 0;       // 1..31
     int32_t hour = 0;
     int32_t minute = 0;
     int32_t second = 0;

@@ -54,7 +54,6 @@ int32_t EncodeTagNumber(CEmber_OutputStream& out, uint32_t number);
 // octet & 0xE0) and number; returns their count (1 to 6).
 int32_t EncodeIdentifier(CEmber_OutputStream& out, uint32_t identifierBits, uint32_t number);
 
-
 // Reads a base-128 number up to the first octet with bit 0x80 clear; bits
 // shifted out at the top are lost.
 uint32_t DecodeTagNumber(CEmber_InputStream& in);

@@ -34,7 +34,8 @@ class CEmber_MemoryStream : public CEmber_BoundedStream
 {
 public:
     CEmber_MemoryStream(const uint8_t* data, uint32_t size)
-        : CEmber_BoundedStream(size), m_data(data) {}
+        : CEmber_BoundedStream(size), m_data(data)
+    {}
 
     // Points the view at another block and starts again at its first octet.
     void Attach(const uint8_t* data, uint32_t size)

@@ -61,7 +61,6 @@ inline int32_t HeaderSize(uint32_t classBits, uint32_t number, uint32_t length)
 // significant octets, are written 0x84 and four octets.
 int32_t EncodeLength(CEmber_OutputStream& out, uint32_t length);
 
-
 // Reads length octets; the indefinite form gives IndefiniteLength. Leading
 // zero octets are accepted.
 uint32_t DecodeLength(CEmber_InputStream& in);

@@ -64,9 +64,9 @@ int32_t EncodeGeneralizedTime(CEmber_OutputStream& out, uint64_t time)
     if (!FileTimeToCalendar(time, fields))
         return 0;
     char text[32];
-    const int length = std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d.%dZ",
-                                     fields.year, fields.month, fields.day, fields.hour,
-                                     fields.minute, fields.second, fields.milliseconds);
+    const int length =
+        std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d.%dZ", fields.year, fields.month,
+                      fields.day, fields.hour, fields.minute, fields.second, fields.milliseconds);
     out.Write(reinterpret_cast<const uint8_t*>(text), uint32_t(length));
     return length;
 }
@@ -87,8 +87,8 @@ uint64_t DecodeGeneralizedTime(CEmber_InputStream& in, uint32_t length)
     ScanfReader scan(text);
     (void)(scan.Integer(4, fields.year) && scan.Integer(2, fields.month) &&
            scan.Integer(2, fields.day) && scan.Integer(2, fields.hour) &&
-           scan.Integer(2, fields.minute) && scan.Integer(2, fields.second) &&
-           scan.Literal('.') && scan.Integer(0, fields.milliseconds) && scan.Literal('Z'));
+           scan.Integer(2, fields.minute) && scan.Integer(2, fields.second) && scan.Literal('.') &&
+           scan.Integer(0, fields.milliseconds) && scan.Literal('Z'));
 
     uint64_t time = 0;
     if (!CalendarToFileTime(fields, time))

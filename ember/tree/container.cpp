@@ -37,8 +37,8 @@ void CEmber_ChildList::Unlink(CEmber_Node* previous, CEmber_Node* node)
     --m_count;
 }
 
-CEmber_Container::CEmber_Container(uint32_t classOctet, uint32_t number,
-                                   CEmber_Container* parent, int32_t type, bool indefinite)
+CEmber_Container::CEmber_Container(uint32_t classOctet, uint32_t number, CEmber_Container* parent,
+                                   int32_t type, bool indefinite)
     : CEmber_Node(classOctet, number), m_type(type), m_indefinite(indefinite)
 {
     // The header of the empty container is owed, not built: the first read
@@ -81,10 +81,10 @@ void CEmber_Node::SetTag(const CEmber_Tag& tag)
 [[gnu::noinline]] void CEmber_Container::WriteLongHeader()
 {
     const uint32_t type = uint32_t(m_type);
-    const uint32_t outerLength = m_indefinite ? IndefiniteLength
-                                              : uint32_t(HeaderSize(eeBerClass_Universal, type,
-                                                                    m_contentLength)) +
-                                                    m_contentLength;
+    const uint32_t outerLength =
+        m_indefinite
+            ? IndefiniteLength
+            : uint32_t(HeaderSize(eeBerClass_Universal, type, m_contentLength)) + m_contentLength;
     const uint32_t innerLength = m_indefinite ? IndefiniteLength : m_contentLength;
     uint8_t* tail = m_header + m_identifierLength;
     if (type < 31) {
@@ -290,7 +290,8 @@ void CEmber_Container::Encode(CEmber_OutputStream& out) const
 {
     Settle();
     out.Write(m_header, m_headerLength);
-    for (const CEmber_Node* child = m_children.First(); child; child = CEmber_ChildList::Next(child))
+    for (const CEmber_Node* child = m_children.First(); child;
+         child = CEmber_ChildList::Next(child))
         child->Encode(out);
     if (m_indefinite)
         out.Write(kTerminator, 4);

@@ -146,6 +146,7 @@ class CEmber_Sequence : public CEmber_Container
 {
 public:
     CEmber_Sequence(uint32_t classOctet, uint32_t number, CEmber_Container* parent)
-        : CEmber_Container(classOctet, number, parent, eeBerType_Sequence, true) {}
+        : CEmber_Container(classOctet, number, parent, eeBerType_Sequence, true)
+    {}
     CEmber_Sequence() = default;
 };

@@ -85,7 +85,8 @@ public:
 protected:
     CEmber_Node() = default;
     CEmber_Node(uint32_t classOctet, uint32_t number)
-        : m_tag(CEmber_Tag::FromClass(classOctet, number)) {}
+        : m_tag(CEmber_Tag::FromClass(classOctet, number))
+    {}
 
 private:
     friend class CEmber_Container;

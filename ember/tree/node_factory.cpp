@@ -51,7 +51,8 @@ std::unique_ptr<CEmber_Node> CreateNode(CEmber_RawItem& item)
         return leaf;
     }
     case eeBerType_RelativeObject:
-        return std::make_unique<CEmber_RelativeObject>(classBits, number, item.GetObjectIdentifier());
+        return std::make_unique<CEmber_RelativeObject>(classBits, number,
+                                                       item.GetObjectIdentifier());
     case eeBerType_GeneralizedTime:
         return std::make_unique<CEmber_GeneralizedTime>(classBits, number,
                                                         item.GetGeneralizedTime(), true);

@@ -67,7 +67,8 @@ class CEmber_AdaptiveSet : public CEmber_Set
 {
 public:
     CEmber_AdaptiveSet(uint32_t classOctet, uint32_t number, CEmber_Container* parent)
-        : CEmber_Set(classOctet, number, parent, true) {}
+        : CEmber_Set(classOctet, number, parent, true)
+    {}
 
     // Never refuses: a duplicate tag turns the set into a Sequence.
     void AddChild(CEmber_Node* child, bool update) override;

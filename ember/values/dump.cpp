@@ -30,7 +30,8 @@ void CEmber_Container::Dump(CEmber_TextList& list, int32_t level) const
     const std::string tag = GetTag().ToText();
     list.AppendFormat("%s<%s type=\"%s\">\r\n", indent.c_str(), tag.c_str(),
                       TypeLabel(GetType()).c_str());
-    for (const CEmber_Node* child = m_children.First(); child; child = CEmber_ChildList::Next(child))
+    for (const CEmber_Node* child = m_children.First(); child;
+         child = CEmber_ChildList::Next(child))
         child->Dump(list, level + 1);
     list.AppendFormat("%s</%s>\r\n", indent.c_str(), tag.c_str());
 }

@@ -45,7 +45,8 @@ void CEmber_Leaf::AddChild(CEmber_Node*, bool)
 template <typename WriteContent>
 void CEmber_Leaf::EncodeFixed(int32_t type, int32_t contentLength, WriteContent writeContent)
 {
-    uint32_t n = uint32_t(PutIdentifier(m_cache, GetTag().ClassBits() | kBerConstructed, GetTag().Number()));
+    uint32_t n =
+        uint32_t(PutIdentifier(m_cache, GetTag().ClassBits() | kBerConstructed, GetTag().Number()));
     n += uint32_t(PutLength(m_cache + n, uint32_t(contentLength + 2)));
     m_cache[n++] = uint8_t(type);
     n += uint32_t(PutLength(m_cache + n, uint32_t(contentLength)));
@@ -129,7 +130,8 @@ void CEmber_Real::RenderValue(CEmber_TextList& list) const
 CEmber_RelativeObject::CEmber_RelativeObject(uint32_t classOctet, uint32_t number, uint64_t value)
     : CEmber_Leaf(classOctet, number), m_value(value)
 {
-    EncodePatched(13, [&](CEmber_OutputStream& out) { return EncodeObjectIdentifier(out, m_value); });
+    EncodePatched(13,
+                  [&](CEmber_OutputStream& out) { return EncodeObjectIdentifier(out, m_value); });
 }
 
 void CEmber_RelativeObject::RenderValue(CEmber_TextList& list) const
@@ -137,12 +139,13 @@ void CEmber_RelativeObject::RenderValue(CEmber_TextList& list) const
     list.AppendFormat("%016" PRIX64, m_value);
 }
 
-CEmber_GeneralizedTime::CEmber_GeneralizedTime(uint32_t classOctet, uint32_t number,
-                                               uint64_t time, bool asTime)
+CEmber_GeneralizedTime::CEmber_GeneralizedTime(uint32_t classOctet, uint32_t number, uint64_t time,
+                                               bool asTime)
     : CEmber_Leaf(classOctet, number), m_time(time), m_asTime(asTime)
 {
     if (m_asTime) {
-        EncodePatched(24, [&](CEmber_OutputStream& out) { return EncodeGeneralizedTime(out, m_time); });
+        EncodePatched(24,
+                      [&](CEmber_OutputStream& out) { return EncodeGeneralizedTime(out, m_time); });
     } else {
         const int64_t value = int64_t(m_time);
         const int32_t n = Integer64Size(value);

@@ -14,7 +14,8 @@ namespace {
 // returns the header's octet count.
 uint32_t EncodeStringHeader(const CEmber_Tag& tag, int32_t type, uint32_t length, uint8_t* cache)
 {
-    const uint32_t outer = uint32_t(HeaderSize(eeBerClass_Universal, uint32_t(type), length)) + length;
+    const uint32_t outer =
+        uint32_t(HeaderSize(eeBerClass_Universal, uint32_t(type), length)) + length;
     uint32_t n = uint32_t(PutIdentifier(cache, tag.ClassBits() | kBerConstructed, tag.Number()));
     n += uint32_t(PutLength(cache + n, outer));
     cache[n++] = uint8_t(type);

@@ -28,9 +28,18 @@ public:
     // All pieces in order as one text. The list is unchanged.
     std::string Join() const;
 
-    uint32_t Total() const { return m_total; }
-    size_t PieceCount() const { return m_pieces.size(); }
-    const std::string& Piece(size_t index) const { return m_pieces[index]; }
+    uint32_t Total() const
+    {
+        return m_total;
+    }
+    size_t PieceCount() const
+    {
+        return m_pieces.size();
+    }
+    const std::string& Piece(size_t index) const
+    {
+        return m_pieces[index];
+    }
 
 private:
     std::vector<std::string> m_pieces;

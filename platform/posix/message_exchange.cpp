@@ -33,7 +33,8 @@ int SendTimeout()
     return registry.sendTimeoutMs;
 }
 
-int SendDatagram(int fd, const std::string& path, const std::vector<uint8_t>& datagram, int budgetMs)
+int SendDatagram(int fd, const std::string& path, const std::vector<uint8_t>& datagram,
+                 int budgetMs)
 {
     sockaddr_un address = {};
     socklen_t length = 0;
@@ -41,8 +42,9 @@ int SendDatagram(int fd, const std::string& path, const std::vector<uint8_t>& da
         return ENAMETOOLONG;
     const int64_t deadline = NowMs() + budgetMs;
     for (;;) {
-        const ssize_t sent = sendto(fd, datagram.data(), datagram.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
-                                    reinterpret_cast<const sockaddr*>(&address), length);
+        const ssize_t sent =
+            sendto(fd, datagram.data(), datagram.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
+                   reinterpret_cast<const sockaddr*>(&address), length);
         if (sent == ssize_t(datagram.size()))
             return 0;
         if (sent >= 0)
@@ -191,7 +193,8 @@ void ReceiveOne(int fd, KorvaneWindow* window)
     }
 
     bool sameUser = false;
-    for (cmsghdr* message = CMSG_FIRSTHDR(&header); message; message = CMSG_NXTHDR(&header, message)) {
+    for (cmsghdr* message = CMSG_FIRSTHDR(&header); message;
+         message = CMSG_NXTHDR(&header, message)) {
         if (message->cmsg_level == SOL_SOCKET && message->cmsg_type == SCM_CREDENTIALS &&
             message->cmsg_len >= CMSG_LEN(sizeof(ucred))) {
             ucred credentials = {};
@@ -266,7 +269,8 @@ LRESULT SendToOtherProcess(KorvaneWindow* target, UINT message, WPARAM wParam, L
     const bool knowReceiver = receiverFd >= 0 && fstat(receiverFd, &receiver) == 0;
 
     const int timeout = SendTimeout();
-    const int error = SendDatagram(registry.processFd, path, korvane_wire::EncodeFrame(frame), timeout);
+    const int error =
+        SendDatagram(registry.processFd, path, korvane_wire::EncodeFrame(frame), timeout);
     if (error != 0) {
         if (receiverFd >= 0)
             close(receiverFd);
@@ -276,11 +280,11 @@ LRESULT SendToOtherProcess(KorvaneWindow* target, UINT message, WPARAM wParam, L
         if (error == ETIMEDOUT)
             Fail(ERROR_TIMEOUT, target->name + " does not take messages");
         else
-            Fail(ERROR_INVALID_WINDOW_HANDLE, "no window " + target->name + ": " + std::strerror(error));
+            Fail(ERROR_INVALID_WINDOW_HANDLE,
+                 "no window " + target->name + ": " + std::strerror(error));
         CloseProcessEndpointIfIdle();
         return 0;
     }
-
 
     registry.pending.push_back({frame.sequence, path, false, 0});
     const size_t slot = registry.pending.size() - 1;
@@ -306,8 +310,8 @@ LRESULT SendToOtherProcess(KorvaneWindow* target, UINT message, WPARAM wParam, L
             if (!registry.pending[slot].answered) {
                 struct stat now = {};
                 const Probe probe = ProbeEndpoint(path, &now);
-                const bool replaced =
-                    knowReceiver && (now.st_ino != receiver.st_ino || now.st_dev != receiver.st_dev);
+                const bool replaced = knowReceiver && (now.st_ino != receiver.st_ino ||
+                                                       now.st_dev != receiver.st_dev);
                 if (probe != Probe::Live || replaced) {
                     outcome = ERROR_INVALID_WINDOW_HANDLE;
                     break;

@@ -39,8 +39,8 @@ HWND CreateMessageWindow(const char* name, WNDPROC procedure)
     struct stat seen = {};
     switch (ProbeEndpoint(path, &seen)) {
     case Probe::Live:
-        Fail(ERROR_ALREADY_EXISTS, std::string("a window named ") + name +
-                                       " is open in another process");
+        Fail(ERROR_ALREADY_EXISTS,
+             std::string("a window named ") + name + " is open in another process");
         return nullptr;
     case Probe::Stale:
         RemoveStale(path, seen);

@@ -228,7 +228,8 @@ int SendTimeout();
 // Sends one datagram; waits (up to budgetMs) while the receiver's queue is
 // full. Returns 0 or the errno of the failure (ETIMEDOUT when the queue
 // stayed full).
-int SendDatagram(int fd, const std::string& path, const std::vector<uint8_t>& datagram, int budgetMs);
+int SendDatagram(int fd, const std::string& path, const std::vector<uint8_t>& datagram,
+                 int budgetMs);
 
 void Reject();
 

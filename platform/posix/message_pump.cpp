@@ -21,7 +21,8 @@ namespace korvane_layer {
 std::atomic<int> g_wakeWrite{-1};
 int g_wakeRead = -1;
 
-static_assert(std::atomic<int>::is_always_lock_free, "the wake descriptor is read in signal handlers");
+static_assert(std::atomic<int>::is_always_lock_free,
+              "the wake descriptor is read in signal handlers");
 
 void EnsureWakePipe()
 {

@@ -51,7 +51,7 @@ struct Frame
     uint64_t wParam = 0;
     int64_t lParam = 0; // the result in a reply
     uint64_t dwData = 0;
-    std::string windowName;        // with kFlagWindow
+    std::string windowName;         // with kFlagWindow
     const uint8_t* block = nullptr; // with kFlagBlock: cbData octets
     uint32_t cbData = 0;
 };

@@ -59,8 +59,9 @@ bool PrepareRuntimeFolder(const std::string& path, std::string& error)
         return false;
     }
     if (info.st_uid != geteuid()) {
-        error = "runtime folder " + path + " belongs to user " + std::to_string(unsigned(info.st_uid)) +
-                ", not to this user (" + std::to_string(unsigned(geteuid())) + ")";
+        error = "runtime folder " + path + " belongs to user " +
+                std::to_string(unsigned(info.st_uid)) + ", not to this user (" +
+                std::to_string(unsigned(geteuid())) + ")";
         return false;
     }
     if (info.st_mode & (S_IWGRP | S_IWOTH)) {

@@ -38,9 +38,7 @@ const char* ToolProgramName()
     return "korvane";
 }
 
-void UseBinaryStandardStreams()
-{
-}
+void UseBinaryStandardStreams() {}
 
 const char* ServeUnavailableReason()
 {

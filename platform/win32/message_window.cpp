@@ -250,7 +250,8 @@ const char* GetMessageLayerError()
     const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                                         nullptr, error, 0, message, DWORD(sizeof message), nullptr);
     std::string reason(message, length);
-    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' || reason.back() == '.'))
+    while (!reason.empty() &&
+           (reason.back() == '\n' || reason.back() == '\r' || reason.back() == '.'))
         reason.pop_back();
     std::snprintf(text, sizeof text, "Windows error %lu%s%s", static_cast<unsigned long>(error),
                   reason.empty() ? "" : ": ", reason.c_str());

@@ -26,13 +26,9 @@ const char* ServeUnavailableReason()
 }
 
 // No signals reach a Windows console program this way; serve is not offered.
-void CatchServiceSignals()
-{
-}
+void CatchServiceSignals() {}
 
-void ReleaseServiceSignals()
-{
-}
+void ReleaseServiceSignals() {}
 
 int TakeDebugToggles()
 {

@@ -9,21 +9,37 @@ namespace {
 
 TEST(Exception, RegistryHoldsEveryCodeWithItsMessage)
 {
-    struct Row { int32_t code; const char* message; };
+    struct Row
+    {
+        int32_t code;
+        const char* message;
+    };
     const Row rows[] = {
-        {1, "EOF"}, {3, "Not a container"},
-        {101, "Non-zero byte in terminator"}, {102, "Zero outer length encountered"},
-        {103, "Number of tag octets out of bounds"}, {104, "Number of length octets out of bounds"},
-        {105, "Unexpected terminator"}, {106, "Unexpected end of container"},
-        {107, "Universal outer tag encountered"}, {108, "Primitive outer tag encountered"},
-        {109, "Invalid BER type encountered"}, {110, "Non-universal inner tag encountered"},
-        {111, "Nesting depth out of bounds"}, {112, "Indefinite length on a primitive element"},
-        {113, "Content length out of bounds"}, {114, "Message size out of bounds"},
+        {1, "EOF"},
+        {3, "Not a container"},
+        {101, "Non-zero byte in terminator"},
+        {102, "Zero outer length encountered"},
+        {103, "Number of tag octets out of bounds"},
+        {104, "Number of length octets out of bounds"},
+        {105, "Unexpected terminator"},
+        {106, "Unexpected end of container"},
+        {107, "Universal outer tag encountered"},
+        {108, "Primitive outer tag encountered"},
+        {109, "Invalid BER type encountered"},
+        {110, "Non-universal inner tag encountered"},
+        {111, "Nesting depth out of bounds"},
+        {112, "Indefinite length on a primitive element"},
+        {113, "Content length out of bounds"},
+        {114, "Message size out of bounds"},
         {115, "Value element outside any container"},
-        {201, "Invalid Boolean encoding"}, {202, "Invalid Integer encoding"},
-        {203, "Invalid Integer encoding"}, {204, "Invalid Real encoding"},
-        {205, "Invalid String encoding"}, {206, "Invalid OctetString encoding"},
-        {207, "Invalid ObjectIdentifier encoding"}, {208, "Invalid GeneralizedTime encoding"},
+        {201, "Invalid Boolean encoding"},
+        {202, "Invalid Integer encoding"},
+        {203, "Invalid Integer encoding"},
+        {204, "Invalid Real encoding"},
+        {205, "Invalid String encoding"},
+        {206, "Invalid OctetString encoding"},
+        {207, "Invalid ObjectIdentifier encoding"},
+        {208, "Invalid GeneralizedTime encoding"},
         {1001, "A node with the specified tag already exists in this container"},
     };
     for (const auto& row : rows) {

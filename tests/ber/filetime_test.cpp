@@ -19,8 +19,8 @@ struct Row
 {
     const char* name;
     uint64_t time;
-    EmberCalendarTime fields;  // year, month, day of week (0 = Sunday), day, h, min, s, ms
-    bool reversible;           // the fields convert back to exactly this time
+    EmberCalendarTime fields; // year, month, day of week (0 = Sunday), day, h, min, s, ms
+    bool reversible;          // the fields convert back to exactly this time
 };
 
 const Row kRows[] = {
@@ -46,7 +46,7 @@ TEST(FileTime, ConvertsBothWays)
         EXPECT_EQ(Tie(fields), Tie(row.fields));
         if (!row.reversible)
             continue;
-        fields.dayOfWeek = (fields.dayOfWeek + 3) % 7;  // not looked at
+        fields.dayOfWeek = (fields.dayOfWeek + 3) % 7; // not looked at
         uint64_t time = 1;
         ASSERT_TRUE(CalendarToFileTime(fields, time));
         EXPECT_EQ(time, row.time);
@@ -59,7 +59,11 @@ TEST(FileTime, ConvertsBothWays)
 
 TEST(FileTime, RefusesFieldsThatNameNoTime)
 {
-    struct Invalid { const char* name; EmberCalendarTime fields; };
+    struct Invalid
+    {
+        const char* name;
+        EmberCalendarTime fields;
+    };
     const Invalid rows[] = {
         {"control: valid fields", {2011, 10, 0, 27, 12, 34, 56, 789}},
         {"month 0", {2011, 0, 0, 27, 12, 34, 56, 789}},

@@ -12,7 +12,13 @@ using testing_support::RaisesEof;
 
 TEST(Identifier, EncodesKnownVectors)
 {
-    struct Row { const char* name; uint32_t bits; uint32_t number; const char* octets; };
+    struct Row
+    {
+        const char* name;
+        uint32_t bits;
+        uint32_t number;
+        const char* octets;
+    };
     const Row rows[] = {
         {"number 0", 0xA0, 0, "A0"},
         {"number 30 still short", 0xA0, 30, "BE"},
@@ -35,8 +41,12 @@ TEST(Identifier, EncodesKnownVectors)
 
 TEST(Identifier, RoundTripsEveryOctetCountBoundary)
 {
-    const uint32_t numbers[] = {0, 30, 31, 127, 128, (1u << 14) - 1, 1u << 14, (1u << 21) - 1,
-                                1u << 21, (1u << 28) - 1, 1u << 28, 0xFFFFFFFF};
+    const uint32_t numbers[] = {0,        30,
+                                31,       127,
+                                128,      (1u << 14) - 1,
+                                1u << 14, (1u << 21) - 1,
+                                1u << 21, (1u << 28) - 1,
+                                1u << 28, 0xFFFFFFFF};
     const int32_t sizes[] = {1, 1, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5};
     for (size_t i = 0; i < std::size(numbers); ++i) {
         const uint32_t number = numbers[i];
@@ -62,7 +72,13 @@ TEST(Identifier, RoundTripsEveryOctetCountBoundary)
 
 TEST(Identifier, DecodesLenientFormsAndRaisesEofWhenTruncated)
 {
-    struct Row { const char* name; const char* octets; uint8_t bits; uint32_t number; };
+    struct Row
+    {
+        const char* name;
+        const char* octets;
+        uint8_t bits;
+        uint32_t number;
+    };
     const Row rows[] = {
         {"long form of a small number", "5F 05", 0x40, 5},
         {"leading 0x80 group", "5F 80 05", 0x40, 5},

@@ -14,11 +14,25 @@ using testing_support::RaisesEof;
 
 TEST(IntegerCodec, EncodesInTheFewestOctets)
 {
-    struct Row { int32_t value; int32_t size; const char* octets; };
+    struct Row
+    {
+        int32_t value;
+        int32_t size;
+        const char* octets;
+    };
     const Row rows[] = {
-        {0, 1, "00"}, {127, 1, "7F"}, {-1, 1, "FF"}, {-128, 1, "80"}, {128, 2, "00 80"},
-        {255, 2, "00 FF"}, {-129, 2, "FF 7F"}, {-32768, 2, "80 00"}, {32768, 3, "00 80 00"},
-        {-32769, 3, "FF 7F FF"}, {0x800000, 4, "00 80 00 00"}, {-8388609, 4, "FF 7F FF FF"},
+        {0, 1, "00"},
+        {127, 1, "7F"},
+        {-1, 1, "FF"},
+        {-128, 1, "80"},
+        {128, 2, "00 80"},
+        {255, 2, "00 FF"},
+        {-129, 2, "FF 7F"},
+        {-32768, 2, "80 00"},
+        {32768, 3, "00 80 00"},
+        {-32769, 3, "FF 7F FF"},
+        {0x800000, 4, "00 80 00 00"},
+        {-8388609, 4, "FF 7F FF FF"},
         {std::numeric_limits<int32_t>::min(), 4, "80 00 00 00"},
     };
     for (const auto& row : rows) {
@@ -62,9 +76,16 @@ TEST(IntegerCodec, RoundTripsAtEverySizeBoundary)
 
 TEST(IntegerCodec, DecodesBigEndianTwosComplement)
 {
-    struct Row { const char* octets; int32_t value32; int64_t value64; };
+    struct Row
+    {
+        const char* octets;
+        int32_t value32;
+        int64_t value64;
+    };
     const Row rows[] = {
-        {"FF", -1, -1}, {"00 FF", 255, 255}, {"80 00", -32768, -32768},
+        {"FF", -1, -1},
+        {"00 FF", 255, 255},
+        {"80 00", -32768, -32768},
         // Longer than the result: only the low-order bits stay.
         {"01 00 00 00 05", 5, 0x100000005},
         {"FF 80 00 00 00", std::numeric_limits<int32_t>::min(), -0x80000000LL},

@@ -15,14 +15,31 @@ using testing_support::RaisesEof;
 // so a top octet with bit 0x80 set gets a leading 0x00.
 TEST(Length, EncodesAndDecodesAtEveryOctetCountBoundary)
 {
-    struct Row { uint32_t length; const char* octets; };
+    struct Row
+    {
+        uint32_t length;
+        const char* octets;
+    };
     const Row rows[] = {
-        {0, "00"}, {127, "7F"}, {128, "82 00 80"}, {200, "82 00 C8"}, {255, "82 00 FF"},
-        {256, "82 01 00"}, {32767, "82 7F FF"}, {32768, "83 00 80 00"}, {65535, "83 00 FF FF"},
-        {65536, "83 01 00 00"}, {0x7FFFFF, "83 7F FF FF"}, {0x800000, "84 00 80 00 00"},
-        {0x7FFFFFFF, "84 7F FF FF FF"}, {0x80000000, "84 80 00 00 00"},
-        {0xFF7FFFFF, "84 FF 7F FF FF"}, {0xFF800000, "84 FF 80 00 00"},
-        {0xFFFFFF80, "84 FF FF FF 80"}, {0xFFFFFFFE, "84 FF FF FF FE"}, {IndefiniteLength, "80"},
+        {0, "00"},
+        {127, "7F"},
+        {128, "82 00 80"},
+        {200, "82 00 C8"},
+        {255, "82 00 FF"},
+        {256, "82 01 00"},
+        {32767, "82 7F FF"},
+        {32768, "83 00 80 00"},
+        {65535, "83 00 FF FF"},
+        {65536, "83 01 00 00"},
+        {0x7FFFFF, "83 7F FF FF"},
+        {0x800000, "84 00 80 00 00"},
+        {0x7FFFFFFF, "84 7F FF FF FF"},
+        {0x80000000, "84 80 00 00 00"},
+        {0xFF7FFFFF, "84 FF 7F FF FF"},
+        {0xFF800000, "84 FF 80 00 00"},
+        {0xFFFFFF80, "84 FF FF FF 80"},
+        {0xFFFFFFFE, "84 FF FF FF FE"},
+        {IndefiniteLength, "80"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.length);
@@ -64,9 +81,16 @@ TEST(Length, HeaderSizeAddsIdentifierAndLengthOctets)
 
 TEST(Length, DecodesLenientFormsAndRaisesEofWhenTruncated)
 {
-    struct Row { const char* octets; uint32_t length; };
+    struct Row
+    {
+        const char* octets;
+        uint32_t length;
+    };
     const Row rows[] = {
-        {"81 C8", 200}, {"84 00 00 00 05", 5}, {"84 FF FF FF FF", IndefiniteLength}, {"05 FF", 5},
+        {"81 C8", 200},
+        {"84 00 00 00 05", 5},
+        {"84 FF FF FF FF", IndefiniteLength},
+        {"05 FF", 5},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.octets);

@@ -63,7 +63,14 @@ TEST(RawItem, GettersRaiseTheirCodesThroughRaiseError)
     const Getter octetString = [&](CEmber_RawItem& item) { item.GetOctetString(octets); };
     const Getter oid = [](CEmber_RawItem& item) { item.GetObjectIdentifier(); };
     const Getter time = [](CEmber_RawItem& item) { item.GetGeneralizedTime(); };
-    struct Row { const char* name; Getter get; const char* content; bool constructed; int code; };
+    struct Row
+    {
+        const char* name;
+        Getter get;
+        const char* content;
+        bool constructed;
+        int code;
+    };
     const Row rows[] = {
         {"control: valid integer", integer, "05", false, 0},
         {"constructed Boolean", boolean, "01", true, 201},
@@ -104,7 +111,7 @@ TEST(RawItem, GettersRaiseTheirCodesThroughRaiseError)
         EXPECT_EQ(item.raised, 0);
     }
 
-    CEmber_RawItem plain;  // throws the message unchanged
+    CEmber_RawItem plain; // throws the message unchanged
     EXPECT_TRUE(Raises([&] { plain.GetInteger(); }, 202, "Invalid Integer encoding"));
 }
 
@@ -112,7 +119,7 @@ TEST(RawItem, GettersDecodeTheWholeContent)
 {
     LocatingItem item;
     item.Hold("00 FF");
-    EXPECT_FALSE(item.GetBoolean());  // only the first octet counts
+    EXPECT_FALSE(item.GetBoolean()); // only the first octet counts
     item.Hold("01 00 00 00 05");
     EXPECT_EQ(item.GetInteger(), 5);
     EXPECT_EQ(item.GetInteger64(), 0x100000005);
@@ -127,13 +134,13 @@ TEST(RawItem, GettersDecodeTheWholeContent)
     item.Hold("00 FF");
     item.GetOctetString(octets);
     EXPECT_EQ(testing_support::ToHex(octets, 3), "00 FF 55");
-    item.Hold("01 82 2C 7F");  // octets after the second sub-identifier ignored
+    item.Hold("01 82 2C 7F"); // octets after the second sub-identifier ignored
     EXPECT_EQ(item.GetObjectIdentifier(), (uint64_t(1) << 32) | 300);
     item.Hold("32 30 31 31 31 30 32 37 31 32 33 34 35 36 2E 37 38 39 5A");
     EXPECT_EQ(item.GetGeneralizedTime(), 129641924967890000u);
     EXPECT_EQ(item.raised, 0);
 
-    item.ResetItem();  // an empty primitive item again
+    item.ResetItem(); // an empty primitive item again
     EXPECT_TRUE(item.GetOuterTag().IsEmpty());
     EXPECT_EQ(item.GetItemType(), 0u);
     EXPECT_EQ(item.GetContent(), nullptr);

@@ -34,7 +34,8 @@ public:
         if (IsConstructed())
             log.push_back("close " + Header());
         else
-            log.push_back("value " + Header() + " [" + ToHex(GetContent(), GetContentLength()) + "]");
+            log.push_back("value " + Header() + " [" + ToHex(GetContent(), GetContentLength()) +
+                          "]");
     }
 
     void Feed(const std::string& hex)
@@ -185,9 +186,9 @@ TEST(Reader, ErrorKeepsPartialStateUntilReset)
 TEST(Reader, ResetInsideAnElementStartsOver)
 {
     RecordingReader reader;
-    reader.Feed("A1 80 31 80 BF 81");   // inside an identifier
+    reader.Feed("A1 80 31 80 BF 81"); // inside an identifier
     reader.Reset();
-    reader.Feed("A2 04 0C 02 61");      // inside a content
+    reader.Feed("A2 04 0C 02 61"); // inside a content
     reader.Reset();
     reader.Feed("A3 03 02 01 09");
     EXPECT_EQ("open C-1 type 17 length indefinite outer indefinite\n"

@@ -28,7 +28,12 @@ double Decode(const std::vector<uint8_t>& octets)
 // The exponent gives the weight of the mantissa's most significant 1 bit.
 TEST(RealCodec, EncodesKnownVectorsAndReadsThemBack)
 {
-    struct Row { const char* name; double value; const char* octets; };
+    struct Row
+    {
+        const char* name;
+        double value;
+        const char* octets;
+    };
     const Row rows[] = {
         {"1.0", 1.0, "80 00 01"},
         {"-1.0", -1.0, "C0 00 01"},
@@ -74,7 +79,12 @@ TEST(RealCodec, RoundTripsNormalValuesBitForBitAndNan)
 
 TEST(RealCodec, DecodesEveryContentAsBinaryBase2)
 {
-    struct Row { const char* name; const char* octets; double value; };
+    struct Row
+    {
+        const char* name;
+        const char* octets;
+        double value;
+    };
     const Row rows[] = {
         {"empty content", "", 0.0},
         {"even mantissa is normalised", "80 00 02", 1.0},
@@ -90,7 +100,7 @@ TEST(RealCodec, DecodesEveryContentAsBinaryBase2)
         SCOPED_TRACE(row.name);
         EXPECT_EQ(Decode(Hex(row.octets)), row.value);
     }
-    const auto two = Hex("80 01 03 80 FF 01");  // reads exactly the content
+    const auto two = Hex("80 01 03 80 FF 01"); // reads exactly the content
     CEmber_MemoryStream in(two.data(), uint32_t(two.size()));
     EXPECT_EQ(DecodeReal(in, 3), 3.0);
     EXPECT_EQ(DecodeReal(in, 3), 0.5);
@@ -98,7 +108,11 @@ TEST(RealCodec, DecodesEveryContentAsBinaryBase2)
 
 TEST(RealCodec, RejectsContentNamingNoDoubleAndShortContent)
 {
-    struct Row { const char* name; const char* octets; };
+    struct Row
+    {
+        const char* name;
+        const char* octets;
+    };
     const Row rows[] = {
         {"control: valid content", "80 00 01"},
         {"zero mantissa", "80 00 00"},

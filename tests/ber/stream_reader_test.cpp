@@ -17,8 +17,8 @@ namespace {
 
 using testing_support::EventLogReader;
 using testing_support::Hex;
-using testing_support::kRootLine;
 using testing_support::kEndHex;
+using testing_support::kRootLine;
 using testing_support::kStartHex;
 using testing_support::Lines;
 
@@ -68,8 +68,7 @@ const std::vector<Vector>& Vectors()
          S + " A2 0F 31 0D A1 80 31 80 A3 03 02 01 05 00 00 00 00" + kEnd,
          Lines({kOpenRoot, "open Tag: C-2 Type: 17, Set in A-4294946012",
                 "open Tag: C-1 Type: 17, Set in C-2", Done("C-3", "2, Integer = 5", "C-1"),
-                Done("C-1", "17, Set", "C-2"), Done("C-2", "17, Set", "A-4294946012"),
-                kDoneRoot})},
+                Done("C-1", "17, Set", "C-2"), Done("C-2", "17, Set", "A-4294946012"), kDoneRoot})},
         {"LongFormLengths",
          S + " A1 84 00 00 00 08 02 84 00 00 00 02 01 00 A2 81 05 02 81 02 FF 7F" + kEnd,
          Lines({kOpenRoot, Done("C-1", "2, Integer = 256", "A-4294946012"),
@@ -79,7 +78,8 @@ const std::vector<Vector>& Vectors()
          Lines({kOpenRoot, Done("C-1", "2, Integer = 5", "A-4294946012"),
                 Done("C-2", "2, Integer = 6", "A-4294946012"), kDoneRoot})},
         {"EveryLeafType",
-         S + " A1 03 01 01 FF A2 04 0C 02 61 62 A3 05 04 03 01 AB FF A4 05 09 03 80 01 03"
+         S +
+             " A1 03 01 01 FF A2 04 0C 02 61 62 A3 05 04 03 01 AB FF A4 05 09 03 80 01 03"
              " A5 04 0D 02 01 02 A6 07 02 05 00 00 00 00 05 A7 02 05 00 A8 03 03 01 00"
              " A9 02 0C 00 AA 13 18 11 31 36 30 31 30 31 30 31 30 30 30 30 30 30 2E 30 5A" +
              kEnd,
@@ -94,9 +94,9 @@ const std::vector<Vector>& Vectors()
                 kDoneRoot})},
         {"AsideContainerReturnsToRoot",
          S + " 7F 8F FF FE D9 5D 80 30 80 A1 03 02 01 05 00 00 00 00 A2 03 02 01 06" + kEnd,
-         Lines({kOpenRoot, "open " + kAside + " in -", Done("C-1", "2, Integer = 5", "A-4294946013"),
-                "done " + kAside + " in -", Done("C-2", "2, Integer = 6", "A-4294946012"),
-                kDoneRoot})},
+         Lines({kOpenRoot, "open " + kAside + " in -",
+                Done("C-1", "2, Integer = 5", "A-4294946013"), "done " + kAside + " in -",
+                Done("C-2", "2, Integer = 6", "A-4294946012"), kDoneRoot})},
         {"AsideContainerInNestedRoot",
          S + " " + S + " 7F 8F FF FE D9 5D 80 30 80 00 00 00 00 A1 03 02 01 05" + kEnd +
              " A2 03 02 01 06" + kEnd,
@@ -117,11 +117,14 @@ const std::vector<Vector>& Vectors()
         {"SetEndsInsideLeaf", S + " A2 07 31 04 A1 03 02 01 05" + kEnd,
          Lines({kOpenRoot, "open Tag: C-2 Type: 17, Set in A-4294946012",
                 Error(106, "C-2/C-1", "Unexpected end of container")})},
-        {"ZeroOuterLength", S + " A1 00", Lines({kOpenRoot, Error(102, "C-1", "Zero outer length encountered")})},
-        {"UniversalOuterTag", S + " 02", Lines({kOpenRoot, Error(107, "U-2", "Universal outer tag encountered")})},
+        {"ZeroOuterLength", S + " A1 00",
+         Lines({kOpenRoot, Error(102, "C-1", "Zero outer length encountered")})},
+        {"UniversalOuterTag", S + " 02",
+         Lines({kOpenRoot, Error(107, "U-2", "Universal outer tag encountered")})},
         {"UniversalConstructedOuterTag", S + " 30",
          Lines({kOpenRoot, Error(107, "U-16!C", "Universal outer tag encountered")})},
-        {"PrimitiveOuterTag", S + " 81", Lines({kOpenRoot, Error(108, "C-1", "Primitive outer tag encountered")})},
+        {"PrimitiveOuterTag", S + " 81",
+         Lines({kOpenRoot, Error(108, "C-1", "Primitive outer tag encountered")})},
         {"NonUniversalInnerTag", S + " A1 03 42",
          Lines({kOpenRoot, Error(110, "C-1", "Non-universal inner tag encountered")})},
         {"InnerNumber31", S + " A1 03 1F 1F",
@@ -182,8 +185,7 @@ std::string VectorName(const Vector& v)
 // Every vector fed whole, octet by octet and split at every position, in both
 // modes (the logs do not depend on the mode).
 class StreamVector : public testing::TestWithParam<std::tuple<Vector, uint8_t>>
-{
-};
+{};
 
 TEST_P(StreamVector, WholeOctetByOctetAndSplitAnywhereGiveTheSameLog)
 {
@@ -209,13 +211,11 @@ TEST_P(StreamVector, WholeOctetByOctetAndSplitAnywhereGiveTheSameLog)
 INSTANTIATE_TEST_SUITE_P(Reader, StreamVector,
                          testing::Combine(testing::ValuesIn(Vectors()), testing::Values(0, 1)),
                          [](const auto& p) {
-                             return VectorName(std::get<0>(p.param)) +
-                                    (std::get<1>(p.param) ? "_Encodable" : "_Plain");
-                         });
+    return VectorName(std::get<0>(p.param)) + (std::get<1>(p.param) ? "_Encodable" : "_Plain");
+});
 
 class StreamBlocks : public testing::TestWithParam<std::tuple<Vector, size_t>>
-{
-};
+{};
 
 TEST_P(StreamBlocks, BlocksOfAnySizeGiveTheSameLog)
 {
@@ -229,15 +229,13 @@ INSTANTIATE_TEST_SUITE_P(Reader, StreamBlocks,
                          testing::Combine(testing::ValuesIn(Vectors()),
                                           testing::Values(1, 2, 3, 5, 7, 13, 32, 4096)),
                          [](const auto& p) {
-                             return VectorName(std::get<0>(p.param)) + "_" +
-                                    std::to_string(std::get<1>(p.param));
-                         });
+    return VectorName(std::get<0>(p.param)) + "_" + std::to_string(std::get<1>(p.param));
+});
 
 // Garbage around and between two vectors changes nothing: after any message
 // or error the next start sequence is found again.
 class StreamPairs : public testing::TestWithParam<Vector>
-{
-};
+{};
 
 TEST_P(StreamPairs, FollowedByAnyVectorWithGarbageAround)
 {
@@ -270,8 +268,8 @@ TEST(StreamReader, CompleteTreeIsKeptUntilTheNextRootOpens)
 
     // The ninth start octet opens the next root and deletes the old tree.
     int live = 0;
-    reader.GetRoot()->AddChild(new testing_support::Counted<CEmber_Sequence>(live, 0x80, 9, nullptr),
-                               true);
+    reader.GetRoot()->AddChild(
+        new testing_support::Counted<CEmber_Sequence>(live, 0x80, 9, nullptr), true);
     reader.FeedVector(Hex("80"));
     EXPECT_EQ(0, live);
     EXPECT_FALSE(reader.IsTreeComplete());
@@ -319,8 +317,8 @@ TEST(StreamReader, ErrorDropsThePartialTree)
     int live = 0;
     EventLogReader reader;
     reader.FeedVector(Hex(S + " A2 80 31 80"));
-    reader.GetRoot()->AddChild(new testing_support::Counted<CEmber_Sequence>(live, 0x80, 9, nullptr),
-                               true);
+    reader.GetRoot()->AddChild(
+        new testing_support::Counted<CEmber_Sequence>(live, 0x80, 9, nullptr), true);
     reader.FeedVector(Hex("A1 00"));
     EXPECT_EQ(0, live);
     EXPECT_EQ(nullptr, reader.GetRoot());
@@ -350,12 +348,14 @@ TEST(StreamReader, NestingDepthBoundaryCountsTheRoot)
     }
     {
         EventLogReader reader;
-        reader.FeedVector(Hex(S + Repeat("A1 80 31 80", inside + 1) + " " + S + " A2 03 02 01 05" + kEnd));
+        reader.FeedVector(
+            Hex(S + Repeat("A1 80 31 80", inside + 1) + " " + S + " A2 03 02 01 05" + kEnd));
         std::string path;
         for (int i = 0; i < inside; ++i)
             path += "C-1/";
         ASSERT_EQ(size_t(inside + 5), reader.log.size());
-        EXPECT_EQ(Error(111, path + "C-1", "Nesting depth out of bounds"), reader.log[size_t(inside) + 1]);
+        EXPECT_EQ(Error(111, path + "C-1", "Nesting depth out of bounds"),
+                  reader.log[size_t(inside) + 1]);
         EXPECT_EQ(kDoneRoot, reader.log.back());
     }
 }
@@ -398,13 +398,15 @@ TEST(StreamReader, RootThatNeverClosesHitsTheNodeLimit)
     const std::vector<uint8_t> leaves = Hex(Repeat("A1 02 09 00", 4096));
     LeafCountingReader reader;
     reader.FeedVector(Hex(S));
-    while (reader.GetMatchPosition() == -1 && reader.leaves < 2 * CEmber_TreeReader::kMaxMessageNodes)
+    while (reader.GetMatchPosition() == -1 &&
+           reader.leaves < 2 * CEmber_TreeReader::kMaxMessageNodes)
         reader.FeedVector(leaves);
     // The root is the first node of the message.
     EXPECT_EQ(CEmber_TreeReader::kMaxMessageNodes - 1, reader.leaves);
     reader.FeedVector(Hex(S + kEnd));
-    EXPECT_EQ(Lines({kOpenRoot, Error(114, "C-1", "Message size out of bounds"), kOpenRoot, kDoneRoot}),
-              reader.Text());
+    EXPECT_EQ(
+        Lines({kOpenRoot, Error(114, "C-1", "Message size out of bounds"), kOpenRoot, kDoneRoot}),
+        reader.Text());
 }
 
 // ---------------------------------------------------------------------------
@@ -446,7 +448,8 @@ std::vector<uint8_t> DamagedStream(std::mt19937& random)
         default: {
             const size_t from = random() % octets.size();
             const size_t count = std::min<size_t>(random() % 24, octets.size() - from);
-            const std::vector<uint8_t> run(octets.begin() + long(from), octets.begin() + long(from + count));
+            const std::vector<uint8_t> run(octets.begin() + long(from),
+                                           octets.begin() + long(from + count));
             octets.insert(octets.begin() + long(at), run.begin(), run.end());
             break;
         }
@@ -483,7 +486,10 @@ class TreeLogReader : public CEmber_TreeReader
 {
 public:
     explicit TreeLogReader(uint8_t mode) : CEmber_TreeReader(mode) {}
-    void OnNodeOpened(CEmber_Node* node) override { log += "open " + testing_support::NodeLine(*node) + "\n"; }
+    void OnNodeOpened(CEmber_Node* node) override
+    {
+        log += "open " + testing_support::NodeLine(*node) + "\n";
+    }
     void OnNodeComplete(CEmber_Node* node) override
     {
         log += "done " + testing_support::NodeLine(*node) + "\n";

@@ -8,7 +8,12 @@ namespace {
 
 TEST(Tag, TextForm)
 {
-    struct Row { const char* name; CEmber_Tag tag; const char* text; };
+    struct Row
+    {
+        const char* name;
+        CEmber_Tag tag;
+        const char* text;
+    };
     const Row rows[] = {
         {"application", CEmber_Tag::FromIdentifier(0x40, 1), "A-1"},
         {"context-specific", CEmber_Tag::FromClass(0x80, 0), "C-0"},

@@ -30,20 +30,25 @@ TEST(TextCodec, DecodesIntoTheCallersBuffer)
     std::memset(text, 0x55, sizeof text);
     CEmber_MemoryStream in(octets.data(), uint32_t(octets.size()));
     DecodeString(in, text, 4);
-    EXPECT_EQ(std::memcmp(text, "a\0bc\0\x55", 6), 0);  // terminated, nothing written past it
+    EXPECT_EQ(std::memcmp(text, "a\0bc\0\x55", 6), 0); // terminated, nothing written past it
     EXPECT_TRUE(RaisesEof([&] { DecodeString(in, text, 1); }));
 
     uint8_t raw[5] = {0x55, 0x55, 0x55, 0x55, 0x55};
     in.Attach(octets.data(), uint32_t(octets.size()));
     DecodeOctetString(in, raw, 4);
-    EXPECT_EQ(testing_support::ToHex(raw, 5), "61 00 62 63 55");  // nothing added
+    EXPECT_EQ(testing_support::ToHex(raw, 5), "61 00 62 63 55"); // nothing added
     in.Attach(octets.data(), 2);
     EXPECT_TRUE(RaisesEof([&] { DecodeOctetString(in, raw, 3); }));
 }
 
 TEST(TextCodec, ObjectIdentifierPairRoundTrips)
 {
-    struct Row { uint32_t high; uint32_t low; const char* octets; };
+    struct Row
+    {
+        uint32_t high;
+        uint32_t low;
+        const char* octets;
+    };
     const Row rows[] = {
         {1, 300, "01 82 2C"},
         {0, 0, "00 00"},

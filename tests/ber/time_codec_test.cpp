@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr uint64_t kMs = 10000;  // intervals of 100 ns in one millisecond
+constexpr uint64_t kMs = 10000; // intervals of 100 ns in one millisecond
 constexpr uint64_t k20111027_123456 = 129641924960000000;
 
 std::string Encode(uint64_t time, int32_t* count = nullptr)
@@ -30,7 +30,12 @@ uint64_t Decode(const std::string& text)
 
 TEST(TimeCodec, EncodesAndReadsBack)
 {
-    struct Row { const char* name; uint64_t time; const char* text; };
+    struct Row
+    {
+        const char* name;
+        uint64_t time;
+        const char* text;
+    };
     const Row rows[] = {
         {"milliseconds 789", k20111027_123456 + 789 * kMs, "20111027123456.789Z"},
         {"milliseconds 50", k20111027_123456 + 50 * kMs, "20111027123456.50Z"},
@@ -53,7 +58,7 @@ TEST(TimeCodec, EncodingEdges)
 {
     EXPECT_EQ(Encode(k20111027_123456 + 789 * kMs + 9999), "20111027123456.789Z");
     int32_t count = -1;
-    EXPECT_EQ(Encode(0x7FFFFFFFFFFFFFFF, &count), "308280914024805.477Z");  // every year digit
+    EXPECT_EQ(Encode(0x7FFFFFFFFFFFFFFF, &count), "308280914024805.477Z"); // every year digit
     EXPECT_EQ(count, 20);
     for (uint64_t refused : {uint64_t(1) << 63, ~uint64_t(0)}) {
         EXPECT_EQ(Encode(refused, &count), "");
@@ -63,7 +68,12 @@ TEST(TimeCodec, EncodingEdges)
 
 TEST(TimeCodec, DecodesWithScanfRules)
 {
-    struct Row { const char* name; std::string text; uint64_t time; };
+    struct Row
+    {
+        const char* name;
+        std::string text;
+        uint64_t time;
+    };
     const Row rows[] = {
         {"control", "20111027123456.789Z", k20111027_123456 + 789 * kMs},
         {"no fraction reads 0 ms", "20111027123456Z", k20111027_123456},

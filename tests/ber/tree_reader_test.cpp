@@ -97,15 +97,15 @@ TEST(TreeReader, ResetAndDestructionDeleteTheTree)
     {
         TreeReader reader;
         reader.Feed(S + " A1 80 31 80");
-        reader.GetRoot()->AddChild(new testing_support::Counted<CEmber_Sequence>(live, 0x80, 7, nullptr),
-                                   true);
+        reader.GetRoot()->AddChild(
+            new testing_support::Counted<CEmber_Sequence>(live, 0x80, 7, nullptr), true);
         reader.Reset();
         EXPECT_EQ(0, live);
         EXPECT_EQ(nullptr, reader.GetRoot());
 
         reader.Feed(S + kEnd);
-        reader.GetRoot()->AddChild(new testing_support::Counted<CEmber_Sequence>(live, 0x80, 7, nullptr),
-                                   true);
+        reader.GetRoot()->AddChild(
+            new testing_support::Counted<CEmber_Sequence>(live, 0x80, 7, nullptr), true);
         EXPECT_EQ(1, live);
     }
     EXPECT_EQ(0, live);
@@ -160,10 +160,11 @@ TEST(TreeReader, PlainModeBuildsTheSameShapeWithTheDecodedTypes)
     ASSERT_NE(std::string::npos, external) << dump;
     dump.replace(external, 21, "<C-5 type=\"Set\">");
     EXPECT_EQ(DumpOf(*encodable.GetRoot()), dump);
-    EXPECT_EQ(encodable.done, std::vector<std::string>(
-                                  {"Tag: C-2 Type: 2, Integer", "Tag: C-4 Type: 12, UTF8",
-                                   "Tag: C-3 Type: 16, Sequence", "Tag: C-1 Type: 17, Set",
-                                   "Tag: C-5 Type: 17, Set", "Tag: A-4294946012 Type: 16, Sequence"}));
+    EXPECT_EQ(encodable.done,
+              std::vector<std::string>({"Tag: C-2 Type: 2, Integer", "Tag: C-4 Type: 12, UTF8",
+                                        "Tag: C-3 Type: 16, Sequence", "Tag: C-1 Type: 17, Set",
+                                        "Tag: C-5 Type: 17, Set",
+                                        "Tag: A-4294946012 Type: 16, Sequence"}));
 
     CEmber_Node* plainSet = plain.GetRoot()->FindChild(0x80, 5);
     CEmber_Node* encodableSet = encodable.GetRoot()->FindChild(0x80, 5);

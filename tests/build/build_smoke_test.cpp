@@ -11,11 +11,13 @@
 
 namespace {
 
-TEST(BuildSmoke, PointersAre64Bit) {
+TEST(BuildSmoke, PointersAre64Bit)
+{
     EXPECT_EQ(sizeof(void*), 8u);
 }
 
-TEST(BuildSmoke, Int64MinimumFormatsWithPRId64) {
+TEST(BuildSmoke, Int64MinimumFormatsWithPRId64)
+{
     char buffer[32] = {};
     const std::int64_t value = std::numeric_limits<std::int64_t>::min();
     const int written = std::snprintf(buffer, sizeof buffer, "%" PRId64, value);
@@ -23,10 +25,11 @@ TEST(BuildSmoke, Int64MinimumFormatsWithPRId64) {
     EXPECT_EQ(std::string(buffer), "-9223372036854775808");
 }
 
-TEST(BuildSmoke, TwosComplementAndByteWidth) {
+TEST(BuildSmoke, TwosComplementAndByteWidth)
+{
     EXPECT_EQ(CHAR_BIT, 8);
     EXPECT_EQ(static_cast<std::uint8_t>(static_cast<std::int8_t>(-1)), 0xFFu);
     EXPECT_EQ(static_cast<std::int32_t>(0xFFFFFF80u), -128);
 }
 
-}  // namespace
+} // namespace

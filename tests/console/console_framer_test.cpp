@@ -23,7 +23,8 @@ std::vector<std::string> Describe(const std::vector<Block>& blocks)
     return text;
 }
 
-std::vector<Block> PushInBlocks(const std::vector<uint8_t>& stream, size_t blockSize, CConsoleFramer& framer)
+std::vector<Block> PushInBlocks(const std::vector<uint8_t>& stream, size_t blockSize,
+                                CConsoleFramer& framer)
 {
     std::vector<Block> out;
     for (size_t at = 0; at < stream.size(); at += blockSize)
@@ -97,7 +98,8 @@ TEST(ConsoleFramer, AMessageIsHeldUntilItEndsAndDroppedWhenTheLinkBreaks)
     // A fresh start: the next message goes through whole.
     framer.Push(message.data() + 13, message.size() - 13, out);
     ASSERT_EQ(out.size(), 2u);
-    EXPECT_EQ(ToHex(out[1].octets), ToHex(std::vector<uint8_t>(message.begin() + 13, message.end())));
+    EXPECT_EQ(ToHex(out[1].octets),
+              ToHex(std::vector<uint8_t>(message.begin() + 13, message.end())));
 }
 
 TEST(ConsoleFramer, ABrokenMessageIsHandedOnWhereTheReaderGivesUp)
@@ -120,8 +122,13 @@ TEST(ConsoleFramer, NoDataBlockHasThirteenOctets)
         std::vector<size_t> blocks;
     };
     const Row rows[] = {
-        {12, {12}}, {13, {12, 1}}, {14, {14}}, {65535, {65535}}, {65536, {65535, 1}},
-        {65535 + 13, {65535, 12, 1}}, {2 * 65535 + 14, {65535, 65535, 14}},
+        {12, {12}},
+        {13, {12, 1}},
+        {14, {14}},
+        {65535, {65535}},
+        {65536, {65535, 1}},
+        {65535 + 13, {65535, 12, 1}},
+        {2 * 65535 + 14, {65535, 65535, 14}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.size);
@@ -140,7 +147,8 @@ TEST(ConsoleFramer, NoDataBlockHasThirteenOctets)
     std::vector<Block> out;
     const std::vector<uint8_t> garbage(13, 0x42);
     framer.Push(garbage.data(), garbage.size(), out);
-    EXPECT_EQ(Describe(out), (std::vector<std::string>{"D:" + ToHex(std::vector<uint8_t>(12, 0x42)), "D:42"}));
+    EXPECT_EQ(Describe(out),
+              (std::vector<std::string>{"D:" + ToHex(std::vector<uint8_t>(12, 0x42)), "D:42"}));
 }
 
 } // namespace

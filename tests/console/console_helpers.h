@@ -38,7 +38,8 @@ class RecordingSimulator
 public:
     explicit RecordingSimulator(uint32_t top = 7) : simulator(store, top)
     {
-        simulator.onSend = [this](CConsoleSimulator::ClientId client, CConsoleSimulator::OutputKind kind,
+        simulator.onSend = [this](CConsoleSimulator::ClientId client,
+                                  CConsoleSimulator::OutputKind kind,
                                   const std::vector<uint8_t>& message) {
             sent.push_back({client, kind, message});
         };

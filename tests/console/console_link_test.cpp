@@ -14,8 +14,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <functional>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -28,7 +28,8 @@ using testing_support::ToHex;
 class ServerThread
 {
 public:
-    explicit ServerThread(ConsoleServerOptions options = {}) : m_server(m_io, m_simulator, WithPort0(options))
+    explicit ServerThread(ConsoleServerOptions options = {})
+        : m_server(m_io, m_simulator, WithPort0(options))
     {
         std::string error;
         m_listening = m_server.Listen(error);
@@ -92,7 +93,8 @@ private:
 
 size_t Count(const std::vector<ConsoleLinkEvent>& events, ConsoleLinkEvent::Kind kind)
 {
-    return size_t(std::count_if(events.begin(), events.end(), [kind](const auto& e) { return e.kind == kind; }));
+    return size_t(std::count_if(events.begin(), events.end(),
+                                [kind](const auto& e) { return e.kind == kind; }));
 }
 
 // Console data of the events, joined.
@@ -134,8 +136,10 @@ TEST(ConsoleLink, CommandsGoToTheConsoleAndItsAnswersComeBackAsConsoleData)
     link.Send(HostBlock("1,2,3,4,5,100"));
     link.Start([&](const ConsoleLinkEvent& event) { events.Add(event); });
     link.Send(HostBlock("1,2,3,4,0,75"));
-    const std::vector<uint8_t> expected = testing_support::Join({AnswerFor("1,2,3,4,5,100"), AnswerFor("1,2,3,4,0,75")});
-    ASSERT_TRUE(events.WaitFor([&](const auto& all) { return Data(all).size() >= expected.size(); }));
+    const std::vector<uint8_t> expected =
+        testing_support::Join({AnswerFor("1,2,3,4,5,100"), AnswerFor("1,2,3,4,0,75")});
+    ASSERT_TRUE(
+        events.WaitFor([&](const auto& all) { return Data(all).size() >= expected.size(); }));
     const auto all = events.Snapshot();
     EXPECT_EQ(all.front().kind, ConsoleLinkEvent::Connected);
     EXPECT_EQ(ToHex(Data(all)), ToHex(expected));
@@ -152,7 +156,8 @@ TEST(ConsoleLink, TheConsolesKeepAliveIsABlockOfItsOwn)
     Events events;
     CConsoleLink link(LinkTo(server.Port()));
     link.Start([&](const ConsoleLinkEvent& event) { events.Add(event); });
-    ASSERT_TRUE(events.WaitFor([](const auto& all) { return Count(all, ConsoleLinkEvent::KeepAlive) >= 1; }));
+    ASSERT_TRUE(events.WaitFor(
+        [](const auto& all) { return Count(all, ConsoleLinkEvent::KeepAlive) >= 1; }));
     for (const auto& event : events.Snapshot()) {
         if (event.kind == ConsoleLinkEvent::KeepAlive) {
             EXPECT_EQ(event.octets, KeepAliveOctets());
@@ -174,7 +179,8 @@ TEST(ConsoleLink, ADroppedLinkIsReconnectedAndNothingIsLostOrSentTwice)
         answers.push_back(AnswerFor(command));
         link.Send(HostBlock(command));
         const std::vector<uint8_t> expected = testing_support::Join(answers);
-        ASSERT_TRUE(events.WaitFor([&](const auto& all) { return Data(all).size() >= expected.size(); }));
+        ASSERT_TRUE(
+            events.WaitFor([&](const auto& all) { return Data(all).size() >= expected.size(); }));
         EXPECT_EQ(ToHex(Data(events.Snapshot())), ToHex(expected));
         // The console drops the link after each message; wait for the new one.
         ASSERT_TRUE(events.WaitFor([&](const auto& all) {
@@ -197,7 +203,8 @@ TEST(ConsoleLink, AConsoleThatCannotBeReachedIsTriedABoundedNumberOfTimes)
     Events events;
     CConsoleLink link(LinkTo(port, 3));
     link.Start([&](const ConsoleLinkEvent& event) { events.Add(event); });
-    ASSERT_TRUE(events.WaitFor([](const auto& all) { return Count(all, ConsoleLinkEvent::GaveUp) == 1; }));
+    ASSERT_TRUE(
+        events.WaitFor([](const auto& all) { return Count(all, ConsoleLinkEvent::GaveUp) == 1; }));
     const auto all = events.Snapshot();
     ASSERT_EQ(all.size(), 4u);
     for (int i = 0; i < 3; ++i) {
@@ -212,11 +219,13 @@ TEST(ConsoleLink, AConsoleThatNeverAnswersLeavesTheLinkUp)
 {
     // A listening socket that accepts nothing and sends nothing.
     asio::io_context io;
-    asio::ip::tcp::acceptor silent(io, asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0));
+    asio::ip::tcp::acceptor silent(io,
+                                   asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0));
     Events events;
     CConsoleLink link(LinkTo(silent.local_endpoint().port()));
     link.Start([&](const ConsoleLinkEvent& event) { events.Add(event); });
-    ASSERT_TRUE(events.WaitFor([](const auto& all) { return Count(all, ConsoleLinkEvent::Connected) == 1; }));
+    ASSERT_TRUE(events.WaitFor(
+        [](const auto& all) { return Count(all, ConsoleLinkEvent::Connected) == 1; }));
     link.Send(HostBlock("1,2,3,4,5,1"));
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
     while (link.PendingWrites() != 0 && std::chrono::steady_clock::now() < deadline)

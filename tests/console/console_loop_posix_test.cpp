@@ -158,8 +158,8 @@ protected:
 
     std::unique_ptr<Tool> Link(std::vector<std::string> extra = {"-"})
     {
-        std::vector<std::string> args = {"partner", "--service", "Korvane_demo", "--console-link", address,
-                                         "--retries", "30"};
+        std::vector<std::string> args = {
+            "partner", "--service", "Korvane_demo", "--console-link", address, "--retries", "30"};
         args.insert(args.end(), extra.begin(), extra.end());
         return std::make_unique<Tool>(args);
     }
@@ -173,7 +173,8 @@ protected:
             before.push_back(link.Count("report: " + report));
         link.Line(line);
         for (size_t i = 0; i < reports.size(); ++i)
-            EXPECT_TRUE(link.WaitFor("report: " + reports[i], before[i] + 1)) << reports[i] << "\n" << link.out;
+            EXPECT_TRUE(link.WaitFor("report: " + reports[i], before[i] + 1)) << reports[i] << "\n"
+                                                                              << link.out;
     }
 
     RuntimeSandbox sandbox;
@@ -221,9 +222,9 @@ TEST_F(ConsoleLoop, EveryShapeGoesToTheConsoleAndComesBackAsItsReports)
     EXPECT_EQ(console->ExitCode(), 0);
 }
 
-class ConsoleLoopFaults : public ConsoleLoop, public ::testing::WithParamInterface<std::vector<std::string>>
-{
-};
+class ConsoleLoopFaults : public ConsoleLoop,
+                          public ::testing::WithParamInterface<std::vector<std::string>>
+{};
 
 TEST_P(ConsoleLoopFaults, EveryReportArrivesOnce)
 {
@@ -255,7 +256,8 @@ TEST_P(ConsoleLoopFaults, EveryReportArrivesOnce)
         ASSERT_TRUE(link->WaitFor("link: connected to " + address, drops + 1));
     };
     for (int value = 1; value <= 6; ++value) {
-        Round(*link, "1,2,3,4,5," + std::to_string(value * 11), {"1,2,3,4,5," + std::to_string(value * 11)});
+        Round(*link, "1,2,3,4,5," + std::to_string(value * 11),
+              {"1,2,3,4,5," + std::to_string(value * 11)});
         after();
     }
     Round(*link, "1,2,3,0,0,Name~" + std::string(5, 'x'), {"1,2,3,0,0,Name~xxxxx (text)"});
@@ -265,13 +267,14 @@ TEST_P(ConsoleLoopFaults, EveryReportArrivesOnce)
         EXPECT_EQ(link->Count("report: 1,2,3,4,5," + std::to_string(value * 11)), 1u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, ConsoleLoopFaults,
-                         ::testing::Values(std::vector<std::string>{"--chunk", "1"},
-                                           std::vector<std::string>{"--garbage"},
-                                           std::vector<std::string>{"--delay", "40"},
-                                           std::vector<std::string>{"--chunk", "3", "--garbage", "--delay", "5"},
-                                           std::vector<std::string>{"--drop-after", "1"},
-                                           std::vector<std::string>{"--drop-after", "2", "--chunk", "1"}));
+INSTANTIATE_TEST_SUITE_P(
+    Faults, ConsoleLoopFaults,
+    ::testing::Values(std::vector<std::string>{"--chunk", "1"},
+                      std::vector<std::string>{"--garbage"},
+                      std::vector<std::string>{"--delay", "40"},
+                      std::vector<std::string>{"--chunk", "3", "--garbage", "--delay", "5"},
+                      std::vector<std::string>{"--drop-after", "1"},
+                      std::vector<std::string>{"--drop-after", "2", "--chunk", "1"}));
 
 TEST_F(ConsoleLoop, ASecondClientsChangeIsAnnouncedAsAReport)
 {
@@ -281,8 +284,8 @@ TEST_F(ConsoleLoop, ASecondClientsChangeIsAnnouncedAsAReport)
     auto first = Link();
     ASSERT_TRUE(first->WaitFor("link: connected to " + address));
     Round(*first, "1,2,3,4,5,1", {"1,2,3,4,5,1"});
-    Tool second({"partner", "--name", "TEST_RX2", "--service", "Korvane_second", "--console-link", address,
-                 "1,2,3,4,5,2"});
+    Tool second({"partner", "--name", "TEST_RX2", "--service", "Korvane_second", "--console-link",
+                 address, "1,2,3,4,5,2"});
     EXPECT_EQ(second.ExitCode(), 0) << second.err;
     EXPECT_EQ(second.Count("report: 1,2,3,4,5,2"), 1u);
     EXPECT_TRUE(first->WaitFor("report: 1,2,3,4,5,2"));
@@ -306,7 +309,8 @@ TEST_F(ConsoleLoop, AConsoleThatNeverAnswersLeavesTheServiceAndTheLinkRunning)
 {
     StartService();
     asio::io_context io;
-    asio::ip::tcp::acceptor silent(io, asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0));
+    asio::ip::tcp::acceptor silent(io,
+                                   asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0));
     address = "127.0.0.1:" + std::to_string(silent.local_endpoint().port());
     auto link = Link({"--wait", "200", "1,2,3,4,5,1"});
     EXPECT_EQ(link->ExitCode(), 0) << link->err;
@@ -323,12 +327,15 @@ TEST_F(ConsoleLoop, AConsoleThatCannotBeReachedGivesUpWithAClearMessage)
     StartService();
     {
         asio::io_context io;
-        asio::ip::tcp::acceptor probe(io, asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0));
+        asio::ip::tcp::acceptor probe(
+            io, asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0));
         address = "127.0.0.1:" + std::to_string(probe.local_endpoint().port());
     }
-    Tool link({"partner", "--service", "Korvane_demo", "--console-link", address, "--retries", "2", "1,2,3,4,5,1"});
+    Tool link({"partner", "--service", "Korvane_demo", "--console-link", address, "--retries", "2",
+               "1,2,3,4,5,1"});
     EXPECT_EQ(link.ExitCode(), 1);
-    EXPECT_NE(link.err.find("korvane partner: the console " + address + " cannot be reached"), std::string::npos)
+    EXPECT_NE(link.err.find("korvane partner: the console " + address + " cannot be reached"),
+              std::string::npos)
         << link.err;
     EXPECT_EQ(link.out.find("link: connected"), std::string::npos);
     EXPECT_NE(link.out.find("link: cannot reach the console"), std::string::npos);
@@ -406,7 +413,8 @@ TEST_F(ConsoleLoop, TheConsoleSavesItsStateAndStartsFromIt)
     }
     console->Signal(SIGINT);
     EXPECT_EQ(console->ExitCode(), 0);
-    EXPECT_NE(console->err.find("saved 2 parameters to " + state), std::string::npos) << console->err;
+    EXPECT_NE(console->err.find("saved 2 parameters to " + state), std::string::npos)
+        << console->err;
     StartConsole({"--state", state});
     EXPECT_NE(console->err.find("; 2 parameters, top level 7"), std::string::npos);
     auto link = Link({"1,2,3,0,0,-1"});
@@ -424,13 +432,19 @@ TEST(ConsoleOptions, UsageErrorsNameTheProblem)
         const char* error;
     };
     const Row rows[] = {
-        {{"console", "--listen", "127.0.0.1"}, "korvane console: --listen: '127.0.0.1' is not ADDR:PORT"},
+        {{"console", "--listen", "127.0.0.1"},
+         "korvane console: --listen: '127.0.0.1' is not ADDR:PORT"},
         {{"console", "--save"}, "korvane console: --save needs --state FILE"},
-        {{"console", "--keepalive", "0"}, "korvane console: --keepalive needs a number from 1 to 86400"},
-        {{"console", "--drop-after", ""}, "korvane console: --drop-after needs a number from 1 to 1073741824"},
-        {{"console", "--state", "/nonexistent/state.json"}, "korvane console: cannot read /nonexistent/state.json"},
-        {{"partner", "--console-link", "host:99999"}, "korvane partner: --console-link: '99999' is not a port"},
-        {{"partner", "--retries", "3", "1,2,3,4,5,1"}, "korvane partner: --retries and --json go with --console-link"},
+        {{"console", "--keepalive", "0"},
+         "korvane console: --keepalive needs a number from 1 to 86400"},
+        {{"console", "--drop-after", ""},
+         "korvane console: --drop-after needs a number from 1 to 1073741824"},
+        {{"console", "--state", "/nonexistent/state.json"},
+         "korvane console: cannot read /nonexistent/state.json"},
+        {{"partner", "--console-link", "host:99999"},
+         "korvane partner: --console-link: '99999' is not a port"},
+        {{"partner", "--retries", "3", "1,2,3,4,5,1"},
+         "korvane partner: --retries and --json go with --console-link"},
         {{"partner", "--console-link", "127.0.0.1:1", "--keep-alive"},
          "korvane partner: --console and --keep-alive do not go with --console-link"},
         {{"partner", "--console-link", "127.0.0.1:1", "--retries", "x"},

@@ -28,7 +28,8 @@ const std::vector<Row>& Rows()
     static const std::vector<Row> rows = {
         {"1,2,3,4,5,100", {}, {"1,2,3,4,5,100"}},
         {"1,2,3,4,5,Main~out", {}, {"1,2,3,4,5,Main~out \n"}},
-        {"1,2,3,4,5,-1", {{{1, 2, 3, 4, 5}, int32_t(100)}, {{1, 2, 3, 4, 6}, std::string("Ch 2")}},
+        {"1,2,3,4,5,-1",
+         {{{1, 2, 3, 4, 5}, int32_t(100)}, {{1, 2, 3, 4, 6}, std::string("Ch 2")}},
          {"1,2,3,4,5,100", "1,2,3,4,6,Ch~2 \n"}},
         {"1,2,3,0,0,-1", {{{1, 2, 3}, std::string("Ch 1")}}, {"1,2,3,0,0,Ch~1 \n"}},
         {"1,2,3,0,0,Ch~1", {}, {"1,2,3,0,0,Ch~1 \n"}},
@@ -39,7 +40,8 @@ const std::vector<Row>& Rows()
         {"1,2,3,4,5,-1", {{{1, 2, 3, 5, 5}, int32_t(1)}}, {}},
         // One tree with two Set branches: the second branch's Sets continue
         // the count, so its parameter reports under the first branch's path.
-        {"1,2,3,0,0,-1", {{{1, 2, 3, 4, 5}, int32_t(1)}, {{1, 2, 9, 4, 5}, int32_t(2)}},
+        {"1,2,3,0,0,-1",
+         {{{1, 2, 3, 4, 5}, int32_t(1)}, {{1, 2, 9, 4, 5}, int32_t(2)}},
          {"1,2,3,4,5,1", "1,2,3,4,5,2"}},
     };
     return rows;

@@ -20,8 +20,8 @@
 namespace {
 
 using namespace testing_support;
-using console_testing::HostBlock;
 using asio::ip::tcp;
+using console_testing::HostBlock;
 
 constexpr auto kSafety = std::chrono::seconds(15);
 
@@ -56,7 +56,10 @@ public:
         m_state->socket.close(ignored);
     }
 
-    void Write(const std::vector<uint8_t>& octets) { asio::write(m_state->socket, asio::buffer(octets)); }
+    void Write(const std::vector<uint8_t>& octets)
+    {
+        asio::write(m_state->socket, asio::buffer(octets));
+    }
 
     const std::vector<uint8_t>& Received() const { return m_state->received; }
     bool Closed() const { return m_state->closed; }
@@ -73,12 +76,14 @@ private:
 
     static void Read(const std::shared_ptr<State>& state)
     {
-        state->socket.async_read_some(asio::buffer(state->buffer), [state](std::error_code error, size_t got) {
+        state->socket.async_read_some(asio::buffer(state->buffer),
+                                      [state](std::error_code error, size_t got) {
             if (error) {
                 state->closed = true;
                 return;
             }
-            state->received.insert(state->received.end(), state->buffer.begin(), state->buffer.begin() + long(got));
+            state->received.insert(state->received.end(), state->buffer.begin(),
+                                   state->buffer.begin() + long(got));
             Read(state);
         });
     }
@@ -118,7 +123,10 @@ protected:
         return true;
     }
 
-    bool Logged(const std::string& line) const { return std::find(log.begin(), log.end(), line) != log.end(); }
+    bool Logged(const std::string& line) const
+    {
+        return std::find(log.begin(), log.end(), line) != log.end();
+    }
 
     // Declared first: the server logs its last disconnects when it goes.
     std::vector<std::string> log;
@@ -186,8 +194,8 @@ TEST_F(ConsoleServerTest, AnswersInOneOctetPiecesWithGarbageBetweenAndADelayStil
     const std::vector<uint8_t>& received = client->Received();
     size_t at = 0;
     for (const auto& sent : reference.sent) {
-        const auto found = std::search(received.begin() + long(at), received.end(), sent.message.begin(),
-                                       sent.message.end());
+        const auto found = std::search(received.begin() + long(at), received.end(),
+                                       sent.message.begin(), sent.message.end());
         ASSERT_NE(found, received.end());
         const size_t gap = size_t(found - received.begin()) - at;
         EXPECT_GE(gap, 1u);
@@ -237,12 +245,14 @@ TEST_F(ConsoleServerTest, KeepAlivesGoOutAndTheirEchoesAreLogged)
     Start(options);
     auto client = Connect();
     ASSERT_TRUE(RunUntil([&] { return client->Received().size() >= 13; }));
-    EXPECT_EQ(ToHex(std::vector<uint8_t>(client->Received().begin(), client->Received().begin() + 13)),
-              ToHex(KeepAliveOctets()));
+    EXPECT_EQ(
+        ToHex(std::vector<uint8_t>(client->Received().begin(), client->Received().begin() + 13)),
+        ToHex(KeepAliveOctets()));
     client->Write(KeepAliveOctets());
     ASSERT_TRUE(RunUntil([&] { return Logged("client 1: keep-alive came back"); }));
     // The next one is not answered: the one after it says so.
-    ASSERT_TRUE(RunUntil([&] { return Logged("client 1: keep-alive not answered (1 outstanding)"); }));
+    ASSERT_TRUE(
+        RunUntil([&] { return Logged("client 1: keep-alive not answered (1 outstanding)"); }));
 }
 
 TEST_F(ConsoleServerTest, MalformedOctetsKeepTheConnection)

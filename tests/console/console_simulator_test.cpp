@@ -125,7 +125,9 @@ TEST(ConsoleSimulator, ASetIsAnsweredToTheSenderAndAnnouncedToEveryOtherClient)
     // The same value again is answered and announced again.
     console.Feed(b, HostBlock("1,2,3,4,5,7"));
     EXPECT_EQ(console.sent.size(), 6u);
-    EXPECT_EQ(std::count(console.log.begin(), console.log.end(), "client 2: message: set 1/2/3/4/5 = 7 (unchanged)"), 1);
+    EXPECT_EQ(std::count(console.log.begin(), console.log.end(),
+                         "client 2: message: set 1/2/3/4/5 = 7 (unchanged)"),
+              1);
 }
 
 TEST(ConsoleSimulator, APollAnswersEverythingBelowThePathInOneTree)
@@ -144,11 +146,14 @@ TEST(ConsoleSimulator, APollAnswersEverythingBelowThePathInOneTree)
     };
     const std::vector<Row> rows = {
         // Five-level poll: the two parameters in Ctx 4.
-        {"1,2,3,4,5,-1", {Ctx(1, {Ctx(2, {Ctx(3, {Ctx(4, {Prv(5, {IntValue(100)}), Prv(6, {TextValue("Ch 2")})})})})})}},
+        {"1,2,3,4,5,-1",
+         {Ctx(1, {Ctx(2, {Ctx(3, {Ctx(4, {Prv(5, {IntValue(100)}),
+                                          Prv(6, {TextValue("Ch 2")})})})})})}},
         // Four-level poll of 1,2,3: the four-level parameter and the five-level ones below.
         {"1,2,3,9,0,-1",
          {Ctx(1, {Ctx(2, {Ctx(3, {Prv(4, {IntValue(75)}),
-                                  Ctx(4, {Prv(5, {IntValue(100)}), Prv(6, {TextValue("Ch 2")})})})})})}},
+                                  Ctx(4, {Prv(5, {IntValue(100)}),
+                                          Prv(6, {TextValue("Ch 2")})})})})})}},
         // Three-level poll of 1,7: one parameter.
         {"1,7,3,0,0,-1", {Ctx(1, {Ctx(7, {Prv(3, {IntValue(1)})})})}},
         // Nothing below 1,8 or 1,2,3,5.
@@ -167,7 +172,8 @@ TEST(ConsoleSimulator, APollAnswersEverythingBelowThePathInOneTree)
         EXPECT_EQ(ToHex(console.sent[0].message), ToHex(Message({Ctx(7, row.expected)})));
     }
     EXPECT_EQ(console.store.Size(), 5u);
-    EXPECT_NE(std::find(console.log.begin(), console.log.end(), "client 1: message: poll 1/8: 0 parameters"),
+    EXPECT_NE(std::find(console.log.begin(), console.log.end(),
+                        "client 1: message: poll 1/8: 0 parameters"),
               console.log.end());
 }
 
@@ -183,9 +189,12 @@ TEST(ConsoleSimulator, OtherTreesAreLoggedAndIgnored)
          "client 1: message: ignored: parameter 1/2/3 holds Tag: A-3 Type: 2, Integer at A-3"},
         {Message({Ctx(1, {Prv(3, {Leaf(eeBerClass_Application, 4, 1)})})}),
          "client 1: message: ignored: parameter 1/3 has no value at A-3"},
-        {Message({Prv(3, {IntValue(1)})}), "client 1: message: ignored: Tag: P-3 Type: 17, Set in the root"},
-        {Message({Leaf(eeBerClass_Application, 32, 1)}), "client 1: message: ignored: Tag: A-32 Type: 2, Integer in the root"},
-        {Message({App(1, {Prv(3, {IntValue(1)})})}), "client 1: message: ignored: Tag: A-1 Type: 17, Set in the root"},
+        {Message({Prv(3, {IntValue(1)})}),
+         "client 1: message: ignored: Tag: P-3 Type: 17, Set in the root"},
+        {Message({Leaf(eeBerClass_Application, 32, 1)}),
+         "client 1: message: ignored: Tag: A-32 Type: 2, Integer in the root"},
+        {Message({App(1, {Prv(3, {IntValue(1)})})}),
+         "client 1: message: ignored: Tag: A-1 Type: 17, Set in the root"},
         {Message({Ctx(1, {Leaf(eeBerClass_ContextSpecific, 9, 1)})}),
          "client 1: message: ignored: Tag: C-9 Type: 2, Integer in 1"},
     };
@@ -262,7 +271,8 @@ namespace {
 // one command: the simulator logs what it met and still answers.
 TEST(ConsoleSimulator, TheReaderFuzzCorpusIsLoggedAndTheClientCarriesOn)
 {
-    const std::filesystem::path folder = std::filesystem::path(KORVANE_SOURCE_DIR) / "fuzz/corpus/stream_reader";
+    const std::filesystem::path folder =
+        std::filesystem::path(KORVANE_SOURCE_DIR) / "fuzz/corpus/stream_reader";
     std::vector<std::filesystem::path> files;
     for (const auto& entry : std::filesystem::directory_iterator(folder))
         files.push_back(entry.path());
@@ -274,7 +284,8 @@ TEST(ConsoleSimulator, TheReaderFuzzCorpusIsLoggedAndTheClientCarriesOn)
         for (size_t blockSize : {size_t(3), size_t(4096)}) {
             SCOPED_TRACE(file.filename().string() + " in blocks of " + std::to_string(blockSize));
             std::ifstream in(file, std::ios::binary);
-            std::vector<uint8_t> octets((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            std::vector<uint8_t> octets((std::istreambuf_iterator<char>(in)),
+                                        std::istreambuf_iterator<char>());
             // The whole file, then its first 24 octets again with some of
             // those after the start sequence flipped.
             for (size_t i = 0; i < 24 && i < octets.size(); ++i)
@@ -282,14 +293,17 @@ TEST(ConsoleSimulator, TheReaderFuzzCorpusIsLoggedAndTheClientCarriesOn)
             RecordingSimulator console;
             const auto client = console.simulator.Connect("");
             for (size_t at = 0; at < octets.size(); at += blockSize)
-                console.simulator.Receive(client, octets.data() + at, std::min(blockSize, octets.size() - at));
+                console.simulator.Receive(client, octets.data() + at,
+                                          std::min(blockSize, octets.size() - at));
             logged += console.log.size();
-            errors += size_t(std::count_if(console.log.begin(), console.log.end(), [](const std::string& line) {
+            errors += size_t(std::count_if(console.log.begin(), console.log.end(),
+                                           [](const std::string& line) {
                 return line.rfind("client 1: error ", 0) == 0;
             }));
             // A fresh start sequence after whatever came before.
             console.sent.clear();
-            console.Feed(client, Join({Hex("00 00 00 00 00 00 00 00"), HostBlock("1,2,3,4,5,100")}));
+            console.Feed(client,
+                         Join({Hex("00 00 00 00 00 00 00 00"), HostBlock("1,2,3,4,5,100")}));
             ASSERT_EQ(console.sent.size(), 1u);
             EXPECT_EQ(console.sent.back().message, Answer(7, {1, 2, 3, 4, 5}, IntValue(100)));
         }

@@ -21,8 +21,14 @@ TEST(ParameterStore, SetTellsWhetherTheStoreChanged)
 TEST(ParameterStore, BelowIsEveryLongerKeyWithThatBeginningInOrder)
 {
     CParameterStore store;
-    for (const ParameterKey& key : std::vector<ParameterKey>{
-             {1, 2, 3, 4, 5}, {1, 2, 3}, {1, 2, 3, 4}, {1, 2, 9, 4, 5}, {1, 3, 3}, {1, 2}, {0, 2, 3}, {1, 2, 3, 4, 6}})
+    for (const ParameterKey& key : std::vector<ParameterKey>{{1, 2, 3, 4, 5},
+                                                             {1, 2, 3},
+                                                             {1, 2, 3, 4},
+                                                             {1, 2, 9, 4, 5},
+                                                             {1, 3, 3},
+                                                             {1, 2},
+                                                             {0, 2, 3},
+                                                             {1, 2, 3, 4, 6}})
         store.Set(key, int32_t(key.size()));
     struct Row
     {

@@ -39,7 +39,8 @@ TEST(StateFile, RefusesWhatIsNotSuchADocumentAndKeepsTheStore)
         {"[]", "expected an object with a \"parameters\" array"},
         {R"({"parameters": {}})", "expected an object with a \"parameters\" array"},
         {R"({"parameters": [5]})", "parameter 0: expected an object with \"path\" and \"value\""},
-        {R"({"parameters": [{"path": [1]}]})", "parameter 0: expected an object with \"path\" and \"value\""},
+        {R"({"parameters": [{"path": [1]}]})",
+         "parameter 0: expected an object with \"path\" and \"value\""},
         {R"({"parameters": [{"path": [], "value": 1}]})",
          "parameter 0: \"path\" must be an array of 1 to 16 numbers"},
         {R"({"parameters": [{"path": [1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17], "value": 1}]})",
@@ -82,18 +83,20 @@ TEST(StateFile, FormatIsReadBackAndListsKeysInOrder)
     CParameterStore store;
     store.Set({1, 2, 3, 4, 5}, int32_t(100));
     store.Set({1, 2, 3}, std::string("Ch 1"));
-    EXPECT_EQ(FormatState(store), "{\n"
-                                  "  \"parameters\": [\n"
-                                  "    {\n"
-                                  "      \"path\": [\n        1,\n        2,\n        3\n      ],\n"
-                                  "      \"value\": \"Ch 1\"\n"
-                                  "    },\n"
-                                  "    {\n"
-                                  "      \"path\": [\n        1,\n        2,\n        3,\n        4,\n        5\n      ],\n"
-                                  "      \"value\": 100\n"
-                                  "    }\n"
-                                  "  ]\n"
-                                  "}\n");
+    EXPECT_EQ(
+        FormatState(store),
+        "{\n"
+        "  \"parameters\": [\n"
+        "    {\n"
+        "      \"path\": [\n        1,\n        2,\n        3\n      ],\n"
+        "      \"value\": \"Ch 1\"\n"
+        "    },\n"
+        "    {\n"
+        "      \"path\": [\n        1,\n        2,\n        3,\n        4,\n        5\n      ],\n"
+        "      \"value\": 100\n"
+        "    }\n"
+        "  ]\n"
+        "}\n");
     CParameterStore again;
     std::string error;
     ASSERT_TRUE(ParseState(FormatState(store), again, error)) << error;
@@ -102,9 +105,10 @@ TEST(StateFile, FormatIsReadBackAndListsKeysInOrder)
 
 TEST(StateFile, SavedFileLoadsAgain)
 {
-    const std::filesystem::path folder = std::filesystem::temp_directory_path() /
-                                         ("korvane-state-" +
-                                          std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() /
+        ("korvane-state-" +
+         std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
     std::filesystem::create_directories(folder);
     const std::string path = (folder / "state.json").string();
     CParameterStore store;

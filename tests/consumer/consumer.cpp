@@ -87,8 +87,8 @@ int main()
         parameter->AddStringChild(eeBerClass_Application, kTextTag, "Main out");
         std::unique_ptr<CEmber_Node> below = std::move(parameter);
         for (uint32_t number = 4; number >= 1; --number) {
-            auto level = std::make_unique<CEmber_AdaptiveSet>(eeBerClass_ContextSpecific, number,
-                                                              nullptr);
+            auto level =
+                std::make_unique<CEmber_AdaptiveSet>(eeBerClass_ContextSpecific, number, nullptr);
             level->AddChild(below.get(), true);
             (void)below.release();
             below = std::move(level);

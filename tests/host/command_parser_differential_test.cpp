@@ -16,13 +16,32 @@
 namespace {
 
 // Characters that matter to the formats, and some that do not.
-const char kAlphabet[] = {'0', '1', '5', '9', ',', ',', '-', '+', ' ', '\t', '\n', '\v', '\f', '\r',
-                          '~', 'a', 'x', 'Z', ';', '\0', '\x80', '\xA0', '\xFF', '.'};
+const char kAlphabet[] = {'0',  '1',  '5', '9', ',', ',', '-', '+',  ' ',    '\t',   '\n',   '\v',
+                          '\f', '\r', '~', 'a', 'x', 'Z', ';', '\0', '\x80', '\xA0', '\xFF', '.'};
 
-const char* const kNumbers[] = {"0", "1", "-1", "-2", "-3", "+7", "00012", "2147483647",
-                                "2147483648", "-2147483648", "-2147483649", "4294967295",
-                                "4294967296", "99999999999999999999", "-", "+", "--1", "+-1",
-                                "", " 5", "\t\n-4", "7x", "3,"};
+const char* const kNumbers[] = {"0",
+                                "1",
+                                "-1",
+                                "-2",
+                                "-3",
+                                "+7",
+                                "00012",
+                                "2147483647",
+                                "2147483648",
+                                "-2147483648",
+                                "-2147483649",
+                                "4294967295",
+                                "4294967296",
+                                "99999999999999999999",
+                                "-",
+                                "+",
+                                "--1",
+                                "+-1",
+                                "",
+                                " 5",
+                                "\t\n-4",
+                                "7x",
+                                "3,"};
 
 std::string RandomNoise(std::mt19937& random, size_t maxLength)
 {
@@ -58,9 +77,11 @@ std::string RandomLine(std::mt19937& random)
         if (i == 5 && std::uniform_int_distribution<int>(0, 1)(random))
             text += RandomWord(random);
         else
-            text += kNumbers[std::uniform_int_distribution<size_t>(0, std::size(kNumbers) - 1)(random)];
+            text +=
+                kNumbers[std::uniform_int_distribution<size_t>(0, std::size(kNumbers) - 1)(random)];
         if (i < 5)
-            text += std::uniform_int_distribution<int>(0, 15)(random) ? "," : RandomNoise(random, 2);
+            text +=
+                std::uniform_int_distribution<int>(0, 15)(random) ? "," : RandomNoise(random, 2);
     }
     if (std::uniform_int_distribution<int>(0, 3)(random) == 0)
         text += RandomNoise(random, 6);
@@ -155,8 +176,9 @@ TEST(CommandParserDifferential, AgreesWithThePreviousParserOnGeneratedTexts)
     EXPECT_EQ(60000, compared);
     EXPECT_EQ((std::set<int>{-1, 0, 1, 2, 3, 4, 5, 6}), firstCounts);
     EXPECT_EQ((std::set<int>{-1, 0, 1, 2, 3, 4, 5, 6}), secondCounts);
-    EXPECT_EQ((std::set<ParseResult>{ParseResult::Value, ParseResult::None, ParseResult::TextTooLong}),
-              results);
+    EXPECT_EQ(
+        (std::set<ParseResult>{ParseResult::Value, ParseResult::None, ParseResult::TextTooLong}),
+        results);
 }
 
 } // namespace

@@ -51,7 +51,14 @@ const ParseRow kParseRows[] = {
     {"\v1,\f2,\r3,4,5,\v\f\r9", 6, 6, ParseResult::Value, {1, 2, 3, 4, 5}, 9, ""},
     {"1,2,3,4,5,a\vb", 5, 6, ParseResult::Value, {1, 2, 3, 4, 5}, -2, "a"},
     {"1,2,3,4,5,\xA0x", 5, 6, ParseResult::Value, {1, 2, 3, 4, 5}, -2, "\xA0x"},
-    {"\xA0" "1,2,3,4,5,6", 0, 0, ParseResult::None, {0, 0, 0, 0, 0}, -3, ""},
+    {"\xA0"
+     "1,2,3,4,5,6",
+     0,
+     0,
+     ParseResult::None,
+     {0, 0, 0, 0, 0},
+     -3,
+     ""},
 };
 
 TEST(CommandParser, ScansWithTheCRules)
@@ -112,10 +119,8 @@ TEST(CommandParser, TextsOfSixtyFourCharactersAreRefused)
         int32_t value;
     };
     const Row rows[] = {
-        {62, ParseResult::Value, VALUE_TEXT},
-        {63, ParseResult::Value, VALUE_TEXT},
-        {64, ParseResult::TextTooLong, VALUE_NONE},
-        {65, ParseResult::TextTooLong, VALUE_NONE},
+        {62, ParseResult::Value, VALUE_TEXT},         {63, ParseResult::Value, VALUE_TEXT},
+        {64, ParseResult::TextTooLong, VALUE_NONE},   {65, ParseResult::TextTooLong, VALUE_NONE},
         {4000, ParseResult::TextTooLong, VALUE_NONE},
     };
     for (const Row& row : rows) {
@@ -149,8 +154,7 @@ TEST(CommandParser, TracesEachScan)
         {"1,2", {"sscanf iError=2  \n", "sscanf iError=2 text= \n", "sscanf iError=2 text= \n"}},
         {"", {"sscanf iError=-1  \n", "sscanf iError=-1 text= \n", "sscanf iError=-1 text= \n"}},
         {"1,2,3,4,5," + std::string(64, 'w'),
-         {"sscanf iError=5  \n",
-          "command text of 64 characters refused: the field holds 63 \n"}},
+         {"sscanf iError=5  \n", "command text of 64 characters refused: the field holds 63 \n"}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.text);

@@ -47,8 +47,7 @@ const ShapeRow kShapeRows[] = {
     {"1,2,3,4,5,hello~world", 2,
      "A1 21 31 1F A2 1D 31 1B A3 19 31 17 A4 15 31 13 E5 11 31 0F "
      "63 0D 0C 0B 68 65 6C 6C 6F 20 77 6F 72 6C 64"},
-    {"1,2,3,4,5,-2", 2,
-     "A1 16 31 14 A2 12 31 10 A3 0E 31 0C A4 0A 31 08 E5 06 31 04 63 02 0C 00"},
+    {"1,2,3,4,5,-2", 2, "A1 16 31 14 A2 12 31 10 A3 0E 31 0C A4 0A 31 08 E5 06 31 04 63 02 0C 00"},
     // 3: five-level poll; the poll leaf sits in Ctx 4, p5 is nowhere.
     {"1,2,3,4,5,-1", 3, "A1 14 31 12 A2 10 31 0E A3 0C 31 0A A4 08 31 06 7F 20 03 02 01 01"},
     // 4: three-level poll.
@@ -216,8 +215,8 @@ TEST(CommandTree, ACommandBlockWithoutTextHasNoValue)
         SCOPED_TRACE(row.name);
         HostWindow host;
         PartnerWindow partner;
-        EXPECT_EQ(
-            partner.Send(host.Handle(), MakeDwData(BLOCK_COMMAND, 12), row.data, row.cbData), 0);
+        EXPECT_EQ(partner.Send(host.Handle(), MakeDwData(BLOCK_COMMAND, 12), row.data, row.cbData),
+                  0);
         EXPECT_TRUE(partner.blocks.empty());
         EXPECT_EQ(host.state.partnerWindow, partner.Handle());
     }

@@ -23,9 +23,19 @@ TEST(Loopback, ConsoleBlocksAreNeverThirteenOctets)
         uint32_t length;
     };
     const Row rows[] = {
-        {100, 4096, 100}, {100, 7, 7},     {13, 4096, 12},     {13, 13, 12},   {14, 13, 12},
-        {12, 4096, 12},   {14, 14, 14},    {1, 1, 1},          {5, 0, 1},      {0, 4096, 0},
-        {70000, 70000, 0xFFFF}, {70000, 4096, 4096}, {0x10000, 0xFFFF, 0xFFFF},
+        {100, 4096, 100},
+        {100, 7, 7},
+        {13, 4096, 12},
+        {13, 13, 12},
+        {14, 13, 12},
+        {12, 4096, 12},
+        {14, 14, 14},
+        {1, 1, 1},
+        {5, 0, 1},
+        {0, 4096, 0},
+        {70000, 70000, 0xFFFF},
+        {70000, 4096, 4096},
+        {0x10000, 0xFFFF, 0xFFFF},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::to_string(row.remaining) + " by " + std::to_string(row.chunk));
@@ -80,7 +90,8 @@ TEST(Loopback, TwoHostsAtOnceKeepTheirOwnState)
     first.Partner().onBlock = record(firstSeen);
     second.Partner().onBlock = record(secondSeen);
 
-    const std::vector<uint8_t> report = Message({Ctx(7, {Ctx(1, {Ctx(2, {Ctx(3, {Ctx(4, {Prv(5, {IntValue(7)})})})})})})});
+    const std::vector<uint8_t> report =
+        Message({Ctx(7, {Ctx(1, {Ctx(2, {Ctx(3, {Ctx(4, {Prv(5, {IntValue(7)})})})})})})});
     EXPECT_EQ(first.SendCommand("1,2,3,4,5,100"), 1);
     second.SendConsole(report.data(), report.size(), 4096);
     second.SendConsole(report.data(), report.size(), 5);

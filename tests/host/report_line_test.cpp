@@ -19,8 +19,8 @@ TEST(ReportLine, MatchesPrintfForEveryFieldSize)
         for (int32_t b : values) {
             for (const char* text : texts) {
                 char expected[160];
-                const int full = std::snprintf(expected, sizeof expected, "%d,%d,%d,%d,%d,%d%s", a, b, b,
-                                               a, b, a, text);
+                const int full = std::snprintf(expected, sizeof expected, "%d,%d,%d,%d,%d,%d%s", a,
+                                               b, b, a, b, a, text);
                 for (size_t size = 0; size <= size_t(full) + 2; ++size) {
                     char out[160];
                     std::memset(out, 'x', sizeof out);

@@ -42,7 +42,7 @@ std::vector<WalkRow> WalkRows()
          {"1,2,3,4,5,Main~out \n"}},
         {"two parameters in one path container",
          {Message({Ctx(7, {Ctx(1, {Ctx(2, {Ctx(3, {Ctx(4, {Prv(5, {IntValue(100)}),
-                                                              Prv(6, {IntValue(200)})})})})})})})},
+                                                           Prv(6, {IntValue(200)})})})})})})})},
          {"1,2,3,4,5,100", "1,2,3,4,6,200"}},
         {"sibling branches continue the count",
          {Message({Ctx(7, {Ctx(1, {Prv(5, {IntValue(100)})})}),
@@ -60,13 +60,15 @@ std::vector<WalkRow> WalkRows()
         {"another application number as parent",
          {Message({Ctx(7, {Ctx(1, {Ctx(2, {Ctx(3, {App(35, {Prv(5, {IntValue(1)})})})})})})})},
          {"1,2,3,35,5,1"}},
-        {"private container under the top node", {Message({Prv(5, {IntValue(100)})})},
+        {"private container under the top node",
+         {Message({Prv(5, {IntValue(100)})})},
          {"0,0,0,0,5,100"}},
         {"three-level text",
          {Message({Ctx(7, {Ctx(1, {Ctx(2, {Prv(3, {TextValue("Main out")})})})})})},
          {"1,2,3,0,0,Main~out \n"}},
         {"two three-level texts side by side",
-         {Message({Ctx(7, {Ctx(1, {Ctx(2, {Prv(3, {TextValue("a")}), Prv(4, {TextValue("b")})})})})})},
+         {Message(
+             {Ctx(7, {Ctx(1, {Ctx(2, {Prv(3, {TextValue("a")}), Prv(4, {TextValue("b")})})})})})},
          {"1,2,3,0,0,a \n", "1,2,4,0,0,b \n"}},
         {"an integer after a three-level text keeps the Sets met",
          {Message({Ctx(7, {Ctx(1, {Ctx(2, {Prv(3, {TextValue("a")}), Prv(4, {IntValue(5)})})})})})},
@@ -93,7 +95,7 @@ std::vector<WalkRow> WalkRows()
          {"1,2,3,4,5,100"}},
         {"context leaf beside the parameter",
          {Message({Ctx(7, {Ctx(1, {Ctx(2, {Ctx(3, {Ctx(4, {Leaf(eeBerClass_ContextSpecific, 8, 42),
-                                                              Prv(5, {IntValue(100)})})})})})})})},
+                                                           Prv(5, {IntValue(100)})})})})})})})},
          {"1,2,3,4,5,100"}},
         {"nested private containers",
          {Message({Five(Prv(5, {Prv(6, {IntValue(100)})}))})},
@@ -108,9 +110,9 @@ std::vector<WalkRow> WalkRows()
          {Message({Ctx(7, {Ctx(0xFFFFFFFF, {Prv(5, {IntValue(1)})})})})},
          {"-1,0,0,0,5,1"}},
         {"value not at application 3",
-         {Message({Five(Prv(5, {Leaf(eeBerClass_Application, 4, 1),
-                                Leaf(eeBerClass_ContextSpecific, 3, 2),
-                                Leaf(eeBerClass_Private, 3, 3)}))})},
+         {Message({Five(
+             Prv(5, {Leaf(eeBerClass_Application, 4, 1), Leaf(eeBerClass_ContextSpecific, 3, 2),
+                     Leaf(eeBerClass_Private, 3, 3)}))})},
          {}},
         {"64-bit integer", {Message({Five(Prv(5, {Int64Value(0x123456789LL)}))})}, {}},
         {"value outside a private container",
@@ -120,12 +122,11 @@ std::vector<WalkRow> WalkRows()
          {SplicedMessage({App(kAside, {Five(Prv(5, {IntValue(100)}))})})},
          {}},
         {"aside subtree beside a parameter",
-         {SplicedMessage({App(kAside, {Five(Prv(5, {IntValue(100)}))}),
-                          Five(Prv(5, {IntValue(7)}))})},
+         {SplicedMessage(
+             {App(kAside, {Five(Prv(5, {IntValue(100)}))}), Five(Prv(5, {IntValue(7)}))})},
          {"1,2,3,4,5,7"}},
         {"aside private container under the root",
-         {SplicedMessage({Prv(5, {IntValue(1)}),
-                          App(kAside, {Prv(6, {IntValue(2)})})})},
+         {SplicedMessage({Prv(5, {IntValue(1)}), App(kAside, {Prv(6, {IntValue(2)})})})},
          {"0,0,0,0,5,1"}},
         {"universal child refuses the message; the next one reports",
          {Message({Five(Prv(5, {Leaf(eeBerClass_Universal, 5, 1), IntValue(9)}))}),
@@ -252,8 +253,8 @@ protected:
 // Siblings get distinct numbers (a Set refuses a repeated tag).
 Element RandomBranch(std::mt19937& rng, int depth, uint32_t number)
 {
-    static const uint32_t kNumbers[] = {1, 2, 9, 127, 128, 65535, 0x7FFFFFFF, 0x80000000u,
-                                        0xFFFFFFFFu};
+    static const uint32_t kNumbers[] = {1,     2,          9,           127,        128,
+                                        65535, 0x7FFFFFFF, 0x80000000u, 0xFFFFFFFFu};
     if (depth == 0 || rng() % 4 == 0)
         return Prv(number, {IntValue(int32_t(rng()))});
     std::vector<Element> children;

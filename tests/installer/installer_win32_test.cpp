@@ -70,8 +70,8 @@ bool EntryExists(HKEY root)
 std::string ProgramsFolder(bool allUsers)
 {
     char path[MAX_PATH] = {};
-    if (FAILED(SHGetFolderPathA(nullptr, allUsers ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS,
-                                nullptr, SHGFP_TYPE_CURRENT, path)))
+    if (FAILED(SHGetFolderPathA(nullptr, allUsers ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS, nullptr,
+                                SHGFP_TYPE_CURRENT, path)))
         return "";
     return path;
 }
@@ -167,16 +167,16 @@ TEST_P(Installer, InstallsAnswersAndUninstallsWithoutTrace)
     EXPECT_EQ(EntryValue(root, "NoModify"), "1");
     EXPECT_NE(EntryValue(root, "EstimatedSize"), "");
     // The other scope got nothing.
-    EXPECT_NE(EntryValue(scope.allUsers ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE,
-                         "InstallLocation"),
-              folder);
+    EXPECT_NE(
+        EntryValue(scope.allUsers ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE, "InstallLocation"),
+        folder);
 
     // The installed programs talk to each other.
     ASSERT_TRUE(StartInstalledKorvane(folder, "Installed"));
-    const auto partner = RunProgram(folder + "\\korvane-cli.exe",
-                                    {"partner", "--service", "Installed", "--wait", "0",
-                                     "1,2,3,4,5,100"},
-                                    "", kInstallTimeoutMs);
+    const auto partner =
+        RunProgram(folder + "\\korvane-cli.exe",
+                   {"partner", "--service", "Installed", "--wait", "0", "1,2,3,4,5,100"}, "",
+                   kInstallTimeoutMs);
     EXPECT_EQ(partner.status, 0) << partner.err;
     EXPECT_EQ(partner.out,
               "> command 1,2,3,4,5,100\n"
@@ -191,8 +191,9 @@ TEST_P(Installer, InstallsAnswersAndUninstallsWithoutTrace)
     // for its work to be done.
     const auto uninstalled = RunProgram(folder + "\\uninstall.exe", {"/S"}, "", kInstallTimeoutMs);
     EXPECT_EQ(uninstalled.status, 0);
-    EXPECT_TRUE(WaitUntil([&] { return !Exists(folder) && !EntryExists(root) && !Exists(shortcut); },
-                          kInstallTimeoutMs))
+    EXPECT_TRUE(
+        WaitUntil([&] { return !Exists(folder) && !EntryExists(root) && !Exists(shortcut); },
+                  kInstallTimeoutMs))
         << "left behind:" << (Exists(folder) ? " the folder" : "")
         << (EntryExists(root) ? " the entry" : "") << (Exists(shortcut) ? " the shortcut" : "");
     RemoveDirectoryA(FreshFolder(scope.name).c_str());
@@ -216,8 +217,8 @@ TEST(InstallerRefuses, WhileKorvaneRuns)
                                   nullptr, wc.hInstance, nullptr);
     ASSERT_NE(window, nullptr);
     const std::string folder = FreshFolder("running") + "\\Korvane";
-    const auto result = RunProgram(NativePath(KORVANE_SETUP_PATH), {"/S", "/D=" + folder}, "",
-                                   kInstallTimeoutMs);
+    const auto result =
+        RunProgram(NativePath(KORVANE_SETUP_PATH), {"/S", "/D=" + folder}, "", kInstallTimeoutMs);
     EXPECT_EQ(result.status, 2);
     EXPECT_FALSE(Exists(folder));
     DestroyWindow(window);

@@ -9,8 +9,8 @@
 
 #include <algorithm>
 #include <csignal>
-#include <fcntl.h>
 #include <cstring>
+#include <fcntl.h>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -41,8 +41,8 @@ LRESULT CALLBACK PeerProcedure(HWND self, UINT message, WPARAM wParam, LPARAM lP
     case kMsgBounce:
         if (lParam <= 0)
             return 0;
-        return SendMessageA(reinterpret_cast<HWND>(wParam), kMsgBounce, reinterpret_cast<WPARAM>(self),
-                            lParam - 1) +
+        return SendMessageA(reinterpret_cast<HWND>(wParam), kMsgBounce,
+                            reinterpret_cast<WPARAM>(self), lParam - 1) +
                1;
     case kMsgDie:
         _exit(0);
@@ -158,7 +158,8 @@ protected:
     {
         SendMessageA(window, kMsgQuit, 0, code);
         const int status = WaitChild(child);
-        m_children.erase(std::remove(m_children.begin(), m_children.end(), child), m_children.end());
+        m_children.erase(std::remove(m_children.begin(), m_children.end(), child),
+                         m_children.end());
         return status;
     }
 
@@ -223,7 +224,8 @@ TEST_F(MessageLayer, CopyDataCarriesTheBlockAndTheSenderAsAHandleToAnswer)
 
     std::vector<uint8_t> largest(kMaxCopyDataOctets, 0x5A);
     COPYDATASTRUCT big = {1, DWORD(largest.size()), largest.data()};
-    EXPECT_EQ(SendMessageA(peer, WM_COPYDATA, reinterpret_cast<WPARAM>(parent), reinterpret_cast<LPARAM>(&big)),
+    EXPECT_EQ(SendMessageA(peer, WM_COPYDATA, reinterpret_cast<WPARAM>(parent),
+                           reinterpret_cast<LPARAM>(&big)),
               LRESULT(kMaxCopyDataOctets));
     EXPECT_EQ(g_seen.octets.size(), size_t(kMaxCopyDataOctets));
 
@@ -387,7 +389,8 @@ TEST_F(MessageLayer, MalformedAndForeignDatagramsAreDropped)
     ASSERT_TRUE(inside.Bound() && outside.Bound());
 
     const std::vector<uint8_t> valid = RequestFrame(1, WM_USER + 10, "");
-    std::vector<uint8_t> truncated = RequestFrame(2, WM_COPYDATA, "raw", 0x0C680003, {1, 2, 3}, true);
+    std::vector<uint8_t> truncated =
+        RequestFrame(2, WM_COPYDATA, "raw", 0x0C680003, {1, 2, 3}, true);
     truncated.pop_back();
     std::vector<uint8_t> oversized(korvane_wire::kMaxFrameSize + 100, 0);
     std::copy(valid.begin(), valid.end(), oversized.begin());
@@ -403,7 +406,8 @@ TEST_F(MessageLayer, MalformedAndForeignDatagramsAreDropped)
     ASSERT_TRUE(inside.SendTo(to, junk));
     ASSERT_TRUE(inside.SendTo(to, {}));
     // The good ones, after all the bad.
-    ASSERT_TRUE(inside.SendTo(to, RequestFrame(3, WM_COPYDATA, "raw", 0x0C670003, {'a', 'b', 'c'}, true)));
+    ASSERT_TRUE(
+        inside.SendTo(to, RequestFrame(3, WM_COPYDATA, "raw", 0x0C670003, {'a', 'b', 'c'}, true)));
     ASSERT_TRUE(inside.SendTo(to, RequestFrame(4, WM_USER + 11, "")));
 
     ASSERT_TRUE(WaitUntil([&] {
@@ -432,11 +436,12 @@ TEST_F(MessageLayer, MalformedAndForeignDatagramsAreDropped)
 TEST_F(MessageLayer, AThrowingProcedureLeavesNoDispatchBehind)
 {
     constexpr UINT kMsgThrow = WM_USER + 20;
-    HWND window = Create("thrower", [](HWND self, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
-        if (message == kMsgThrow)
-            throw std::runtime_error("thrown by the procedure");
-        return PeerProcedure(self, message, wParam, lParam);
-    });
+    HWND window =
+        Create("thrower", [](HWND self, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
+            if (message == kMsgThrow)
+                throw std::runtime_error("thrown by the procedure");
+            return PeerProcedure(self, message, wParam, lParam);
+        });
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(InSendMessage(), FALSE);
 

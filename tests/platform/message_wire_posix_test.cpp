@@ -83,7 +83,8 @@ TEST(MessageWire, TruncatedOrPaddedDatagramsAreRefused)
     const std::vector<uint8_t> good = EncodeFrame(CopyDataRequest({1, 2, 3}));
     ASSERT_TRUE(Decodes(good));
     for (size_t size = 0; size < good.size(); ++size)
-        EXPECT_FALSE(Decodes(std::vector<uint8_t>(good.begin(), good.begin() + std::ptrdiff_t(size))))
+        EXPECT_FALSE(
+            Decodes(std::vector<uint8_t>(good.begin(), good.begin() + std::ptrdiff_t(size))))
             << "cut to " << size;
     std::vector<uint8_t> padded = good;
     padded.push_back(0);
@@ -98,11 +99,11 @@ TEST(MessageWire, FieldsOutOfRangeAreRefused)
         copy[offset] = value;
         return copy;
     };
-    EXPECT_FALSE(Decodes(broken(0, 'X')));  // magic
-    EXPECT_FALSE(Decodes(broken(4, 3)));    // kind
-    EXPECT_FALSE(Decodes(broken(5, 0x07))); // unknown flag
-    EXPECT_FALSE(Decodes(broken(5, kFlagBlock))); // name present, flag clear
-    EXPECT_FALSE(Decodes(broken(21, 0x01))); // cbData larger than the datagram
+    EXPECT_FALSE(Decodes(broken(0, 'X')));               // magic
+    EXPECT_FALSE(Decodes(broken(4, 3)));                 // kind
+    EXPECT_FALSE(Decodes(broken(5, 0x07)));              // unknown flag
+    EXPECT_FALSE(Decodes(broken(5, kFlagBlock)));        // name present, flag clear
+    EXPECT_FALSE(Decodes(broken(21, 0x01)));             // cbData larger than the datagram
     EXPECT_FALSE(Decodes(broken(kHeaderSize, '.')));     // name beginning with '.'
     EXPECT_FALSE(Decodes(broken(kHeaderSize + 2, '/'))); // name with '/'
     EXPECT_FALSE(Decodes(broken(kHeaderSize + 2, 0)));   // name with NUL
@@ -179,7 +180,8 @@ TEST(RuntimeFolder, FolderOthersCanWriteIsRefused)
     for (mode_t mode : {mode_t(0777), mode_t(0720), mode_t(0702), mode_t(01777)}) {
         ASSERT_EQ(chmod(sandbox.Path().c_str(), mode), 0);
         error.clear();
-        EXPECT_FALSE(korvane_runtime::PrepareRuntimeFolder(sandbox.Path(), error)) << std::oct << mode;
+        EXPECT_FALSE(korvane_runtime::PrepareRuntimeFolder(sandbox.Path(), error))
+            << std::oct << mode;
         EXPECT_NE(error.find("writable by group or others"), std::string::npos) << error;
     }
     // Readable by others is not a risk to the endpoints' owner.

@@ -31,12 +31,11 @@ template <typename Call>
     } catch (const CEmber_Exception& e) {
         if (e.GetCode() == code && e.GetMessage() == message)
             return ::testing::AssertionSuccess();
-        return ::testing::AssertionFailure()
-               << "threw " << e.GetCode() << " \"" << e.GetMessage() << "\", expected " << code
-               << " \"" << message << "\"";
+        return ::testing::AssertionFailure() << "threw " << e.GetCode() << " \"" << e.GetMessage()
+                                             << "\", expected " << code << " \"" << message << "\"";
     }
-    return ::testing::AssertionFailure() << "returned, expected " << code << " \"" << message
-                                         << "\"";
+    return ::testing::AssertionFailure()
+           << "returned, expected " << code << " \"" << message << "\"";
 }
 
 // The same for code 1 "EOF", which never carries a location.

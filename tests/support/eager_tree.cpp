@@ -44,8 +44,8 @@ void CEager_Leaf::Encode(std::vector<uint8_t>& out) const
     out.insert(out.end(), m_octets.begin(), m_octets.end());
 }
 
-CEager_Container::CEager_Container(uint32_t classOctet, uint32_t number,
-                                   CEager_Container* parent, int32_t type, bool indefinite)
+CEager_Container::CEager_Container(uint32_t classOctet, uint32_t number, CEager_Container* parent,
+                                   int32_t type, bool indefinite)
     : CEager_Node(classOctet, number), m_type(type), m_indefinite(indefinite)
 {
     RebuildHeader();
@@ -72,13 +72,13 @@ void CEager_Container::RebuildHeader()
 {
     const uint32_t type = uint32_t(m_type);
     const uint32_t outerLength =
-        m_indefinite ? IndefiniteLength
-                     : uint32_t(HeaderSize(eeBerClass_Universal, type, m_contentLength)) +
-                           m_contentLength;
+        m_indefinite
+            ? IndefiniteLength
+            : uint32_t(HeaderSize(eeBerClass_Universal, type, m_contentLength)) + m_contentLength;
     const uint32_t innerLength = m_indefinite ? IndefiniteLength : m_contentLength;
     uint8_t octets[32];
-    uint32_t n = uint32_t(PutIdentifier(octets, GetTag().ClassBits() | kBerConstructed,
-                                        GetTag().Number()));
+    uint32_t n =
+        uint32_t(PutIdentifier(octets, GetTag().ClassBits() | kBerConstructed, GetTag().Number()));
     n += uint32_t(PutLength(octets + n, outerLength));
     n += uint32_t(PutIdentifier(octets + n, eeBerClass_Universal | kBerConstructed, type));
     n += uint32_t(PutLength(octets + n, innerLength));
@@ -240,8 +240,8 @@ void CEager_AdaptiveSet::AddChild(CEager_Node* child, bool update)
     CEager_Container::AddChild(child, update);
 }
 
-CEager_Root::CEager_Root()
-    : CEager_Sequence(kEagerRootTag.Octet(), kEagerRootTag.Number(), nullptr) {}
+CEager_Root::CEager_Root() : CEager_Sequence(kEagerRootTag.Octet(), kEagerRootTag.Number(), nullptr)
+{}
 
 void CEager_Root::AddChild(CEager_Node* child, bool update)
 {

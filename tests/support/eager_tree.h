@@ -40,7 +40,8 @@ public:
 protected:
     CEager_Node() = default;
     CEager_Node(uint32_t classOctet, uint32_t number)
-        : m_tag(CEmber_Tag::FromClass(classOctet, number)) {}
+        : m_tag(CEmber_Tag::FromClass(classOctet, number))
+    {}
 
 private:
     friend class CEager_Container;
@@ -115,7 +116,8 @@ class CEager_Sequence : public CEager_Container
 {
 public:
     CEager_Sequence(uint32_t classOctet, uint32_t number, CEager_Container* parent)
-        : CEager_Container(classOctet, number, parent, 16, true) {}
+        : CEager_Container(classOctet, number, parent, 16, true)
+    {}
     CEager_Sequence() = default;
 };
 
@@ -151,7 +153,8 @@ class CEager_AdaptiveSet : public CEager_Set
 {
 public:
     CEager_AdaptiveSet(uint32_t classOctet, uint32_t number, CEager_Container* parent)
-        : CEager_Set(classOctet, number, parent, true) {}
+        : CEager_Set(classOctet, number, parent, true)
+    {}
     void AddChild(CEager_Node* child, bool update) override;
 };
 

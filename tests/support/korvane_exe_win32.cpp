@@ -73,8 +73,8 @@ Octets IntegerValue(int32_t value)
     do {
         content.insert(content.begin(), uint8_t(rest & 0xFF));
         rest >>= 8;
-    } while (!((rest == 0 && !(content.front() & 0x80)) ||
-               (rest == -1 && (content.front() & 0x80))));
+    } while (
+        !((rest == 0 && !(content.front() & 0x80)) || (rest == -1 && (content.front() & 0x80))));
     const Octets inner = Cat({{0x02}, BerLength(content.size()), content});
     return Cat({{0x63}, BerLength(inner.size()), inner});
 }
@@ -192,36 +192,36 @@ Octets MinimalDll()
     const size_t pe = 0x40;
     image[pe] = 'P';
     image[pe + 1] = 'E';
-    const size_t file = pe + 4; // IMAGE_FILE_HEADER
+    const size_t file = pe + 4;      // IMAGE_FILE_HEADER
     Put16(image, file + 0, 0x8664);  // AMD64
     Put16(image, file + 2, 1);       // one section
     Put16(image, file + 16, 240);    // size of the optional header
     Put16(image, file + 18, 0x2022); // executable, large-address aware, DLL
     const size_t opt = file + 20;    // IMAGE_OPTIONAL_HEADER64
     Put16(image, opt + 0, 0x20B);
-    Put32(image, opt + 4, 0x200);           // size of code
-    Put32(image, opt + 16, 0x1000);         // entry point
-    Put32(image, opt + 20, 0x1000);         // base of code
-    Put64(image, opt + 24, 0x6C6F0000ull);  // image base
-    Put32(image, opt + 32, 0x1000);         // section alignment
-    Put32(image, opt + 36, 0x200);          // file alignment
-    Put16(image, opt + 40, 6);              // OS version 6.0
-    Put16(image, opt + 48, 6);              // subsystem version 6.0
-    Put32(image, opt + 56, 0x2000);         // size of image
-    Put32(image, opt + 60, 0x200);          // size of headers
-    Put16(image, opt + 68, 2);              // GUI subsystem
-    Put64(image, opt + 72, 0x100000);       // stack reserve
-    Put64(image, opt + 80, 0x1000);         // stack commit
-    Put64(image, opt + 88, 0x100000);       // heap reserve
-    Put64(image, opt + 96, 0x1000);         // heap commit
-    Put32(image, opt + 108, 16);            // data directories (all empty)
+    Put32(image, opt + 4, 0x200);          // size of code
+    Put32(image, opt + 16, 0x1000);        // entry point
+    Put32(image, opt + 20, 0x1000);        // base of code
+    Put64(image, opt + 24, 0x6C6F0000ull); // image base
+    Put32(image, opt + 32, 0x1000);        // section alignment
+    Put32(image, opt + 36, 0x200);         // file alignment
+    Put16(image, opt + 40, 6);             // OS version 6.0
+    Put16(image, opt + 48, 6);             // subsystem version 6.0
+    Put32(image, opt + 56, 0x2000);        // size of image
+    Put32(image, opt + 60, 0x200);         // size of headers
+    Put16(image, opt + 68, 2);             // GUI subsystem
+    Put64(image, opt + 72, 0x100000);      // stack reserve
+    Put64(image, opt + 80, 0x1000);        // stack commit
+    Put64(image, opt + 88, 0x100000);      // heap reserve
+    Put64(image, opt + 96, 0x1000);        // heap commit
+    Put32(image, opt + 108, 16);           // data directories (all empty)
     const size_t section = opt + 240;
     std::memcpy(&image[section], ".text", 5);
-    Put32(image, section + 8, 0x10);        // virtual size
-    Put32(image, section + 12, 0x1000);     // virtual address
-    Put32(image, section + 16, 0x200);      // size of raw data
-    Put32(image, section + 20, 0x200);      // pointer to raw data
-    Put32(image, section + 36, 0x60000020); // code, execute, read
+    Put32(image, section + 8, 0x10);                              // virtual size
+    Put32(image, section + 12, 0x1000);                           // virtual address
+    Put32(image, section + 16, 0x200);                            // size of raw data
+    Put32(image, section + 20, 0x200);                            // pointer to raw data
+    Put32(image, section + 36, 0x60000020);                       // code, execute, read
     const uint8_t entry[] = {0xB8, 0x01, 0x00, 0x00, 0x00, 0xC3}; // mov eax, 1; ret
     std::memcpy(&image[0x200], entry, sizeof entry);
     return image;
@@ -379,8 +379,8 @@ bool KorvaneProcess::Start(const std::string& exe, const char* arguments, const 
         commandLine += arguments;
     }
     const std::string folder = directory ? directory : "";
-    m_thread = std::thread(
-        [this, exe, commandLine, folder] { DebugLoop(exe, commandLine, folder); });
+    m_thread =
+        std::thread([this, exe, commandLine, folder] { DebugLoop(exe, commandLine, folder); });
     std::unique_lock<std::mutex> lock(m_mutex);
     m_changed.wait_for(lock, std::chrono::milliseconds(kExeTimeoutMs),
                        [this] { return m_startDone; });
@@ -461,9 +461,9 @@ void KorvaneProcess::DebugLoop(const std::string& exe, const std::string& comman
     PROCESS_INFORMATION info = {};
     std::vector<char> line(commandLine.begin(), commandLine.end());
     line.push_back('\0');
-    const BOOL created = CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr, FALSE,
-                                        DEBUG_ONLY_THIS_PROCESS, nullptr,
-                                        folder.empty() ? nullptr : folder.c_str(), &startup, &info);
+    const BOOL created =
+        CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr, FALSE, DEBUG_ONLY_THIS_PROCESS,
+                       nullptr, folder.empty() ? nullptr : folder.c_str(), &startup, &info);
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_startDone = true;
@@ -591,25 +591,25 @@ UINT MenuStateInProcess(HANDLE process, DWORD processId, HWND window, UINT id)
         for (int i = 0; i < 8; ++i)
             code.push_back(uint8_t(value >> (8 * i)));
     };
-    emit({0x48, 0x83, 0xEC, 0x28});                 // sub rsp, 40
-    emit({0x48, 0xB9});                             // mov rcx, window
+    emit({0x48, 0x83, 0xEC, 0x28}); // sub rsp, 40
+    emit({0x48, 0xB9});             // mov rcx, window
     emit64(reinterpret_cast<uintptr_t>(window));
-    emit({0x48, 0xB8});                             // mov rax, GetMenu
+    emit({0x48, 0xB8}); // mov rax, GetMenu
     emit64(getMenu);
-    emit({0xFF, 0xD0});                             // call rax
-    emit({0x48, 0x89, 0xC1});                       // mov rcx, rax
-    emit({0xBA});                                   // mov edx, id
+    emit({0xFF, 0xD0});       // call rax
+    emit({0x48, 0x89, 0xC1}); // mov rcx, rax
+    emit({0xBA});             // mov edx, id
     for (int i = 0; i < 4; ++i)
         code.push_back(uint8_t(id >> (8 * i)));
-    emit({0x41, 0xB8, 0x00, 0x00, 0x00, 0x00});     // mov r8d, MF_BYCOMMAND
-    emit({0x48, 0xB8});                             // mov rax, GetMenuState
+    emit({0x41, 0xB8, 0x00, 0x00, 0x00, 0x00}); // mov r8d, MF_BYCOMMAND
+    emit({0x48, 0xB8});                         // mov rax, GetMenuState
     emit64(getMenuState);
-    emit({0xFF, 0xD0});                             // call rax
-    emit({0x48, 0x83, 0xC4, 0x28});                 // add rsp, 40
-    emit({0xC3});                                   // ret
+    emit({0xFF, 0xD0});             // call rax
+    emit({0x48, 0x83, 0xC4, 0x28}); // add rsp, 40
+    emit({0xC3});                   // ret
 
-    void* memory = VirtualAllocEx(process, nullptr, 4096, MEM_COMMIT | MEM_RESERVE,
-                                  PAGE_EXECUTE_READWRITE);
+    void* memory =
+        VirtualAllocEx(process, nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE);
     if (!memory)
         return 0xFFFFFFFFu;
     DWORD state = 0xFFFFFFFFu;

@@ -116,7 +116,8 @@ public:
     {
         sockaddr_un address = Address(path);
         return sendto(m_fd, octets.data(), octets.size(), MSG_NOSIGNAL,
-                      reinterpret_cast<sockaddr*>(&address), sizeof address) == ssize_t(octets.size());
+                      reinterpret_cast<sockaddr*>(&address),
+                      sizeof address) == ssize_t(octets.size());
     }
 
     // The next datagram, or false when none came within timeoutMs.
@@ -155,8 +156,9 @@ private:
 };
 
 // A request frame as the message layer would send it.
-inline std::vector<uint8_t> RequestFrame(uint64_t sequence, uint32_t message, const std::string& window,
-                                         uint64_t dwData = 0, const std::vector<uint8_t>& block = {},
+inline std::vector<uint8_t> RequestFrame(uint64_t sequence, uint32_t message,
+                                         const std::string& window, uint64_t dwData = 0,
+                                         const std::vector<uint8_t>& block = {},
                                          bool withBlock = false)
 {
     korvane_wire::Frame frame;

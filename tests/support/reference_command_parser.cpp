@@ -150,7 +150,7 @@ int ReferenceScanTextCommand(const char* text, size_t length, CCommandRecord& re
 }
 
 ParseResult ReferenceParseCommand(const char* text, size_t length, CCommandRecord& record,
-                         const TraceSink& trace)
+                                  const TraceSink& trace)
 {
     char line[160];
     record = CCommandRecord();

@@ -19,7 +19,6 @@ struct ProgramResult
 // Longest a program may run before it is stopped and the result is -1.
 constexpr int kProgramTimeoutMs = 60000;
 
-
 // A program started with `args` (not including the program itself) and its
 // standard input from `input`; it is stopped if it still runs when the
 // object goes.

@@ -49,8 +49,8 @@ TempFile::TempFile(const std::string& contents)
     const DWORD length = GetTempPathA(MAX_PATH, folder);
     if (length == 0 || length >= MAX_PATH || !GetTempFileNameA(folder, "kvt", 0, name))
         return;
-    HANDLE file = CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
+    HANDLE file =
+        CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return;
     DWORD written = 0;

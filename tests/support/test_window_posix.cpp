@@ -21,4 +21,3 @@ unsigned long CurrentProcessId()
 }
 
 } // namespace testing_support
-

@@ -42,7 +42,8 @@ class Counted : public Base
 {
 public:
     template <typename... Args>
-    explicit Counted(int& live, Args&&... args) : Base(std::forward<Args>(args)...), m_live(++live) {}
+    explicit Counted(int& live, Args&&... args) : Base(std::forward<Args>(args)...), m_live(++live)
+    {}
     ~Counted() override { --m_live; }
 
 private:

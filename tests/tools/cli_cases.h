@@ -20,7 +20,8 @@ using testing_support::ProgramResult;
 // Runs the tool with the arguments, standard input from `input`.
 inline ProgramResult Korvane(const std::vector<std::string>& args, const std::string& input = "")
 {
-    ProgramResult result = testing_support::RunProgram(testing_support::KorvaneCliPath(), args, input);
+    ProgramResult result =
+        testing_support::RunProgram(testing_support::KorvaneCliPath(), args, input);
     if (result.status == -1)
         ADD_FAILURE() << "cannot run " << testing_support::KorvaneCliPath() << " or it hung";
     return result;
@@ -46,15 +47,19 @@ inline size_t Lines(const std::string& text)
 
 // Console messages (hex): each a root holding Ctx 7 › Ctx 1 › Ctx 2 ›
 // Ctx 3 › Ctx 4 › Prv 5 › the value at application 3.
-inline const std::string kValue100 = "7F8FFFFED95C803080 A71B3119 A1173115 A2133111 A30F310D A40B3109 "
-                                     "E5073105 6303020164 00000000";
-inline const std::string kValue101 = "7F8FFFFED95C803080 A71B3119 A1173115 A2133111 A30F310D A40B3109 "
-                                     "E5073105 6303020165 00000000";
-inline const std::string kMainOut = "7F8FFFFED95C803080 A7223120 A11E311C A21A3118 A3163114 A4123110 "
-                                    "E50E310C 630A0C08 4D61696E206F7574 00000000";
+inline const std::string kValue100 =
+    "7F8FFFFED95C803080 A71B3119 A1173115 A2133111 A30F310D A40B3109 "
+    "E5073105 6303020164 00000000";
+inline const std::string kValue101 =
+    "7F8FFFFED95C803080 A71B3119 A1173115 A2133111 A30F310D A40B3109 "
+    "E5073105 6303020165 00000000";
+inline const std::string kMainOut =
+    "7F8FFFFED95C803080 A7223120 A11E311C A21A3118 A3163114 A4123110 "
+    "E50E310C 630A0C08 4D61696E206F7574 00000000";
 // A report of 30 characters: the host drops it.
-inline const std::string kLongText = "7F8FFFFED95C803080 A72C312A A1283126 A2243122 A320311E A41C311A "
-                                     "E5183116 63140C12 6162636465666768696A6B6C6D6E6F7071 72 00000000";
+inline const std::string kLongText =
+    "7F8FFFFED95C803080 A72C312A A1283126 A2243122 A320311E A41C311A "
+    "E5183116 63140C12 6162636465666768696A6B6C6D6E6F7071 72 00000000";
 // Errors: a zero outer length; two children with one tag in a Set.
 inline const std::string kZeroLength = "7F8FFFFED95C803080 A100 00000000";
 inline const std::string kDuplicate = "7F8FFFFED95C803080 A10C310A 6303020101 6303020102 00000000";

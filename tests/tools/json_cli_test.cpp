@@ -209,8 +209,8 @@ TEST_P(JsonCliTest, DumpJsonMatchesTheTextDump)
 
 TEST_P(JsonCliTest, ReportsEndWhereTheirMessageEnds)
 {
-    const Output decode = Korvane("decode --json --all " + std::string(GetParam().options) + " " +
-                               Input());
+    const Output decode =
+        Korvane("decode --json --all " + std::string(GetParam().options) + " " + Input());
     const bool hex = std::string(GetParam().options).find("--hex") != std::string::npos;
     const Output dump = Korvane(std::string("dump --json ") + (hex ? "--hex " : "") + Input());
     std::set<uint64_t> messageEnds;
@@ -226,8 +226,8 @@ TEST_P(JsonCliTest, ReportsEndWhereTheirMessageEnds)
 
 INSTANTIATE_TEST_SUITE_P(Inputs, JsonCliTest, testing::ValuesIn(kCases),
                          [](const testing::TestParamInfo<Case>& param) {
-                             return std::string(param.param.name);
-                         });
+    return std::string(param.param.name);
+});
 
 TEST(JsonCliCaseTest, OffsetOfAOneMessageInputIsItsLastOctet)
 {

@@ -49,8 +49,7 @@ const ReportCase kReports[] = {
 };
 
 class ReportJsonTest : public testing::TestWithParam<ReportCase>
-{
-};
+{};
 
 TEST_P(ReportJsonTest, Line)
 {
@@ -59,19 +58,24 @@ TEST_P(ReportJsonTest, Line)
 
 INSTANTIATE_TEST_SUITE_P(Reports, ReportJsonTest, testing::ValuesIn(kReports),
                          [](const testing::TestParamInfo<ReportCase>& param) {
-                             return std::string(param.param.name);
-                         });
+    return std::string(param.param.name);
+});
 
 TEST(ErrorJsonTest, Line)
 {
-    EXPECT_EQ(JsonLine(ErrorJson(106, "@A-0/C-1: \"length\" too long", 4096)),
-              "{\"error\":106,\"message\":\"@A-0/C-1: \\\"length\\\" too long\",\"offset\":4096}\n");
+    EXPECT_EQ(
+        JsonLine(ErrorJson(106, "@A-0/C-1: \"length\" too long", 4096)),
+        "{\"error\":106,\"message\":\"@A-0/C-1: \\\"length\\\" too long\",\"offset\":4096}\n");
 }
 
 TEST(JsonLineTest, InvalidUtf8IsReplaced)
 {
-    EXPECT_EQ(JsonLine(ErrorJson(1, std::string("a\xFF" "b"), 0)),
-              "{\"error\":1,\"message\":\"a\xEF\xBF\xBD" "b\",\"offset\":0}\n");
+    EXPECT_EQ(JsonLine(ErrorJson(1,
+                                 std::string("a\xFF"
+                                             "b"),
+                                 0)),
+              "{\"error\":1,\"message\":\"a\xEF\xBF\xBD"
+              "b\",\"offset\":0}\n");
 }
 
 // The XML-like dump rebuilt from a node's JSON alone.

@@ -69,9 +69,15 @@ TEST(KorvaneCli, CodecCommandsNeedNoRuntimeFolder)
     const Row rows[] = {
         {"encode", {"encode", "1,2,3,4,5,100"}, "", 0, kBlock100},
         {"decode", {"decode", "--hex"}, kValue100, 0, "1,2,3,4,5,100\n"},
-        {"decode in small blocks", {"decode", "--hex", "--chunk", "3"}, kValue100 + kValue101, 0,
+        {"decode in small blocks",
+         {"decode", "--hex", "--chunk", "3"},
+         kValue100 + kValue101,
+         0,
          "1,2,3,4,5,100\n1,2,3,4,5,101\n"},
-        {"reencode", {"reencode", "--hex"}, kSmall, 0,
+        {"reencode",
+         {"reencode", "--hex"},
+         kSmall,
+         0,
          "7F 8F FF FE D9 5C 80 30 80 A1 07 31 05 63 03 02 01 05 00 00 00 00\n"},
     };
     for (const Row& row : rows)

@@ -11,10 +11,16 @@ TEST(KorvaneCli, Encode)
 {
     const Row rows[] = {
         {"worked example", {"encode", "1,2,3,4,5,100"}, "", 0, kBlock100},
-        {"poll", {"encode", "1,2,3,4,5,-1"}, "", 0,
+        {"poll",
+         {"encode", "1,2,3,4,5,-1"},
+         "",
+         0,
          "7F 8F FF FE D9 5C 80 30 80 00 00 00 00 7F 8F FF FE D9 5C 80 30 80 "
          "A1 14 31 12 A2 10 31 0E A3 0C 31 0A A4 08 31 06 7F 20 03 02 01 01 00 00 00 00\n"},
-        {"three-level text", {"encode", "--", "1,2,3,0,0,a~b"}, "", 0,
+        {"three-level text",
+         {"encode", "--", "1,2,3,0,0,a~b"},
+         "",
+         0,
          "7F 8F FF FE D9 5C 80 30 80 00 00 00 00 7F 8F FF FE D9 5C 80 30 80 "
          "A1 11 31 0F A2 0D 31 0B E3 09 31 07 63 05 0C 03 61 20 62 00 00 00 00\n"},
         {"no three-level integer", {"encode", "1,2,3,0,0,5"}, "", 1, ""},
@@ -30,9 +36,10 @@ TEST(KorvaneCli, Encode)
 
 TEST(KorvaneCli, EncodeSaysWhyNothingIsSentOnOneLine)
 {
-    const std::vector<std::string> lines[] = {
-        {"encode", "1,2,3,0,0,5"}, {"encode", "1,2,3"}, {"encode", "0,2,3,4,5,5"},
-        {"encode", "1,2,3,4,5," + std::string(70, 'x')}};
+    const std::vector<std::string> lines[] = {{"encode", "1,2,3,0,0,5"},
+                                              {"encode", "1,2,3"},
+                                              {"encode", "0,2,3,4,5,5"},
+                                              {"encode", "1,2,3,4,5," + std::string(70, 'x')}};
     for (const auto& args : lines) {
         SCOPED_TRACE(args[1]);
         const ProgramResult result = Korvane(args);
@@ -58,29 +65,50 @@ TEST(KorvaneCli, Decode)
 {
     const Row rows[] = {
         {"one report", {"decode", "--hex"}, kValue100, 0, "1,2,3,4,5,100\n"},
-        {"lower-case hex, blanks anywhere", {"decode", "--hex"},
+        {"lower-case hex, blanks anywhere",
+         {"decode", "--hex"},
          "7f 8f ff fe d9 5c 80 30 8 0\na71b3119 a1173115 a2133111 a30f310d a40b3109 e5073105\t"
          "6303020164 0000 0000\n",
-         0, "1,2,3,4,5,100\n"},
+         0,
+         "1,2,3,4,5,100\n"},
         {"raw octets", {"decode"}, Raw(kValue100), 0, "1,2,3,4,5,100\n"},
-        {"repeats dropped", {"decode", "--hex"}, kValue100 + kValue100 + kValue101 + kValue100, 0,
+        {"repeats dropped",
+         {"decode", "--hex"},
+         kValue100 + kValue100 + kValue101 + kValue100,
+         0,
          "1,2,3,4,5,100\n1,2,3,4,5,101\n1,2,3,4,5,100\n"},
-        {"--all keeps repeats", {"decode", "--hex", "--all"},
-         kValue100 + kValue100 + kValue101 + kValue100, 0,
+        {"--all keeps repeats",
+         {"decode", "--hex", "--all"},
+         kValue100 + kValue100 + kValue101 + kValue100,
+         0,
          "1,2,3,4,5,100\n1,2,3,4,5,100\n1,2,3,4,5,101\n1,2,3,4,5,100\n"},
-        {"text report keeps its own line end", {"decode", "--hex"}, kMainOut, 0,
+        {"text report keeps its own line end",
+         {"decode", "--hex"},
+         kMainOut,
+         0,
          "1,2,3,4,5,Main~out \n"},
         {"30 characters dropped", {"decode", "--hex"}, kLongText, 1, ""},
-        {"30 characters with --all", {"decode", "--all", "--hex"}, kLongText, 0,
+        {"30 characters with --all",
+         {"decode", "--all", "--hex"},
+         kLongText,
+         0,
          "1,2,3,4,5,abcdefghijklmnopqr \n"},
-        {"errors among the reports", {"decode", "--hex", "--errors"},
-         kValue100 + kZeroLength + kMainOut + kDuplicate + kValue101, 0,
+        {"errors among the reports",
+         {"decode", "--hex", "--errors"},
+         kValue100 + kZeroLength + kMainOut + kDuplicate + kValue101,
+         0,
          "1,2,3,4,5,100\nerror 102: @A-4294946012/C-1: Zero outer length encountered\n"
          "1,2,3,4,5,Main~out \nerror 1001: A node with the specified tag already exists in "
          "this container\n1,2,3,4,5,101\n"},
-        {"errors not asked for", {"decode", "--hex"}, kZeroLength + kValue100, 0,
+        {"errors not asked for",
+         {"decode", "--hex"},
+         kZeroLength + kValue100,
+         0,
          "1,2,3,4,5,100\n"},
-        {"only errors", {"decode", "--hex", "--errors"}, kZeroLength, 1,
+        {"only errors",
+         {"decode", "--hex", "--errors"},
+         kZeroLength,
+         1,
          "error 102: @A-4294946012/C-1: Zero outer length encountered\n"},
         {"no message", {"decode", "--hex"}, "0102 0304", 1, ""},
         {"empty input", {"decode"}, "", 1, ""},
@@ -152,10 +180,16 @@ TEST(KorvaneCli, Dump)
     const Row rows[] = {
         {"one message", {"dump", "--hex"}, kSmall, 0, kSmallDump},
         {"plain mode", {"dump", "--hex", "--plain"}, kSmall, 0, kSmallDump},
-        {"after junk and a broken message", {"dump", "--hex", "--chunk", "3"},
-         "FF 7F 8F" + kZeroLength + kSmall, 0, kSmallDump},
+        {"after junk and a broken message",
+         {"dump", "--hex", "--chunk", "3"},
+         "FF 7F 8F" + kZeroLength + kSmall,
+         0,
+         kSmallDump},
         {"two messages", {"dump", "--hex"}, kSmall + kSmall, 0, kSmallDump + kSmallDump},
-        {"text keeps its blank", {"dump", "--hex"}, kMainOut, 0,
+        {"text keeps its blank",
+         {"dump", "--hex"},
+         kMainOut,
+         0,
          "<A-4294946012 type=\"Sequence\">\r\n"
          "  <C-7 type=\"Set\">\r\n"
          "    <C-1 type=\"Set\">\r\n"
@@ -186,7 +220,10 @@ TEST(KorvaneCli, Reencode)
         "E5 0E 31 0C 63 0A 0C 08 4D 61 69 6E 20 6F 75 74 00 00 00 00\n";
     const Row rows[] = {
         {"one message", {"reencode", "--hex"}, kSmall, 0, small},
-        {"raw input in small blocks", {"reencode", "--chunk", "5"}, Raw(kSmall + kMainOut), 0,
+        {"raw input in small blocks",
+         {"reencode", "--chunk", "5"},
+         Raw(kSmall + kMainOut),
+         0,
          small + mainOut},
         {"text keeps its blank", {"reencode", "--hex"}, kMainOut, 0, mainOut},
         {"junk only", {"reencode", "--hex"}, "00 01 02", 1, ""},
@@ -207,7 +244,8 @@ TEST(KorvaneCli, VersionAndUsage)
     EXPECT_EQ(none.err.rfind("usage: " + ProgramName() + " <command>", 0), 0u) << none.err;
     const ProgramResult unknown = Korvane({"frobnicate"});
     EXPECT_EQ(unknown.status, 2);
-    EXPECT_EQ(unknown.err.rfind(ProgramName() + ": unknown command 'frobnicate'", 0), 0u) << unknown.err;
+    EXPECT_EQ(unknown.err.rfind(ProgramName() + ": unknown command 'frobnicate'", 0), 0u)
+        << unknown.err;
     const ProgramResult help = Korvane({"help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("  partner [LINE...]  talk to a running service"), std::string::npos);

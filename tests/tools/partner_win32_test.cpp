@@ -28,10 +28,9 @@ using namespace testing_support::korvane_exe;
 constexpr int kPartnerTimeoutMs = 30000;
 
 const std::vector<std::string> kCaptureReports = {
-    "1,1,4,1,5,0",       "1,1,4,1,6,0",          "1,2,4,1,5,-65",
-    "1,2,4,1,6,1",       "1,3,4,1,5,-120",       "1,3,4,1,6,0",
-    "2,1,3,0,0,Vocal~1", "2,2,3,0,0,Kick~In",    "2,3,3,0,0,Snare~Top",
-    "1,20,4,1,5,-30",    "3,1,2,4,5,Main~out",
+    "1,1,4,1,5,0",         "1,1,4,1,6,0",    "1,2,4,1,5,-65",      "1,2,4,1,6,1",
+    "1,3,4,1,5,-120",      "1,3,4,1,6,0",    "2,1,3,0,0,Vocal~1",  "2,2,3,0,0,Kick~In",
+    "2,3,3,0,0,Snare~Top", "1,20,4,1,5,-30", "3,1,2,4,5,Main~out",
 };
 // Which of them are text reports (shown with " (text)").
 const bool kCaptureText[] = {false, false, false, false, false, false,
@@ -59,8 +58,8 @@ std::string EncodedLine(const std::string& line)
     CEmber_OutputBuffer octets;
     if (!EncodeCommand(record, octets))
         return "";
-    return "encoded " + std::to_string(octets.Used()) + ": " +
-           ToHex(octets.Data(), octets.Used()) + "\n";
+    return "encoded " + std::to_string(octets.Used()) + ": " + ToHex(octets.Data(), octets.Used()) +
+           "\n";
 }
 
 // The lines of text that begin with `prefix`, in order.
@@ -101,8 +100,8 @@ protected:
 TEST_F(PartnerTool, EveryCommandShapeComesBackWithItsOctets)
 {
     ASSERT_NE(StartService(korvane, "P"), nullptr);
-    const std::vector<std::string> lines = {"1,2,3,4,5,100", "1,2,3,4,5,Main~out", "1,2,3,4,5,-1",
-                                            "1,2,3,0,0,-1",  "1,2,3,0,0,Ch~1",     "1,2,3,9,0,-1",
+    const std::vector<std::string> lines = {"1,2,3,4,5,100",   "1,2,3,4,5,Main~out", "1,2,3,4,5,-1",
+                                            "1,2,3,0,0,-1",    "1,2,3,0,0,Ch~1",     "1,2,3,9,0,-1",
                                             "1,2,3,4,0,Aux~2", "1,2,3,4,0,75"};
     std::vector<std::string> args = {"--service", "P", "--wait", "0"};
     std::string expected;
@@ -123,16 +122,18 @@ TEST_F(PartnerTool, EveryCommandShapeComesBackWithItsOctets)
     EXPECT_EQ(result.out, expected);
     EXPECT_EQ(result.err, "");
     // The worked example, octet for octet.
-    EXPECT_EQ(result.out.find("> command 1,2,3,4,5,100\nencoded 51: 7F 8F FF FE D9 5C 80 30 80 00 00 "
-                              "00 00 7F 8F FF FE D9 5C 80 30 80 A1 17 31 15 A2 13 31 11 A3 0F 31 "
-                              "0D A4 0B 31 09 E5 07 31 05 63 03 02 01 64 00 00 00 00\n"),
-              0u);
+    EXPECT_EQ(
+        result.out.find("> command 1,2,3,4,5,100\nencoded 51: 7F 8F FF FE D9 5C 80 30 80 00 00 "
+                        "00 00 7F 8F FF FE D9 5C 80 30 80 A1 17 31 15 A2 13 31 11 A3 0F 31 "
+                        "0D A4 0B 31 09 E5 07 31 05 63 03 02 01 64 00 00 00 00\n"),
+        0u);
 }
 
 TEST_F(PartnerTool, ConsoleCaptureGivesItsReportsWhateverTheBlockSize)
 {
     ASSERT_NE(StartService(korvane, "P"), nullptr);
-    const ProgramResult whole = Partner({"--service", "P", "--wait", "0", "--console", CapturePath()});
+    const ProgramResult whole =
+        Partner({"--service", "P", "--wait", "0", "--console", CapturePath()});
     EXPECT_EQ(whole.status, 0) << whole.err;
     EXPECT_EQ(whole.out, "> console 499 octets (" + CapturePath() + " at 0)\n" + ExpectedReports());
 
@@ -165,8 +166,9 @@ TEST_F(PartnerTool, ConsoleBlockArrivingWhileKorvaneSendsReportsWaitsItsTurn)
     // inside its SendMessageA to us) the partner tool sends the next console
     // block and a keep-alive: the keep-alive's echo shows that the block has
     // been taken while Korvane.exe was still in the middle of the first.
-    const Octets two = Message(Ctx(7, Ctx(1, Ctx(2, Ctx(3, Ctx(4, Cat({Prv(5, IntegerValue(1)),
-                                                                        Prv(6, IntegerValue(2))})))))));
+    const Octets two = Message(Ctx(
+        7,
+        Ctx(1, Ctx(2, Ctx(3, Ctx(4, Cat({Prv(5, IntegerValue(1)), Prv(6, IntegerValue(2))})))))));
     const Octets next = ParameterMessage(1, 9, 3, 4, 5, IntegerValue(33));
     std::unique_ptr<RunningProgram> inner;
     bool echoedInside = false;
@@ -249,7 +251,8 @@ TEST_F(PartnerTool, SeveralServicesNeedAChoice)
     ASSERT_NE(StartService(other, "B"), nullptr);
     const ProgramResult two = Partner({"1,2,3,4,5,1"});
     EXPECT_EQ(two.status, 2);
-    EXPECT_NE(two.err.find("several services are running (Korvane_A, Korvane_B)"), std::string::npos)
+    EXPECT_NE(two.err.find("several services are running (Korvane_A, Korvane_B)"),
+              std::string::npos)
         << two.err;
     EXPECT_EQ(two.out, "");
 
@@ -272,8 +275,9 @@ TEST_F(PartnerTool, OwnWindowIsTestRxUnlessNamed)
     ASSERT_NE(taken.Handle(), nullptr);
     const ProgramResult clash = Partner({"--wait", "0", "1,2,3,4,5,100"});
     EXPECT_EQ(clash.status, 2);
-    EXPECT_NE(clash.err.find("cannot open the endpoint TEST_RX: a window of that name exists already"),
-              std::string::npos)
+    EXPECT_NE(
+        clash.err.find("cannot open the endpoint TEST_RX: a window of that name exists already"),
+        std::string::npos)
         << clash.err;
     const ProgramResult named = Partner({"--name", "OTHER_RX", "--wait", "0", "1,2,3,4,5,100"});
     EXPECT_EQ(named.status, 0) << named.err;

@@ -21,8 +21,8 @@ struct Fixture
         return ProgressMeter(
             "decode", total, enabled, [this](const std::string& text) { written.push_back(text); },
             [this] {
-                ++clockReads;
-                return now;
+            ++clockReads;
+            return now;
             },
             0.25);
     }

@@ -172,10 +172,10 @@ Octets ReadFile(const std::string& path)
 }
 
 const std::vector<std::string> kCaptureReports = {
-    "1,1,4,1,5,0",           "1,1,4,1,6,0",          "1,2,4,1,5,-65",
-    "1,2,4,1,6,1",           "1,3,4,1,5,-120",       "1,3,4,1,6,0",
-    "2,1,3,0,0,Vocal~1 \n",  "2,2,3,0,0,Kick~In \n", "2,3,3,0,0,Snare~Top \n",
-    "1,20,4,1,5,-30",        "3,1,2,4,5,Main~out \n",
+    "1,1,4,1,5,0",          "1,1,4,1,6,0",           "1,2,4,1,5,-65",
+    "1,2,4,1,6,1",          "1,3,4,1,5,-120",        "1,3,4,1,6,0",
+    "2,1,3,0,0,Vocal~1 \n", "2,2,3,0,0,Kick~In \n",  "2,3,3,0,0,Snare~Top \n",
+    "1,20,4,1,5,-30",       "3,1,2,4,5,Main~out \n",
 };
 
 // ---------------------------------------------------------------------------
@@ -293,14 +293,16 @@ TEST_F(Serve, StopsCleanlyOnSigtermAndSigint)
     for (int signal : {SIGTERM, SIGINT}) {
         ASSERT_TRUE(Start());
         EXPECT_TRUE(m_sandbox.HasEndpoint("Korvane_t"));
-        EXPECT_NE(m_service->err.find("endpoint Korvane_t in " + m_sandbox.Path()), std::string::npos);
+        EXPECT_NE(m_service->err.find("endpoint Korvane_t in " + m_sandbox.Path()),
+                  std::string::npos);
         m_service->Signal(signal);
         const int status = m_service->Wait();
         ASSERT_TRUE(status >= 0 && WIFEXITED(status)) << m_service->err;
         EXPECT_EQ(WEXITSTATUS(status), 0);
         EXPECT_FALSE(m_sandbox.HasEndpoint("Korvane_t"));
-        EXPECT_NE(m_service->err.find(signal == SIGTERM ? "stopping (SIGTERM)" : "stopping (SIGINT)"),
-                  std::string::npos);
+        EXPECT_NE(
+            m_service->err.find(signal == SIGTERM ? "stopping (SIGTERM)" : "stopping (SIGINT)"),
+            std::string::npos);
     }
 }
 
@@ -320,14 +322,15 @@ TEST_F(Serve, EveryCommandShapeComesBackEncoded)
 {
     ASSERT_TRUE(Start());
     ASSERT_TRUE(OpenPartner());
-    const std::vector<std::string> lines = {"1,2,3,4,5,100", "1,2,3,4,5,Main~out", "1,2,3,4,5,-1",
-                                            "1,2,3,0,0,-1",  "1,2,3,0,0,Ch~1",     "1,2,3,9,0,-1",
+    const std::vector<std::string> lines = {"1,2,3,4,5,100",   "1,2,3,4,5,Main~out", "1,2,3,4,5,-1",
+                                            "1,2,3,0,0,-1",    "1,2,3,0,0,Ch~1",     "1,2,3,9,0,-1",
                                             "1,2,3,4,0,Aux~2", "1,2,3,4,0,75"};
     for (size_t i = 0; i < lines.size(); ++i) {
         g_blocks.clear();
         ASSERT_EQ(Command(lines[i]), 1) << lines[i];
         CCommandRecord record;
-        ASSERT_EQ(ParseCommand(lines[i].c_str(), lines[i].size(), record, nullptr), ParseResult::Value);
+        ASSERT_EQ(ParseCommand(lines[i].c_str(), lines[i].size(), record, nullptr),
+                  ParseResult::Value);
         EXPECT_EQ(CommandShape(record), int(i + 1));
         CEmber_OutputBuffer expected;
         ASSERT_TRUE(EncodeCommand(record, expected));
@@ -383,7 +386,8 @@ TEST_F(Serve, KeepAliveIsEchoedAndNotDecoded)
     ASSERT_TRUE(OpenPartner());
     // A start sequence and an open Set: fed to the reader, it would spoil the
     // next message.
-    const Octets keepAlive = {0x7F, 0x8F, 0xFF, 0xFE, 0xD9, 0x5C, 0x80, 0x30, 0x80, 0xA1, 0x80, 0x31, 0x80};
+    const Octets keepAlive = {0x7F, 0x8F, 0xFF, 0xFE, 0xD9, 0x5C, 0x80,
+                              0x30, 0x80, 0xA1, 0x80, 0x31, 0x80};
     EXPECT_EQ(Send(BLOCK_CONSOLE_DATA, keepAlive), 1);
     ASSERT_EQ(g_blocks.size(), 1u);
     EXPECT_EQ(g_blocks[0].dwData, MakeDwData(BLOCK_CONSOLE_DATA, 13));
@@ -400,7 +404,8 @@ TEST_F(Serve, RepeatedReportReachesThePartnerOnce)
     ASSERT_TRUE(OpenPartner());
     for (int value : {100, 100, 101, 100})
         ASSERT_EQ(Send(BLOCK_CONSOLE_DATA, IntegerMessage({1, 2, 3, 4, 5}, int8_t(value))), 1);
-    EXPECT_EQ(Reports(), std::vector<std::string>({"1,2,3,4,5,100", "1,2,3,4,5,101", "1,2,3,4,5,100"}));
+    EXPECT_EQ(Reports(),
+              std::vector<std::string>({"1,2,3,4,5,100", "1,2,3,4,5,101", "1,2,3,4,5,100"}));
 }
 
 TEST_F(Serve, PartnerMaySendFromInsideItsReportHandler)
@@ -413,7 +418,8 @@ TEST_F(Serve, PartnerMaySendFromInsideItsReportHandler)
                           Element(0xE6, 0x31, Element(0x63, 0x02, {2}))});
     for (uint8_t tag : {0xA4, 0xA3, 0xA2, 0xA1, 0xA7})
         node = Element(tag, 0x31, node);
-    const Octets two = Concat({{0x7F, 0x8F, 0xFF, 0xFE, 0xD9, 0x5C, 0x80, 0x30, 0x80}, node, {0, 0, 0, 0}});
+    const Octets two =
+        Concat({{0x7F, 0x8F, 0xFF, 0xFE, 0xD9, 0x5C, 0x80, 0x30, 0x80}, node, {0, 0, 0, 0}});
 
     LRESULT nested = -1;
     BOOL inSend = FALSE;
@@ -422,8 +428,8 @@ TEST_F(Serve, PartnerMaySendFromInsideItsReportHandler)
             return;
         inSend = InSendMessage();
         const Octets next = IntegerMessage({1, 9, 3, 4, 5}, 33);
-        COPYDATASTRUCT data = {MakeDwData(BLOCK_CONSOLE_DATA, uint32_t(next.size())), DWORD(next.size()),
-                               const_cast<uint8_t*>(next.data())};
+        COPYDATASTRUCT data = {MakeDwData(BLOCK_CONSOLE_DATA, uint32_t(next.size())),
+                               DWORD(next.size()), const_cast<uint8_t*>(next.data())};
         nested = SendMessageA(sender, WM_COPYDATA, reinterpret_cast<WPARAM>(m_partner),
                               reinterpret_cast<LPARAM>(&data));
     };
@@ -447,7 +453,8 @@ TEST_F(Serve, DebugSignalTurnsTracesOnAndOff)
     ASSERT_EQ(Command("1,2,3,4,0,-1"), 1);
     m_service->Collect();
     EXPECT_NE(m_service->err.find("sscanf iError=6"), std::string::npos) << m_service->err;
-    EXPECT_NE(m_service->err.find("NOT Full House create PART-4 container To POLL"), std::string::npos);
+    EXPECT_NE(m_service->err.find("NOT Full House create PART-4 container To POLL"),
+              std::string::npos);
 
     m_service->Signal(SIGUSR1);
     ASSERT_TRUE(m_service->WaitForError("korvane serve: debug off"));
@@ -478,8 +485,8 @@ TEST_F(Serve, PartnerThatDiesMidConversationAndComesBack)
     const Octets message = IntegerMessage({1, 2, 3, 4, 5}, 50);
     ASSERT_TRUE(dying->SendTo(m_sandbox.Endpoint("Korvane_t"),
                               RequestFrame(1, WM_COPYDATA, "TEST_RX",
-                                           MakeDwData(BLOCK_CONSOLE_DATA, uint32_t(message.size())), message,
-                                           true)));
+                                           MakeDwData(BLOCK_CONSOLE_DATA, uint32_t(message.size())),
+                                           message, true)));
     Octets datagram;
     ASSERT_TRUE(dying->Receive(datagram));
     korvane_wire::Frame frame;
@@ -510,7 +517,8 @@ TEST_F(Serve, PartnerProcessLeavesHalfAMessageAndAnotherFinishesIt)
     ASSERT_EQ(first.ExitCode(), 0) << first.err;
 
     ASSERT_TRUE(OpenPartner());
-    ASSERT_EQ(Send(BLOCK_CONSOLE_DATA, Octets(message.begin() + std::ptrdiff_t(half), message.end())), 1);
+    ASSERT_EQ(
+        Send(BLOCK_CONSOLE_DATA, Octets(message.begin() + std::ptrdiff_t(half), message.end())), 1);
     EXPECT_EQ(Reports(), std::vector<std::string>({"1,2,3,4,5,77"}));
 }
 
@@ -546,7 +554,8 @@ TEST_F(Serve, GarbageAndStrangersDoNotDisturbTheService)
     ASSERT_TRUE(stranger.Bound() && inside.Bound());
 
     const Octets line = {'1', ',', '2', ',', '3', ',', '4', ',', '5', ',', '6', 0};
-    const Octets command = RequestFrame(1, WM_COPYDATA, "TEST_RX", MakeDwData(BLOCK_COMMAND, 0), line, true);
+    const Octets command =
+        RequestFrame(1, WM_COPYDATA, "TEST_RX", MakeDwData(BLOCK_COMMAND, 0), line, true);
     ASSERT_TRUE(stranger.SendTo(service, command));
     Octets truncated = command;
     truncated.resize(truncated.size() - 3);
@@ -589,8 +598,9 @@ TEST_F(Serve, UnsafeRuntimeFolderIsRefused)
 TEST_F(Serve, PartnerToolShowsTheExchange)
 {
     ASSERT_TRUE(Start());
-    Process partner({"partner", "--service", "Korvane_t", "--wait", "0", "1,2,3,4,5,100", "1,2,3,4,5,-3",
-                     "--keep-alive", "--console", std::string(KORVANE_SOURCE_DIR) + "/data/console_capture.bin"});
+    Process partner({"partner", "--service", "Korvane_t", "--wait", "0", "1,2,3,4,5,100",
+                     "1,2,3,4,5,-3", "--keep-alive", "--console",
+                     std::string(KORVANE_SOURCE_DIR) + "/data/console_capture.bin"});
     ASSERT_EQ(partner.ExitCode(), 0) << partner.err;
     std::string expected =
         "> command 1,2,3,4,5,100\n"
@@ -604,10 +614,11 @@ TEST_F(Serve, PartnerToolShowsTheExchange)
     std::string reports;
     for (std::string report : kCaptureReports) {
         const bool text = report.size() > 2 && report.substr(report.size() - 2) == " \n";
-        reports += "report: " + (text ? report.substr(0, report.size() - 2) + " (text)" : report) + "\n";
+        reports +=
+            "report: " + (text ? report.substr(0, report.size() - 2) + " (text)" : report) + "\n";
     }
-    EXPECT_NE(partner.out.find("octets (" + std::string(KORVANE_SOURCE_DIR) + "/data/console_capture.bin at 0)\n" +
-                               reports),
+    EXPECT_NE(partner.out.find("octets (" + std::string(KORVANE_SOURCE_DIR) +
+                               "/data/console_capture.bin at 0)\n" + reports),
               std::string::npos)
         << partner.out;
 }
@@ -645,7 +656,8 @@ TEST_F(Serve, PartnerToolNeedsExactlyOneService)
     ASSERT_TRUE(Start({"b"}));
     Process two({"partner", "1,2,3,4,5,1"});
     EXPECT_EQ(two.ExitCode(), 2);
-    EXPECT_NE(two.err.find("several services are running (Korvane_a, Korvane_b)"), std::string::npos)
+    EXPECT_NE(two.err.find("several services are running (Korvane_a, Korvane_b)"),
+              std::string::npos)
         << two.err;
     Process chosen({"partner", "--service", "Korvane_b", "--wait", "0", "1,2,3,4,5,1"});
     EXPECT_EQ(chosen.ExitCode(), 0) << chosen.err;

@@ -19,7 +19,10 @@ using testing_support::RecordingStream;
 using testing_support::ToHex;
 
 // The leaf most vectors use: application 3, Integer 5 = 63 03 02 01 05.
-CEmber_Node* Five() { return new CEmber_Integer32(0x40, 3, 5); }
+CEmber_Node* Five()
+{
+    return new CEmber_Integer32(0x40, 3, 5);
+}
 
 // An OctetString leaf whose whole encoding is `total` octets.
 CEmber_OctetString* LeafOfLength(uint32_t total)

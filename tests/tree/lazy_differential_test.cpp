@@ -503,8 +503,7 @@ class MirrorReader : public CEmber_StreamReader
 public:
     MirrorReader(uint8_t mode, std::mt19937& rng, Reach& reach)
         : CEmber_StreamReader(mode), m_rng(rng), m_pairs(reach)
-    {
-    }
+    {}
     ~MirrorReader() override { CEmber_StreamReader::Reset(); }
 
     int complete = 0;

@@ -23,8 +23,22 @@ namespace {
 
 using Octets = std::vector<uint8_t>;
 
-enum class Kind { Boolean, Integer32, Integer64, Real, UTF8, OctetString, RelObject, Time,
-                  Container, Sequence, Set, Adaptive, Root };
+enum class Kind
+{
+    Boolean,
+    Integer32,
+    Integer64,
+    Real,
+    UTF8,
+    OctetString,
+    RelObject,
+    Time,
+    Container,
+    Sequence,
+    Set,
+    Adaptive,
+    Root
+};
 
 struct Model
 {
@@ -111,12 +125,22 @@ Octets Reference(const Model& m)
     Octets content;
     uint8_t type = 0;
     switch (m.kind) {
-    case Kind::Boolean: type = 1, content = {uint8_t(m.flag ? 0xFF : 0)}; break;
+    case Kind::Boolean:
+        type = 1, content = {uint8_t(m.flag ? 0xFF : 0)};
+        break;
     case Kind::Integer32:
-    case Kind::Integer64: type = 2, content = Integer(m.value); break;
-    case Kind::Real: type = 9, content = Written([&](auto& o) { EncodeReal(o, double(m.value) / 7); }); break;
-    case Kind::UTF8: type = 12, content.assign(m.bytes.begin(), m.bytes.end()); break;
-    case Kind::OctetString: type = 4, content.assign(m.bytes.begin(), m.bytes.end()); break;
+    case Kind::Integer64:
+        type = 2, content = Integer(m.value);
+        break;
+    case Kind::Real:
+        type = 9, content = Written([&](auto& o) { EncodeReal(o, double(m.value) / 7); });
+        break;
+    case Kind::UTF8:
+        type = 12, content.assign(m.bytes.begin(), m.bytes.end());
+        break;
+    case Kind::OctetString:
+        type = 4, content.assign(m.bytes.begin(), m.bytes.end());
+        break;
     case Kind::RelObject:
         type = 13;
         Base128(content, uint32_t(uint64_t(m.value) >> 32));
@@ -239,12 +263,18 @@ CEmber_Node* Build(const Model& m, CEmber_Container* parent)
     const uint32_t c = m.cls, n = m.number;
     const EmberContentLength size{uint32_t(m.bytes.size())};
     switch (m.kind) {
-    case Kind::Boolean: return new CEmber_Boolean(c, n, m.flag);
-    case Kind::Integer32: return new CEmber_Integer32(c, n, int32_t(m.value));
-    case Kind::Integer64: return new CEmber_Integer64(c, n, m.value);
-    case Kind::Real: return new CEmber_Real(c, n, double(m.value) / 7);
-    case Kind::RelObject: return new CEmber_RelativeObject(c, n, uint64_t(m.value));
-    case Kind::Time: return new CEmber_GeneralizedTime(c, n, uint64_t(m.value), m.flag);
+    case Kind::Boolean:
+        return new CEmber_Boolean(c, n, m.flag);
+    case Kind::Integer32:
+        return new CEmber_Integer32(c, n, int32_t(m.value));
+    case Kind::Integer64:
+        return new CEmber_Integer64(c, n, m.value);
+    case Kind::Real:
+        return new CEmber_Real(c, n, double(m.value) / 7);
+    case Kind::RelObject:
+        return new CEmber_RelativeObject(c, n, uint64_t(m.value));
+    case Kind::Time:
+        return new CEmber_GeneralizedTime(c, n, uint64_t(m.value), m.flag);
     case Kind::UTF8: {
         if (m.flag)
             return new CEmber_UTF8String(c, n, m.bytes.c_str());
@@ -257,11 +287,16 @@ CEmber_Node* Build(const Model& m, CEmber_Container* parent)
         std::copy(m.bytes.begin(), m.bytes.end(), leaf->GetData());
         return leaf;
     }
-    case Kind::Container: return new CEmber_Container(c, n, parent, m.type, m.flag);
-    case Kind::Sequence: return new CEmber_Sequence(c, n, parent);
-    case Kind::Set: return new CEmber_Set(c, n, parent, m.flag);
-    case Kind::Adaptive: return new CEmber_AdaptiveSet(c, n, parent);
-    default: return new CEmber_Root();
+    case Kind::Container:
+        return new CEmber_Container(c, n, parent, m.type, m.flag);
+    case Kind::Sequence:
+        return new CEmber_Sequence(c, n, parent);
+    case Kind::Set:
+        return new CEmber_Set(c, n, parent, m.flag);
+    case Kind::Adaptive:
+        return new CEmber_AdaptiveSet(c, n, parent);
+    default:
+        return new CEmber_Root();
     }
 }
 

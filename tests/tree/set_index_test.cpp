@@ -28,7 +28,8 @@ const TagPattern kPatterns[] = {
     {"step 31", [](uint32_t i) { return CEmber_Tag::FromClass(0x80, i * 31 + 3); }},
     {"high bits", [](uint32_t i) { return CEmber_Tag::FromClass(0x40, i << 16); }},
     {"step 2^12", [](uint32_t i) { return CEmber_Tag::FromClass(0xC0, i << 12); }},
-    {"top bits only", [](uint32_t i) { return CEmber_Tag::FromClass(0x80, (i & 0xFF) << 24 | (i >> 8)); }},
+    {"top bits only",
+     [](uint32_t i) { return CEmber_Tag::FromClass(0x80, (i & 0xFF) << 24 | (i >> 8)); }},
     {"classes", [](uint32_t i) { return CEmber_Tag::FromClass((i & 3) << 6, i >> 2); }},
 };
 

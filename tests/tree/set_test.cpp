@@ -21,7 +21,10 @@ CEmber_Integer32* Leaf(uint32_t number, int32_t value)
     return new CEmber_Integer32(0x40, number, value);
 }
 
-int32_t ValueOf(CEmber_Node* node) { return static_cast<CEmber_Integer32*>(node)->GetValue(); }
+int32_t ValueOf(CEmber_Node* node)
+{
+    return static_cast<CEmber_Integer32*>(node)->GetValue();
+}
 
 TEST(Set, RefusesASecondChildWithTheSameTagAndStaysAsItWas)
 {

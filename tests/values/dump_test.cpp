@@ -34,9 +34,9 @@ TEST(Dump, RootSetAndLeafPieceByPiece)
 
     CEmber_TextList list;
     root.Dump(list, 0);
-    EXPECT_EQ(Pieces(list), (Lines{"<A-4294946012 type=\"Sequence\">\r\n", "  <C-1 type=\"Set\">\r\n",
-                                   "    <A-3 type=\"Integer\">", "5", "</A-3>\r\n", "  </C-1>\r\n",
-                                   "</A-4294946012>\r\n"}));
+    EXPECT_EQ(Pieces(list), (Lines{"<A-4294946012 type=\"Sequence\">\r\n",
+                                   "  <C-1 type=\"Set\">\r\n", "    <A-3 type=\"Integer\">", "5",
+                                   "</A-3>\r\n", "  </C-1>\r\n", "</A-4294946012>\r\n"}));
     EXPECT_EQ(list.Join(), "<A-4294946012 type=\"Sequence\">\r\n"
                            "  <C-1 type=\"Set\">\r\n"
                            "    <A-3 type=\"Integer\">5</A-3>\r\n"
@@ -100,7 +100,8 @@ TEST(Dump, TypeLabelsAndDescriptions)
          "<C-1 type=\"Sequence\">\r\n  <A-3 type=\"Integer\">1</A-3>\r\n"
          "  <A-3 type=\"Integer\">-2</A-3>\r\n</C-1>\r\n",
          "Tag: C-1 Type: 16, Sequence"},
-        {[&] { return bare(8); }, "<C-1 type=\"External\">\r\n</C-1>\r\n", "Tag: C-1 Type: 8, External"},
+        {[&] { return bare(8); }, "<C-1 type=\"External\">\r\n</C-1>\r\n",
+         "Tag: C-1 Type: 8, External"},
         {[&] { return bare(14); }, "<C-1 type=\"14\">\r\n</C-1>\r\n", "Tag: C-1 Type: 14"},
         {[&] { return bare(31); }, "<C-1 type=\"31\">\r\n</C-1>\r\n", "Tag: C-1 Type: 31"},
     };

@@ -23,8 +23,9 @@ using testing_support::Hex;
 constexpr uint64_t kTime2000 = 125911584000000000; // 2000-01-01 00:00:00 UTC
 constexpr uint64_t kLastTime = 0x7FFFFFFFFFFFFFFF;
 constexpr uint64_t k2Pow63 = uint64_t(1) << 63;
-#define TEXT_1601 "31 36 30 31 30 31 30 31 30 30 30 30 30 30 2E 30 5A"         // 16010101000000.0Z
-#define TEXT_30828 "33 30 38 32 38 30 39 31 34 30 32 34 38 30 35 2E 34 37 37 5A" // 308280914024805.477Z
+#define TEXT_1601 "31 36 30 31 30 31 30 31 30 30 30 30 30 30 2E 30 5A" // 16010101000000.0Z
+#define TEXT_30828                                                                                 \
+    "33 30 38 32 38 30 39 31 34 30 32 34 38 30 35 2E 34 37 37 5A" // 308280914024805.477Z
 
 // A leaf of class T with the given tag (application 3 unless said otherwise).
 template <typename T, typename... Args>
@@ -66,7 +67,8 @@ TEST(Leaf, EncodingTypeAndRenderingOfEveryFixedSizeLeaf)
         {"Integer32 128", L<CEmber_Integer32>(128), "63 04 02 02 00 80", 2, "128"},
         {"Integer32 -128", L<CEmber_Integer32>(-128), "63 03 02 01 80", 2, "-128"},
         {"Integer32 -129", L<CEmber_Integer32>(-129), "63 04 02 02 FF 7F", 2, "-129"},
-        {"Integer32 min", L<CEmber_Integer32>(INT32_MIN), "63 06 02 04 80 00 00 00", 2, "-2147483648"},
+        {"Integer32 min", L<CEmber_Integer32>(INT32_MIN), "63 06 02 04 80 00 00 00", 2,
+         "-2147483648"},
         {"Integer64 1", L<CEmber_Integer64>(int64_t(1)), "63 03 02 01 01", 2, "1"},
         {"Integer64 2^31", L<CEmber_Integer64>(int64_t(1) << 31), "63 07 02 05 00 80 00 00 00", 2,
          "2147483648"},
@@ -83,7 +85,8 @@ TEST(Leaf, EncodingTypeAndRenderingOfEveryFixedSizeLeaf)
          13, "0000000100000002"},
         {"RelativeObject 200.0x12345678", L<CEmber_RelativeObject>(uint64_t(0xC812345678)),
          "63 09 0D 07 81 48 81 91 D1 AC 78", 13, "000000C812345678"},
-        {"time 0", L<GT>(uint64_t(0), true), "63 13 18 11 " TEXT_1601, 24, "1601-01-01T00:00:00.0Z"},
+        {"time 0", L<GT>(uint64_t(0), true), "63 13 18 11 " TEXT_1601, 24,
+         "1601-01-01T00:00:00.0Z"},
         {"time 0 as Integer", L<GT>(uint64_t(0), false), "63 03 02 01 00", 2,
          "1601-01-01T00:00:00.0Z"},
         {"time 5 ms", L<GT>(uint64_t(50000), true),
@@ -102,11 +105,12 @@ TEST(Leaf, EncodingTypeAndRenderingOfEveryFixedSizeLeaf)
         {"time 2^63 as Integer", L<GT>(k2Pow63, false), "63 0A 02 08 80 00 00 00 00 00 00 00", 2,
          "invalid time 9223372036854775808"},
         // Multi-octet outer tags: the (patched) lengths follow the whole tag.
-        {"Integer32, context 31", Tagged<CEmber_Integer32>(0x80, 31, 5), "BF 1F 03 02 01 05", 2, "5"},
+        {"Integer32, context 31", Tagged<CEmber_Integer32>(0x80, 31, 5), "BF 1F 03 02 01 05", 2,
+         "5"},
         {"Real 0.0, application 128", Tagged<CEmber_Real>(0x40, 128, 0.0), "7F 81 00 02 09 00", 9,
          "0.000000"},
-        {"Real 3.0, application 31", Tagged<CEmber_Real>(0x40, 31, 3.0), "7F 1F 05 09 03 80 01 03", 9,
-         "3.000000"},
+        {"Real 3.0, application 31", Tagged<CEmber_Real>(0x40, 31, 3.0), "7F 1F 05 09 03 80 01 03",
+         9, "3.000000"},
         {"RelativeObject, private 0xFFFFFFFF",
          Tagged<CEmber_RelativeObject>(0xC0, 0xFFFFFFFF, uint64_t(0x100000002)),
          "FF 8F FF FF FF 7F 04 0D 02 01 02", 13, "0000000100000002"},
@@ -162,10 +166,11 @@ std::vector<uint8_t> GeneralInteger32Octets(uint32_t classOctet, uint32_t number
 TEST(Leaf, Integer32OctetsAreTheGeneralWritersOctets)
 {
     std::mt19937 random(7);
-    const int32_t corners[] = {0, 1, -1, 127, 128, -128, -129, 32767, 32768, -32768, -32769,
-                               8388607, 8388608, -8388608, -8388609, INT32_MAX, INT32_MIN};
-    const uint32_t numbers[] = {0, 3, 30, 31, 127, 128, 16383, 16384, 0x1FFFFF, 0x200000,
-                                0x0FFFFFFF, 0x10000000, 0xFFFFFFFF};
+    const int32_t corners[] = {0,       1,        -1,       127,       128,      -128,
+                               -129,    32767,    32768,    -32768,    -32769,   8388607,
+                               8388608, -8388608, -8388609, INT32_MAX, INT32_MIN};
+    const uint32_t numbers[] = {0,     3,        30,       31,         127,        128,       16383,
+                                16384, 0x1FFFFF, 0x200000, 0x0FFFFFFF, 0x10000000, 0xFFFFFFFF};
     const uint32_t classes[] = {0x00, 0x40, 0x80, 0xC0, 0xE0};
     int compared = 0;
     for (uint32_t classOctet : classes) {
@@ -175,14 +180,16 @@ TEST(Leaf, Integer32OctetsAreTheGeneralWritersOctets)
                 values.push_back(int32_t(random()) >> (random() % 32));
             for (int32_t value : values) {
                 const CEmber_Integer32 leaf(classOctet, number, value);
-                const std::vector<uint8_t> expected = GeneralInteger32Octets(classOctet, number, value);
+                const std::vector<uint8_t> expected =
+                    GeneralInteger32Octets(classOctet, number, value);
                 ASSERT_EQ(expected.size(), leaf.GetEncodedLength()) << number << " " << value;
                 ASSERT_EQ(expected, std::vector<uint8_t>(leaf.GetCache(),
                                                          leaf.GetCache() + leaf.GetEncodedLength()))
                     << number << " " << value;
                 CEmber_OutputBuffer encoded;
                 leaf.Encode(encoded);
-                ASSERT_EQ(expected, std::vector<uint8_t>(encoded.Data(), encoded.Data() + encoded.Used()));
+                ASSERT_EQ(expected,
+                          std::vector<uint8_t>(encoded.Data(), encoded.Data() + encoded.Used()));
                 ++compared;
             }
         }

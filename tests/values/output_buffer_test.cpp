@@ -13,8 +13,8 @@ using testing_support::ToHex;
 
 TEST(OutputBuffer, GrowsByHalfItsCapacityUpTo16384)
 {
-    const std::vector<uint32_t> expected = {256,  384,   576,   864,   1296,  1944,
-                                            2916, 4374,  6561,  9841,  14761, 22141,
+    const std::vector<uint32_t> expected = {256,   384,   576,   864,   1296,  1944,
+                                            2916,  4374,  6561,  9841,  14761, 22141,
                                             33211, 49595, 65979, 82363, 98747};
     CEmber_OutputBuffer buffer;
     std::vector<uint32_t> capacities;
@@ -26,7 +26,7 @@ TEST(OutputBuffer, GrowsByHalfItsCapacityUpTo16384)
     EXPECT_EQ(capacities, expected);
     ASSERT_EQ(buffer.Used(), 90000u);
     for (uint32_t i = 0; i < 90000; ++i)
-        ASSERT_EQ(buffer.Data()[i], uint8_t(i * 7)) << i;  // kept through every move
+        ASSERT_EQ(buffer.Data()[i], uint8_t(i * 7)) << i; // kept through every move
 }
 
 TEST(OutputBuffer, CapacityExamples)
@@ -36,7 +36,7 @@ TEST(OutputBuffer, CapacityExamples)
     EXPECT_EQ(small.Write(block.data(), 13), 13u);
     EXPECT_EQ(small.Capacity(), 256u);
     small.Write(block.data(), 243);
-    EXPECT_EQ(small.Capacity(), 256u);  // exactly full is enough
+    EXPECT_EQ(small.Capacity(), 256u); // exactly full is enough
     small.WriteByte(0x01);
     EXPECT_EQ(small.Capacity(), 384u);
     EXPECT_EQ(small.Used(), 257u);
@@ -50,14 +50,14 @@ TEST(OutputBuffer, CapacityExamples)
     CEmber_OutputBuffer capped;
     capped.Write(block.data(), 40000);
     capped.WriteByte(0x01);
-    EXPECT_EQ(capped.Capacity(), 56384u);  // the step is at most 16384
+    EXPECT_EQ(capped.Capacity(), 56384u); // the step is at most 16384
 
     CEmber_OutputBuffer jump;
     jump.WriteByte(0x01);
     jump.Write(block.data(), 999);
-    EXPECT_EQ(jump.Capacity(), 1128u);  // 1000 + 128
+    EXPECT_EQ(jump.Capacity(), 1128u); // 1000 + 128
     jump.Write(block.data(), 20000);
-    EXPECT_EQ(jump.Capacity(), 21564u);  // 21000 + 564
+    EXPECT_EQ(jump.Capacity(), 21564u); // 21000 + 564
 
     CEmber_OutputBuffer empty;
     EXPECT_EQ(empty.Write(block.data(), 0), 0u);
@@ -82,7 +82,7 @@ TEST(OutputBuffer, CopyOut)
     uint8_t two[3] = {0xEE, 0xEE, 0xEE};
     EXPECT_EQ(buffer.CopyOut(two, 2), 2u);
     EXPECT_EQ(ToHex(two, 3), "0A 0B EE");
-    EXPECT_EQ(ToHex(buffer.Data(), buffer.Used()), "0A 0B 0C");  // unchanged
+    EXPECT_EQ(ToHex(buffer.Data(), buffer.Used()), "0A 0B 0C"); // unchanged
 }
 
 TEST(OutputBuffer, WriteBeyond32BitsFailsAndKeepsTheOctets)

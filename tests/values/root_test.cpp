@@ -31,7 +31,8 @@ TEST(Root, EmptyAndWithTheWorkedExampleTree)
     // Each Encode appends a full copy and flushes once, after the zeros.
     testing_support::RecordingStream out;
     root.Encode(out);
-    EXPECT_EQ(ToHex(out.octets), "7F 8F FF FE D9 5C 80 30 80 A1 07 31 05 63 03 02 01 05 00 00 00 00");
+    EXPECT_EQ(ToHex(out.octets),
+              "7F 8F FF FE D9 5C 80 30 80 A1 07 31 05 63 03 02 01 05 00 00 00 00");
     EXPECT_EQ(out.flushedAt, 22u);
     root.Encode(out);
     EXPECT_EQ(out.flushes, 2);
@@ -54,10 +55,12 @@ TEST(Root, HostCommandTreesFromAdaptiveSetLevels)
     } cases[] = {
         {false, false, 5, value5},
         {false, true, 5, value5},
-        {false, false, 100, head + "A1 17 31 15 A2 13 31 11 A3 0F 31 0D A4 0B 31 09 "
-                                   "E5 07 31 05 63 03 02 01 64 00 00 00 00"},
-        {true, false, 1, head + "A1 14 31 12 A2 10 31 0E A3 0C 31 0A A4 08 31 06 "
-                                "7F 20 03 02 01 01 00 00 00 00"},
+        {false, false, 100,
+         head + "A1 17 31 15 A2 13 31 11 A3 0F 31 0D A4 0B 31 09 "
+                "E5 07 31 05 63 03 02 01 64 00 00 00 00"},
+        {true, false, 1,
+         head + "A1 14 31 12 A2 10 31 0E A3 0C 31 0A A4 08 31 06 "
+                "7F 20 03 02 01 01 00 00 00 00"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.tree);
@@ -92,7 +95,7 @@ TEST(Root, AsideChildIsHeldApartAndALaterOneReplacesIt)
     {
         CEmber_Root root;
         root.AddIntegerChild(0x40, 3, 5);
-        root.AddIntegerChild(0x40, 3, 6); // no duplicate check
+        root.AddIntegerChild(0x40, 3, 6);                  // no duplicate check
         root.AddIntegerChild(0x80, kAsideTag.Number(), 1); // other class: listed
         const std::string before = EncodeToHex(root);
         EXPECT_EQ(before, "7F 8F FF FE D9 5C 80 30 80 63 03 02 01 05 63 03 02 01 06 "

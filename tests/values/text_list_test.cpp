@@ -15,12 +15,12 @@ TEST(TextList, AppendAndJoin)
     EXPECT_EQ(list.Join(), "");
     char text[] = "<Node";
     EXPECT_EQ(list.Append(text), 5u);
-    text[0] = 'x';  // the list holds its own copy
+    text[0] = 'x'; // the list holds its own copy
     EXPECT_EQ(list.Append(""), 5u);
     EXPECT_EQ(list.PieceCount(), 2u);
     EXPECT_EQ(list.Append(std::string(" tag=\"C-1\">")), 16u);
     EXPECT_EQ(list.Join(), "<Node tag=\"C-1\">");
-    EXPECT_EQ(list.Join(), "<Node tag=\"C-1\">");  // joining leaves the list as it was
+    EXPECT_EQ(list.Join(), "<Node tag=\"C-1\">"); // joining leaves the list as it was
     EXPECT_EQ(list.Total(), 16u);
 }
 

@@ -64,9 +64,9 @@ protected:
         cds.lpData = const_cast<void*>(data);
         DWORD_PTR result = 0xDEAD;
         const WPARAM sender = reinterpret_cast<WPARAM>(from ? from : partner->Handle());
-        const LRESULT sent = SendMessageTimeoutA(window, WM_COPYDATA, sender,
-                                                 reinterpret_cast<LPARAM>(&cds), SMTO_NORMAL,
-                                                 kExeTimeoutMs, &result);
+        const LRESULT sent =
+            SendMessageTimeoutA(window, WM_COPYDATA, sender, reinterpret_cast<LPARAM>(&cds),
+                                SMTO_NORMAL, kExeTimeoutMs, &result);
         EXPECT_NE(sent, 0) << "Korvane.exe did not answer WM_COPYDATA (error " << GetLastError()
                            << ")";
         return LRESULT(result);

@@ -50,9 +50,8 @@ TEST_F(KorvaneExeTest, CommandsOfEveryShapeGiveTheExactOctets)
         {"1,2,3,4,200,5",
          "A1 19 31 17 A2 15 31 13 A3 11 31 0F A4 0D 31 0B FF 81 48 07 31 05 63 03 02 01 05"},
         // 2: a text, "~" standing for a blank.
-        {"1,2,3,4,5,hello~world",
-         "A1 21 31 1F A2 1D 31 1B A3 19 31 17 A4 15 31 13 E5 11 31 0F "
-         "63 0D 0C 0B 68 65 6C 6C 6F 20 77 6F 72 6C 64"},
+        {"1,2,3,4,5,hello~world", "A1 21 31 1F A2 1D 31 1B A3 19 31 17 A4 15 31 13 E5 11 31 0F "
+                                  "63 0D 0C 0B 68 65 6C 6C 6F 20 77 6F 72 6C 64"},
         // An integer -2 selects the text shape; the text is empty.
         {"1,2,3,4,5,-2", "A1 16 31 14 A2 12 31 10 A3 0E 31 0C A4 0A 31 08 E5 06 31 04 63 02 0C 00"},
         // 3: the full poll.
@@ -96,15 +95,15 @@ TEST_F(KorvaneExeTest, CommandsThatSendNothingGiveTheDispatchResult)
         const char* command;
         LRESULT result;
     } cases[] = {
-        {"1,2,3,4,5,-3", 0},  // VALUE_NONE
-        {"1,2,3", 0},         // fewer than six fields
-        {"", 0},              // nothing at all
-        {"x,2,3,4,5,6", 0},   // no number
-        {"1,2,3,4,5,-7", 1},  // a value code below -3
-        {"1,2,3,0,0,5", 1},   // no three-level integer command
-        {"1,2,0,4,5,5", 1},   // a level missing in the middle
-        {"0,2,3,4,5,5", 1},   // no first level
-        {"1,2,3,0,7,-1", 1},  // p4 zero while p5 is not
+        {"1,2,3,4,5,-3", 0}, // VALUE_NONE
+        {"1,2,3", 0},        // fewer than six fields
+        {"", 0},             // nothing at all
+        {"x,2,3,4,5,6", 0},  // no number
+        {"1,2,3,4,5,-7", 1}, // a value code below -3
+        {"1,2,3,0,0,5", 1},  // no three-level integer command
+        {"1,2,0,4,5,5", 1},  // a level missing in the middle
+        {"0,2,3,4,5,5", 1},  // no first level
+        {"1,2,3,0,7,-1", 1}, // p4 zero while p5 is not
     };
     for (const auto& c : cases) {
         partner->blocks.clear();
@@ -206,9 +205,9 @@ TEST_F(KorvaneExeTest, ConsoleMessageGivesAReportInTheBlockLayout)
 TEST_F(KorvaneExeTest, SiblingParametersGiveOneReportEach)
 {
     Launch();
-    const Octets message = Message(
-        Ctx(7, Ctx(1, Ctx(2, Ctx(3, Ctx(4, Cat({Prv(5, IntegerValue(11)),
-                                                 Prv(6, IntegerValue(-12))})))))));
+    const Octets message =
+        Message(Ctx(7, Ctx(1, Ctx(2, Ctx(3, Ctx(4, Cat({Prv(5, IntegerValue(11)),
+                                                        Prv(6, IntegerValue(-12))})))))));
     ASSERT_EQ(SendConsole(message), 1);
     EXPECT_EQ(TakeReports(), (std::vector<std::string>{"1,2,3,4,5,11", "1,2,3,4,6,-12"}));
 }

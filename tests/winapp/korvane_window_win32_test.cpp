@@ -37,7 +37,8 @@ TEST_F(KorvaneExeTest, WindowIsNamedAfterTheArgumentAndStartsMinimised)
         GetWindowRect(window, &rect);
         return !IsIconic(window) && rect.left == 0 && rect.top == 0 && rect.right == 600 &&
                rect.bottom == 80;
-    })) << rect.left << "," << rect.top << " " << rect.right << "," << rect.bottom;
+    })) << rect.left
+        << "," << rect.top << " " << rect.right << "," << rect.bottom;
     ExpectAnswering();
 }
 

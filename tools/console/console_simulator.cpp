@@ -35,7 +35,10 @@ public:
         onMessage(ReadRequests(*node));
     }
 
-    void OnError(const CEmber_Exception& error) override { onError(error.GetCode(), error.GetMessage()); }
+    void OnError(const CEmber_Exception& error) override
+    {
+        onError(error.GetCode(), error.GetMessage());
+    }
 
     std::function<void(std::vector<ConsoleRequest>)> onMessage;
     std::function<void(int32_t, const std::string&)> onError;
@@ -52,7 +55,9 @@ struct CConsoleSimulator::Client
     uint32_t keepAlivesOut = 0;
 };
 
-CConsoleSimulator::CConsoleSimulator(CParameterStore& store, uint32_t top) : m_store(store), m_top(top) {}
+CConsoleSimulator::CConsoleSimulator(CParameterStore& store, uint32_t top)
+    : m_store(store), m_top(top)
+{}
 
 CConsoleSimulator::~CConsoleSimulator() = default;
 
@@ -142,7 +147,8 @@ void CConsoleSimulator::Handle(ClientId client, Client& state, const Event& even
         }
         case ConsoleRequest::Poll: {
             const std::vector<ParameterEntry> below = m_store.Below(request.key);
-            Log(client, "message: poll " + KeyText(request.key) + ": " + std::to_string(below.size()) +
+            Log(client, "message: poll " + KeyText(request.key) + ": " +
+                            std::to_string(below.size()) +
                             (below.size() == 1 ? " parameter" : " parameters"));
             if (!below.empty())
                 Send(client, OutputKind::Answer, EncodeAnswer(m_top, below));
@@ -172,7 +178,8 @@ std::vector<uint8_t> CConsoleSimulator::KeepAlive(ClientId client)
         return {};
     Client& state = *found->second;
     if (state.keepAlivesOut) {
-        Log(client, "keep-alive not answered (" + std::to_string(state.keepAlivesOut) + " outstanding)");
+        Log(client,
+            "keep-alive not answered (" + std::to_string(state.keepAlivesOut) + " outstanding)");
     }
     ++state.keepAlivesOut;
     Log(client, "keep-alive sent");

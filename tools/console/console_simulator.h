@@ -65,7 +65,8 @@ public:
     CParameterStore& Store() { return m_store; }
 
     // Called with each whole message for a client.
-    std::function<void(ClientId client, OutputKind kind, const std::vector<uint8_t>& message)> onSend;
+    std::function<void(ClientId client, OutputKind kind, const std::vector<uint8_t>& message)>
+        onSend;
     // Called with each event line.
     std::function<void(const std::string& line)> onLog;
 

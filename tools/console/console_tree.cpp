@@ -26,11 +26,12 @@ void ReadParameter(CEmber_Node& container, ParameterKey key, std::vector<Console
         request.value = integer->GetValue();
     } else if (const auto* text = dynamic_cast<const CEmber_UTF8String*>(leaf)) {
         request.kind = ConsoleRequest::Set;
-        request.value = text->GetText() ? std::string(text->GetText(), text->GetLength()) : std::string();
+        request.value =
+            text->GetText() ? std::string(text->GetText(), text->GetLength()) : std::string();
     } else {
-        request.reason = "parameter " + KeyText(request.key) +
-                         (leaf ? " holds " + leaf->GetDescription() + " at A-3"
-                               : " has no value at A-3");
+        request.reason =
+            "parameter " + KeyText(request.key) +
+            (leaf ? " holds " + leaf->GetDescription() + " at A-3" : " has no value at A-3");
     }
     out.push_back(std::move(request));
 }
@@ -51,8 +52,8 @@ void ReadLevel(CEmber_Node& level, ParameterKey& path, std::vector<ConsoleReques
             ParameterKey key = path;
             key.push_back(tag.Number());
             ReadParameter(*child, std::move(key), out);
-        } else if (!container && tag.ClassBits() == eeBerClass_Application && tag.Number() == TAG_POLL &&
-                   !path.empty()) {
+        } else if (!container && tag.ClassBits() == eeBerClass_Application &&
+                   tag.Number() == TAG_POLL && !path.empty()) {
             ConsoleRequest request;
             request.kind = ConsoleRequest::Poll;
             request.key = path;
@@ -97,8 +98,8 @@ std::vector<uint8_t> EncodeAnswer(uint32_t top, const std::vector<ParameterEntry
             parameter->AddIntegerChild(eeBerClass_Application, TAG_VALUE, *number);
         } else {
             const std::string& text = std::get<std::string>(value);
-            auto leaf = std::make_unique<CEmber_UTF8String>(eeBerClass_Application, TAG_VALUE,
-                                                            EmberContentLength{uint32_t(text.size())});
+            auto leaf = std::make_unique<CEmber_UTF8String>(
+                eeBerClass_Application, TAG_VALUE, EmberContentLength{uint32_t(text.size())});
             std::copy(text.begin(), text.end(), leaf->GetText());
             parameter->AddChild(leaf.get(), true);
             (void)leaf.release();

@@ -18,7 +18,8 @@ bool FitsInt32(const json& number)
     if (number.is_number_unsigned())
         return number.get<uint64_t>() <= uint64_t(std::numeric_limits<int32_t>::max());
     const int64_t value = number.get<int64_t>();
-    return value >= std::numeric_limits<int32_t>::min() && value <= std::numeric_limits<int32_t>::max();
+    return value >= std::numeric_limits<int32_t>::min() &&
+           value <= std::numeric_limits<int32_t>::max();
 }
 
 } // namespace
@@ -30,7 +31,8 @@ bool ParseState(const std::string& text, CParameterStore& store, std::string& er
         error = "not valid JSON";
         return false;
     }
-    if (!document.is_object() || !document.contains("parameters") || !document["parameters"].is_array()) {
+    if (!document.is_object() || !document.contains("parameters") ||
+        !document["parameters"].is_array()) {
         error = "expected an object with a \"parameters\" array";
         return false;
     }
@@ -44,13 +46,14 @@ bool ParseState(const std::string& text, CParameterStore& store, std::string& er
         }
         const json& path = entry["path"];
         if (!path.is_array() || path.empty() || path.size() > kMaxParameterKeyLength) {
-            error = where + "\"path\" must be an array of 1 to " + std::to_string(kMaxParameterKeyLength) +
-                    " numbers";
+            error = where + "\"path\" must be an array of 1 to " +
+                    std::to_string(kMaxParameterKeyLength) + " numbers";
             return false;
         }
         ParameterKey key;
         for (const json& number : path) {
-            if (!number.is_number_unsigned() || number.get<uint64_t>() > std::numeric_limits<uint32_t>::max()) {
+            if (!number.is_number_unsigned() ||
+                number.get<uint64_t>() > std::numeric_limits<uint32_t>::max()) {
                 error = where + "path numbers must be integers from 0 to 4294967295";
                 return false;
             }
@@ -95,7 +98,8 @@ bool LoadStateFile(const std::string& path, CParameterStore& store, std::string&
         error = "cannot read " + path;
         return false;
     }
-    const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::string text((std::istreambuf_iterator<char>(file)),
+                           std::istreambuf_iterator<char>());
     if (file.bad()) {
         error = "cannot read " + path;
         return false;

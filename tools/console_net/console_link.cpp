@@ -23,9 +23,9 @@ class CConsoleLink::Impl
 {
 public:
     explicit Impl(ConsoleLinkOptions options)
-        : m_options(std::move(options)), m_work(asio::make_work_guard(m_io)), m_socket(m_io), m_timer(m_io)
-    {
-    }
+        : m_options(std::move(options)), m_work(asio::make_work_guard(m_io)), m_socket(m_io),
+          m_timer(m_io)
+    {}
 
     void Start(std::function<void(const ConsoleLinkEvent&)> onEvent)
     {
@@ -80,12 +80,14 @@ private:
             return;
         std::error_code failure;
         tcp::resolver resolver(m_io);
-        const auto endpoints = resolver.resolve(m_options.host, std::to_string(m_options.port), failure);
+        const auto endpoints =
+            resolver.resolve(m_options.host, std::to_string(m_options.port), failure);
         if (failure) {
             Retry("cannot resolve " + m_options.host + ": " + failure.message());
             return;
         }
-        asio::async_connect(m_socket, endpoints, [this](std::error_code error, const tcp::endpoint& endpoint) {
+        asio::async_connect(m_socket, endpoints,
+                            [this](std::error_code error, const tcp::endpoint& endpoint) {
             if (m_stopped)
                 return;
             if (error) {
@@ -175,7 +177,8 @@ private:
             m_framer.Push(m_buffer.data(), got, blocks);
             for (CConsoleFramer::Block& block : blocks) {
                 ConsoleLinkEvent event;
-                event.kind = block.keepAlive ? ConsoleLinkEvent::KeepAlive : ConsoleLinkEvent::ConsoleData;
+                event.kind =
+                    block.keepAlive ? ConsoleLinkEvent::KeepAlive : ConsoleLinkEvent::ConsoleData;
                 event.octets = std::move(block.octets);
                 Emit(event);
             }
@@ -188,7 +191,8 @@ private:
         if (m_writing || !m_connected || m_out.empty())
             return;
         m_writing = true;
-        asio::async_write(m_socket, asio::buffer(m_out.front()), [this](std::error_code error, size_t) {
+        asio::async_write(m_socket, asio::buffer(m_out.front()),
+                          [this](std::error_code error, size_t) {
             m_writing = false;
             if (m_stopped)
                 return;
@@ -220,7 +224,9 @@ private:
     bool m_stopped = false;
 };
 
-CConsoleLink::CConsoleLink(ConsoleLinkOptions options) : m_impl(std::make_unique<Impl>(std::move(options))) {}
+CConsoleLink::CConsoleLink(ConsoleLinkOptions options)
+    : m_impl(std::make_unique<Impl>(std::move(options)))
+{}
 
 CConsoleLink::~CConsoleLink()
 {

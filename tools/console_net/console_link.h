@@ -34,13 +34,13 @@ struct ConsoleLinkEvent
 {
     enum Kind
     {
-        Connected,  // text: the console's address
-        Lost,       // text: why; retryInMs
-        Failed,     // a connection attempt failed; text: why; attempt, retryInMs
-        GaveUp,     // text: why; the link has stopped
-        Dropped,    // count: octets of an unfinished message forgotten at a break
+        Connected,   // text: the console's address
+        Lost,        // text: why; retryInMs
+        Failed,      // a connection attempt failed; text: why; attempt, retryInMs
+        GaveUp,      // text: why; the link has stopped
+        Dropped,     // count: octets of an unfinished message forgotten at a break
         ConsoleData, // octets: a block for the service (never 13 octets)
-        KeepAlive,  // octets: the console's keep-alive, a block of its own
+        KeepAlive,   // octets: the console's keep-alive, a block of its own
     };
     Kind kind = Connected;
     std::string text;

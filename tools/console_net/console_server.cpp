@@ -15,8 +15,7 @@ public:
     Connection(CConsoleServer& server, asio::ip::tcp::socket socket, CConsoleSimulator::ClientId id)
         : m_server(server), m_socket(std::move(socket)), m_id(id), m_delay(server.m_io),
           m_keepAlive(server.m_io)
-    {
-    }
+    {}
 
     void Start()
     {
@@ -46,7 +45,8 @@ public:
         const size_t chunk = options.chunk ? options.chunk : message.size();
         for (size_t at = 0; at < message.size(); at += chunk) {
             Piece piece;
-            piece.octets.assign(message.begin() + at, message.begin() + std::min(message.size(), at + chunk));
+            piece.octets.assign(message.begin() + at,
+                                message.begin() + std::min(message.size(), at + chunk));
             piece.delayMs = first ? options.delayMs : 0;
             first = false;
             m_queue.push_back(std::move(piece));
@@ -82,7 +82,8 @@ private:
     void Read()
     {
         auto self = shared_from_this();
-        m_socket.async_read_some(asio::buffer(m_buffer), [this, self](std::error_code error, size_t got) {
+        m_socket.async_read_some(asio::buffer(m_buffer),
+                                 [this, self](std::error_code error, size_t got) {
             if (m_closed)
                 return;
             if (error) {
@@ -124,7 +125,8 @@ private:
             });
             return;
         }
-        asio::async_write(m_socket, asio::buffer(m_queue.front().octets), [this, self](std::error_code error, size_t) {
+        asio::async_write(m_socket, asio::buffer(m_queue.front().octets),
+                          [this, self](std::error_code error, size_t) {
             m_writing = false;
             if (m_closed)
                 return;
@@ -167,7 +169,8 @@ private:
     bool m_closed = false;
 };
 
-CConsoleServer::CConsoleServer(asio::io_context& io, CConsoleSimulator& simulator, ConsoleServerOptions options)
+CConsoleServer::CConsoleServer(asio::io_context& io, CConsoleSimulator& simulator,
+                               ConsoleServerOptions options)
     : m_io(io), m_simulator(simulator), m_options(std::move(options)), m_acceptor(io),
       m_random(std::random_device{}())
 {
@@ -198,8 +201,8 @@ bool CConsoleServer::Listen(std::string& error)
     if (!failure)
         m_acceptor.listen(asio::socket_base::max_listen_connections, failure);
     if (failure) {
-        error = "cannot listen on " + m_options.address + ":" + std::to_string(m_options.port) + ": " +
-                failure.message();
+        error = "cannot listen on " + m_options.address + ":" + std::to_string(m_options.port) +
+                ": " + failure.message();
         std::error_code ignored;
         m_acceptor.close(ignored);
         return false;
@@ -215,7 +218,8 @@ std::string CConsoleServer::LocalAddress() const
     if (failure)
         return "";
     const std::string host = endpoint.address().to_string();
-    return (endpoint.address().is_v6() ? "[" + host + "]" : host) + ":" + std::to_string(endpoint.port());
+    return (endpoint.address().is_v6() ? "[" + host + "]" : host) + ":" +
+           std::to_string(endpoint.port());
 }
 
 uint16_t CConsoleServer::LocalPort() const

@@ -40,7 +40,8 @@ struct ConsoleServerOptions
 class CConsoleServer
 {
 public:
-    CConsoleServer(asio::io_context& io, CConsoleSimulator& simulator, ConsoleServerOptions options);
+    CConsoleServer(asio::io_context& io, CConsoleSimulator& simulator,
+                   ConsoleServerOptions options);
     ~CConsoleServer();
     CConsoleServer(const CConsoleServer&) = delete;
     CConsoleServer& operator=(const CConsoleServer&) = delete;

@@ -57,7 +57,8 @@ int RunConsoleService(const ConsoleRunOptions& options)
     });
 
     Line("listening on " + server.LocalAddress() + "; " + std::to_string(store.Size()) +
-         (store.Size() == 1 ? " parameter" : " parameters") + ", top level " + std::to_string(options.top));
+         (store.Size() == 1 ? " parameter" : " parameters") + ", top level " +
+         std::to_string(options.top));
     io.run();
     server.Stop();
 
@@ -66,8 +67,8 @@ int RunConsoleService(const ConsoleRunOptions& options)
             Line(error);
             return 2;
         }
-        Line("saved " + std::to_string(store.Size()) + (store.Size() == 1 ? " parameter" : " parameters") +
-             " to " + options.stateFile);
+        Line("saved " + std::to_string(store.Size()) +
+             (store.Size() == 1 ? " parameter" : " parameters") + " to " + options.stateFile);
     }
     return 0;
 }

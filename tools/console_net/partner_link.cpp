@@ -77,7 +77,9 @@ struct Inbox
 class Session
 {
 public:
-    Session(const PartnerLinkOptions& options) : m_options(options), m_output(options.json), m_link(options.link) {}
+    Session(const PartnerLinkOptions& options)
+        : m_options(options), m_output(options.json), m_link(options.link)
+    {}
 
     int Run();
 
@@ -150,21 +152,26 @@ bool Session::FindService()
     if (!m_options.service.empty()) {
         m_service = FindWindowA(nullptr, m_options.service.c_str());
         if (!m_service)
-            std::fprintf(stderr, "korvane partner: no service %s is running\n", m_options.service.c_str());
+            std::fprintf(stderr, "korvane partner: no service %s is running\n",
+                         m_options.service.c_str());
         return m_service != nullptr;
     }
     std::vector<std::string> running;
     EnumWindowNames("Korvane_", CollectName, &running);
     if (running.size() != 1) {
         if (running.empty())
-            std::fputs("korvane partner: no Korvane service is running (start one with 'korvane serve')\n", stderr);
+            std::fputs(
+                "korvane partner: no Korvane service is running (start one with 'korvane serve')\n",
+                stderr);
         else
-            std::fputs("korvane partner: several services are running; choose one with --service\n", stderr);
+            std::fputs("korvane partner: several services are running; choose one with --service\n",
+                       stderr);
         return false;
     }
     m_service = FindWindowA(nullptr, running.front().c_str());
     if (!m_service)
-        std::fprintf(stderr, "korvane partner: the service %s went away\n", running.front().c_str());
+        std::fprintf(stderr, "korvane partner: the service %s went away\n",
+                     running.front().c_str());
     return m_service != nullptr;
 }
 
@@ -205,7 +212,8 @@ void Session::Handle(Item& item)
     const ConsoleLinkEvent& event = item.event;
     if (event.kind == ConsoleLinkEvent::ConsoleData || event.kind == ConsoleLinkEvent::KeepAlive) {
         Outgoing out;
-        out.kind = event.kind == ConsoleLinkEvent::KeepAlive ? Outgoing::KeepAlive : Outgoing::Console;
+        out.kind =
+            event.kind == ConsoleLinkEvent::KeepAlive ? Outgoing::KeepAlive : Outgoing::Console;
         out.octets = event.octets;
         m_outgoing.push_back(std::move(out));
         return;
@@ -213,7 +221,8 @@ void Session::Handle(Item& item)
     m_output.Link(event);
     if (event.kind == ConsoleLinkEvent::GaveUp) {
         std::fprintf(stderr, "korvane partner: the console %s:%u cannot be reached: %s\n",
-                     m_options.link.host.c_str(), unsigned(m_options.link.port), event.text.c_str());
+                     m_options.link.host.c_str(), unsigned(m_options.link.port),
+                     event.text.c_str());
         m_failed = true;
     }
 }
@@ -258,7 +267,8 @@ void Session::SendPending()
             m_lastActivity = Clock::now();
         if (error == ERROR_TIMEOUT) {
             // It may have been handled: sending it again could feed it twice.
-            m_output.Service("timeout", "the service did not answer in time; the block is not sent again");
+            m_output.Service("timeout",
+                             "the service did not answer in time; the block is not sent again");
         } else if (error != ERROR_SUCCESS) {
             ++m_serviceFailures;
             if (m_serviceFailures > m_options.link.retries) {
@@ -291,8 +301,8 @@ int Session::Run()
 {
     m_self = CreateMessageWindow(m_options.name.c_str(), Procedure);
     if (!m_self) {
-        std::fprintf(stderr, "korvane partner: cannot open the endpoint %s: %s\n", m_options.name.c_str(),
-                     GetMessageLayerError());
+        std::fprintf(stderr, "korvane partner: cannot open the endpoint %s: %s\n",
+                     m_options.name.c_str(), GetMessageLayerError());
         return 1;
     }
     g_session = this;
@@ -346,7 +356,8 @@ int Session::Run()
         auto until = m_lastActivity + quiet;
         if (!m_outgoing.empty() && m_serviceFailures)
             until = m_serviceRetryAt;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count();
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count();
         RunMessageLoop(int(std::clamp<int64_t>(left, 1, 1000)));
     }
     std::signal(SIGINT, SIG_DFL);

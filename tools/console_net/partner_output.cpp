@@ -106,7 +106,9 @@ void CPartnerOutput::Report(const char* text, size_t size)
         length -= 2;
     }
     if (m_json) {
-        Emit(m_out, {{"event", "report"}, {"text", std::string(text, length)}, {"kind", textReport ? "text" : "integer"}});
+        Emit(m_out, {{"event", "report"},
+                     {"text", std::string(text, length)},
+                     {"kind", textReport ? "text" : "integer"}});
         return;
     }
     Text("report: " + Printable(text, length) + (textReport ? " (text)" : ""));
@@ -134,15 +136,17 @@ void CPartnerOutput::Link(const ConsoleLinkEvent& event)
         object["state"] = "lost";
         object["reason"] = event.text;
         object["retry_ms"] = event.retryInMs;
-        line = "link: lost (" + event.text + "); reconnecting in " + std::to_string(event.retryInMs) + " ms";
+        line = "link: lost (" + event.text + "); reconnecting in " +
+               std::to_string(event.retryInMs) + " ms";
         break;
     case ConsoleLinkEvent::Failed:
         object["state"] = "failed";
         object["reason"] = event.text;
         object["attempt"] = event.attempt;
         object["retry_ms"] = event.retryInMs;
-        line = "link: cannot reach the console (" + event.text + "); attempt " + std::to_string(event.attempt) +
-               ", next in " + std::to_string(event.retryInMs) + " ms";
+        line = "link: cannot reach the console (" + event.text + "); attempt " +
+               std::to_string(event.attempt) + ", next in " + std::to_string(event.retryInMs) +
+               " ms";
         break;
     case ConsoleLinkEvent::GaveUp:
         object["state"] = "gave-up";

@@ -51,7 +51,8 @@ bool FinishStreamOptions(StreamOptions& options, std::string& error)
     if (!options.files.empty())
         options.file = options.files.front();
     if (options.chunkGiven && !ParseWholeNumber(options.chunkText, 1, UINT64_MAX, options.chunk)) {
-        error = "--chunk needs a whole number of octets, 1 or more, not '" + options.chunkText + "'";
+        error =
+            "--chunk needs a whole number of octets, 1 or more, not '" + options.chunkText + "'";
         return false;
     }
     return true;

@@ -77,7 +77,8 @@ bool Take(const std::optional<std::string>& text, uint64_t low, uint64_t high, c
     if (!text || ParseWholeNumber(*text, low, high, value))
         return true;
     UsageError("console",
-               std::string(option) + " needs a number from " + std::to_string(low) + " to " + std::to_string(high),
+               std::string(option) + " needs a number from " + std::to_string(low) + " to " +
+                   std::to_string(high),
                kConsoleHelp);
     return false;
 }

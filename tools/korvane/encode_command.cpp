@@ -11,8 +11,8 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
-#include <memory>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <sstream>
 #include <string>

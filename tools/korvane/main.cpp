@@ -23,8 +23,8 @@ const ToolCommand kCommands[] = {
      DefineDecode},
     {"dump", "dump [FILE]", "the XML-like dump of every message in console octets", kDumpHelp,
      DefineDump},
-    {"reencode", "reencode [FILE]", "every message in console octets, encoded again",
-     kReencodeHelp, DefineReencode},
+    {"reencode", "reencode [FILE]", "every message in console octets, encoded again", kReencodeHelp,
+     DefineReencode},
     {"serve", "serve [ARG]",
      "run the service: endpoint Korvane_ARG answers the\npartner's blocks until SIGINT or SIGTERM",
      kServeHelp, DefineServe},
@@ -33,18 +33,17 @@ const ToolCommand kCommands[] = {
      "print replies",
      kPartnerHelp, DefinePartner},
     {"console", "console [options]",
-     "a simulated console on TCP (127.0.0.1:9000) for\n'partner --console-link'",
-     kConsoleHelp, DefineConsole},
+     "a simulated console on TCP (127.0.0.1:9000) for\n'partner --console-link'", kConsoleHelp,
+     DefineConsole},
 };
 
-const char kUsageHead[] =
-    "usage: korvane <command> [options]\n"
-    "       korvane --version\n"
-    "\n"
-    "Korvane encodes partner command lines into Ember messages for a mixing\n"
-    "console and decodes console octets into parameter reports.\n"
-    "\n"
-    "commands:\n";
+const char kUsageHead[] = "usage: korvane <command> [options]\n"
+                          "       korvane --version\n"
+                          "\n"
+                          "Korvane encodes partner command lines into Ember messages for a mixing\n"
+                          "console and decodes console octets into parameter reports.\n"
+                          "\n"
+                          "commands:\n";
 
 const char kUsageTail[] =
     "\n"
@@ -93,8 +92,8 @@ std::string WithProgramName(const char* text)
     std::string out;
     const size_t length = std::strlen(text);
     for (size_t i = 0; i < length;) {
-        const bool startsWord = i == 0 || text[i - 1] == ' ' || text[i - 1] == '\n' ||
-                                text[i - 1] == '\'';
+        const bool startsWord =
+            i == 0 || text[i - 1] == ' ' || text[i - 1] == '\n' || text[i - 1] == '\'';
         const char after = i + wordLength < length ? text[i + wordLength] : '\0';
         if (startsWord && std::strncmp(text + i, kWord, wordLength) == 0 &&
             (after == ' ' || after == ':' || after == '\n' || after == '\0')) {

@@ -5,10 +5,10 @@
 // Everything runs on one thread: the blocks the service sends while it
 // handles ours are printed from inside our own sends.
 
-#include "tools/korvane/codec_input.h"
-#include "tools/korvane/commands.h"
 #include "tools/console_net/console_server.h"
 #include "tools/console_net/partner_link.h"
+#include "tools/korvane/codec_input.h"
+#include "tools/korvane/commands.h"
 
 #include "host/loopback.h"
 #include "host/protocol.h"
@@ -21,9 +21,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 #include <memory>
 #include <optional>
-#include <iostream>
 #include <string>
 #include <vector>
 
@@ -97,7 +97,7 @@ namespace {
 
 constexpr size_t kMaxChunk = 4096;
 constexpr uint8_t kKeepAlive[KEEP_ALIVE_LENGTH] = {0x7F, 0x8F, 0xFF, 0xFE, 0xD9, 0x5C, 0x80,
-                                                    0x30, 0x80, 0x00, 0x00, 0x00, 0x00};
+                                                   0x30, 0x80, 0x00, 0x00, 0x00, 0x00};
 
 struct Action
 {
@@ -174,7 +174,8 @@ void PrintBlock(const COPYDATASTRUCT* block)
             line += " (text)";
         std::puts(line.c_str());
     } else if (kind == BLOCK_CONSOLE_DATA && length == KEEP_ALIVE_LENGTH) {
-        if (size == g_keepAliveSent.size() && size && std::memcmp(octets, g_keepAliveSent.data(), size) == 0)
+        if (size == g_keepAliveSent.size() && size &&
+            std::memcmp(octets, g_keepAliveSent.data(), size) == 0)
             std::puts("keep-alive echoed");
         else
             std::printf("keep-alive echoed, changed: %s\n", Hex(octets, size).c_str());
@@ -227,10 +228,9 @@ bool Send(HWND service, HWND self, uintptr_t dwData, const void* data, size_t si
     // Bounded: a service that does not answer fails the send. The blocks it
     // sends back meanwhile are handled inside the wait.
     DWORD_PTR answer = 0;
-    const bool delivered =
-        SendMessageTimeoutA(service, WM_COPYDATA, reinterpret_cast<WPARAM>(self),
-                            reinterpret_cast<LPARAM>(&block), SMTO_NORMAL,
-                            UINT(GetSendTimeout()), &answer) != 0;
+    const bool delivered = SendMessageTimeoutA(service, WM_COPYDATA, reinterpret_cast<WPARAM>(self),
+                                               reinterpret_cast<LPARAM>(&block), SMTO_NORMAL,
+                                               UINT(GetSendTimeout()), &answer) != 0;
     result = LRESULT(answer);
     if (!delivered) {
         std::fprintf(stderr, "%s: %s did not take the block: %s\n", CommandLabel("partner").c_str(),
@@ -275,8 +275,8 @@ bool SendConsole(HWND service, HWND self, const Action& action, size_t chunk)
         if (size == KEEP_ALIVE_LENGTH)
             g_keepAliveSent.assign(octets.begin(), octets.end());
         LRESULT result = 0;
-        if (!Send(service, self, MakeDwData(BLOCK_CONSOLE_DATA, uint32_t(size)), octets.data() + offset,
-                  size, result))
+        if (!Send(service, self, MakeDwData(BLOCK_CONSOLE_DATA, uint32_t(size)),
+                  octets.data() + offset, size, result))
             return false;
         offset += size;
     }
@@ -363,7 +363,8 @@ int RunPartner(PartnerOptions& options)
     uint64_t chunk = kMaxChunk;
     uint64_t wait = 300;
     uint64_t timeout = 0;
-    if (!TakeNumber(options.chunkText, 1, kMaxChunk, "--chunk needs a number from 1 to 4096", chunk) ||
+    if (!TakeNumber(options.chunkText, 1, kMaxChunk, "--chunk needs a number from 1 to 4096",
+                    chunk) ||
         !TakeNumber(options.waitText, 0, 3600 * 1000, "--wait needs milliseconds (0 to 3600000)",
                     wait) ||
         !TakeNumber(options.timeoutText, 1, 3600 * 1000,
@@ -371,7 +372,8 @@ int RunPartner(PartnerOptions& options)
         return kExitUsage;
     if (!options.consoleLink.empty()) {
         uint64_t retries = 10;
-        if (!TakeNumber(options.retriesText, 0, 1000, "--retries needs a number from 0 to 1000", retries))
+        if (!TakeNumber(options.retriesText, 0, 1000, "--retries needs a number from 0 to 1000",
+                        retries))
             return kExitUsage;
         if (timeout > 0)
             SetSendTimeout(int(timeout));
@@ -396,7 +398,8 @@ int RunPartner(PartnerOptions& options)
         }
         if (hex) {
             if (!ParseHex(raw, action.octets, reason)) {
-                std::fprintf(stderr, "%s: %s: %s\n", label.c_str(), action.text.c_str(), reason.c_str());
+                std::fprintf(stderr, "%s: %s: %s\n", label.c_str(), action.text.c_str(),
+                             reason.c_str());
                 return kExitUsage;
             }
         } else {
@@ -444,7 +447,8 @@ int RunPartner(PartnerOptions& options)
                 std::string list;
                 for (const std::string& one : running)
                     list += (list.empty() ? "" : ", ") + one;
-                std::fprintf(stderr, "%s: several services are running (%s); choose one with --service\n",
+                std::fprintf(stderr,
+                             "%s: several services are running (%s); choose one with --service\n",
                              label.c_str(), list.c_str());
             }
             DestroyWindow(self);
@@ -452,7 +456,8 @@ int RunPartner(PartnerOptions& options)
         }
         service = FindWindowA(nullptr, running.front().c_str());
         if (!service) {
-            std::fprintf(stderr, "%s: the service %s went away\n", label.c_str(), running.front().c_str());
+            std::fprintf(stderr, "%s: the service %s went away\n", label.c_str(),
+                         running.front().c_str());
             DestroyWindow(self);
             return kExitUsage;
         }
@@ -519,7 +524,8 @@ CommandRun DefinePartner(CLI::App& command)
         size_t nextLine = 0;
         for (const CLI::Option* option : app->parse_order()) {
             if (option == console)
-                options->actions.push_back({Action::Console, options->consoleFiles.at(nextConsole++), {}});
+                options->actions.push_back(
+                    {Action::Console, options->consoleFiles.at(nextConsole++), {}});
             else if (option == lines)
                 options->actions.push_back({Action::Command, options->lines.at(nextLine++), {}});
             else if (option == keepAlive)

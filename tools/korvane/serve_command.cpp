@@ -16,13 +16,13 @@
 
 #include <CLI/CLI.hpp>
 
-#include <memory>
-#include <optional>
-#include <vector>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 const char kServeHelp[] =
     "usage: korvane serve [--debug] [--timeout MS] [ARG...]\n"
@@ -125,8 +125,8 @@ int RunServe(const ServeOptions& options)
     CatchServiceSignals();
 
     std::fprintf(stderr, "%s: ready: endpoint %s in %s; partner TEST_RX %s; debug %s\n",
-                 label.c_str(), name.c_str(), GetRuntimeFolder(), state.partnerWindow ? "found" : "not running yet",
-                 state.debugFlag ? "on" : "off");
+                 label.c_str(), name.c_str(), GetRuntimeFolder(),
+                 state.partnerWindow ? "found" : "not running yet", state.debugFlag ? "on" : "off");
     std::fflush(stderr);
 
     for (;;) {

@@ -17,10 +17,10 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
-#include <memory>
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -127,7 +127,8 @@ namespace {
 
 // Checks the options and reads the input; returns -1 to go on, else the exit
 // status.
-int Prepare(const char* name, const char* help, StreamOptions& options, std::vector<uint8_t>& octets)
+int Prepare(const char* name, const char* help, StreamOptions& options,
+            std::vector<uint8_t>& octets)
 {
     if (options.help)
         return PrintHelp(help);
@@ -188,8 +189,7 @@ class MessageReader : public CountingReader<CEmber_StreamReader>
 public:
     MessageReader(uint8_t mode, MessageHandler onMessage)
         : CountingReader<CEmber_StreamReader>(mode), m_onMessage(std::move(onMessage))
-    {
-    }
+    {}
 
     void OnNodeComplete(CEmber_Node* node) override
     {
@@ -212,8 +212,8 @@ std::string NoMessageReason(size_t octets, unsigned errors)
 {
     if (octets == 0)
         return "the input is empty";
-    return std::to_string(octets) + " octets read, " + std::to_string(errors) +
-           " decoding error" + (errors == 1 ? "" : "s");
+    return std::to_string(octets) + " octets read, " + std::to_string(errors) + " decoding error" +
+           (errors == 1 ? "" : "s");
 }
 
 int Decode(const StreamOptions& options, const std::vector<uint8_t>& octets)
@@ -268,7 +268,8 @@ int Decode(const StreamOptions& options, const std::vector<uint8_t>& octets)
 
     if (printed == 0) {
         std::fprintf(stderr, "%s: no report (%s, %u complete message%s)\n",
-                     CommandLabel("decode").c_str(), NoMessageReason(octets.size(), reader.errors).c_str(), reader.messages,
+                     CommandLabel("decode").c_str(),
+                     NoMessageReason(octets.size(), reader.errors).c_str(), reader.messages,
                      reader.messages == 1 ? "" : "s");
         return kExitNothing;
     }
@@ -345,9 +346,8 @@ CommandRun DefineDump(CLI::App& command)
             if (options->json)
                 return ForEachMessage("dump", *options, octets, mode,
                                       [](CEmber_Node& root, uint64_t index, uint64_t offset) {
-                                          std::fputs(JsonLine(MessageJson(root, index, offset)).c_str(),
-                                                     stdout);
-                                      });
+                    std::fputs(JsonLine(MessageJson(root, index, offset)).c_str(), stdout);
+                });
             return ForEachMessage("dump", *options, octets, mode,
                                   [](CEmber_Node& root, uint64_t, uint64_t) {
                 CEmber_TextList list;
@@ -364,7 +364,8 @@ CommandRun DefineReencode(CLI::App& command)
     auto options = std::make_shared<StreamOptions>();
     AddStreamOptions(command, *options);
     return [options] {
-        return RunStream("reencode", kReencodeHelp, *options, [&](const std::vector<uint8_t>& octets) {
+        return RunStream("reencode", kReencodeHelp, *options,
+                         [&](const std::vector<uint8_t>& octets) {
             return ForEachMessage("reencode", *options, octets, 1,
                                   [](CEmber_Node& root, uint64_t, uint64_t) {
                 CEmber_OutputBuffer buffer;

@@ -49,8 +49,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR commandLine
 
     RegisterMainClass(app);
     HWND window = CreateWindowExA(0, app.className, app.windowName,
-                                  WS_MINIMIZE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0,
-                                  600, 80, nullptr, nullptr, instance, nullptr);
+                                  WS_MINIMIZE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 600,
+                                  80, nullptr, nullptr, instance, nullptr);
     if (!window)
         return 0;
 

@@ -20,8 +20,7 @@ class CountingReader : public Reader
 public:
     template <typename... Args>
     explicit CountingReader(Args&&... args) : Reader(std::forward<Args>(args)...)
-    {
-    }
+    {}
 
     // Stream offset (from 0) of the octet being handled.
     uint64_t Position() const { return m_position; }

@@ -24,8 +24,7 @@ constexpr double kMiB = 1024.0 * 1024.0;
 
 ProgressMeter::ProgressMeter(const char* command, uint64_t total, bool enabled)
     : ProgressMeter(command, total, enabled, WriteStandardError, SteadySeconds)
-{
-}
+{}
 
 ProgressMeter::ProgressMeter(const char* command, uint64_t total, bool enabled, Sink sink,
                              Clock clock, double interval)
