@@ -4,6 +4,7 @@
 #   release  Release, CTest
 #   windows  MinGW-w64 cross build, CTest under Wine (inside xvfb-run)
 #   fuzz     clang + libFuzzer, every fuzz target for FUZZ_SECONDS (default 30)
+# after checking that the sources are formatted (scripts/format.sh --check).
 # Every phase runs even if an earlier one failed; the exit code is non-zero
 # if anything failed. Logs go to build/logs/.
 set -uo pipefail
@@ -109,6 +110,13 @@ fuzz_one() { # fuzz_one NAME BINARY
 mkdir -p "$LOG_DIR"
 
 run_phase setup ./scripts/setup.sh all || tests_failed=$((tests_failed + 1))
+
+# The sources as clang-format writes them (.clang-format).
+if run_phase format ./scripts/format.sh --check; then
+    tests_passed=$((tests_passed + 1))
+else
+    tests_failed=$((tests_failed + 1))
+fi
 
 build_and_test dev
 build_and_test release
