@@ -10,23 +10,6 @@ using nlohmann::json;
 
 namespace {
 
-// Control characters escaped, for one line of text output.
-std::string Printable(const char* text, size_t length)
-{
-    std::string out;
-    for (size_t i = 0; i < length; ++i) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c < 0x20 || c == 0x7F) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", unsigned(c));
-            out += escaped;
-        } else {
-            out += char(c);
-        }
-    }
-    return out;
-}
-
 void Emit(std::FILE* out, const json& object)
 {
     const std::string line = object.dump(-1, ' ', false, json::error_handler_t::replace);
@@ -111,7 +94,7 @@ void CPartnerOutput::Report(const char* text, size_t size)
                      {"kind", textReport ? "text" : "integer"}});
         return;
     }
-    Text("report: " + Printable(text, length) + (textReport ? " (text)" : ""));
+    Text("report: " + PrintableReport(text, length) + (textReport ? " (text)" : ""));
 }
 
 void CPartnerOutput::KeepAliveEchoed(bool unchanged)
@@ -175,4 +158,20 @@ void CPartnerOutput::Service(const std::string& state, const std::string& text)
         Emit(m_out, {{"event", "service"}, {"state", state}, {"reason", text}});
     else
         Text("service: " + text);
+}
+
+std::string PrintableReport(const char* text, size_t length)
+{
+    std::string out;
+    for (size_t i = 0; i < length; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 || c == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", unsigned(c));
+            out += escaped;
+        } else {
+            out += char(c);
+        }
+    }
+    return out;
 }

@@ -23,6 +23,10 @@
 
 struct ConsoleLinkEvent;
 
+// A report text for one line of output: control characters (and DEL)
+// written as \xHH, everything else as it is.
+std::string PrintableReport(const char* text, size_t length);
+
 class CPartnerOutput
 {
 public:

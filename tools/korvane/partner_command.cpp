@@ -7,6 +7,7 @@
 
 #include "tools/console_net/console_server.h"
 #include "tools/console_net/partner_link.h"
+#include "tools/console_net/partner_output.h"
 #include "tools/korvane/codec_input.h"
 #include "tools/korvane/commands.h"
 
@@ -128,23 +129,6 @@ std::string Hex(const uint8_t* data, size_t size)
     return text;
 }
 
-// A report text for one line of output: control characters escaped.
-std::string Printable(const char* text, size_t length)
-{
-    std::string out;
-    for (size_t i = 0; i < length; ++i) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c < 0x20 || c == 0x7F) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", unsigned(c));
-            out += escaped;
-        } else {
-            out += char(c);
-        }
-    }
-    return out;
-}
-
 void PrintBlock(const COPYDATASTRUCT* block)
 {
     if (!block) {
@@ -169,7 +153,7 @@ void PrintBlock(const COPYDATASTRUCT* block)
             textReport = true;
             textLength -= 2;
         }
-        std::string line = "report: " + Printable(text ? text : "", textLength);
+        std::string line = "report: " + PrintableReport(text ? text : "", textLength);
         if (textReport)
             line += " (text)";
         std::puts(line.c_str());
