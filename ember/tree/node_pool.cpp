@@ -11,7 +11,10 @@
 
 // Under AddressSanitizer the pool stays in and tells the sanitizer which
 // octets are not in use: a block in a free list is poisoned whole, a block
-// handed out is poisoned beyond the size asked for.
+// handed out is poisoned beyond the size asked for. The free-list link then
+// lives in a word of its own behind the block, never poisoned: the leak
+// checker does not follow pointers kept in poisoned memory, and would take
+// every block behind a list's head for a leak.
 #if defined(__SANITIZE_ADDRESS__)
 #define EMBER_NODE_POOL_POISON 1
 #elif defined(__has_feature)
@@ -31,6 +34,12 @@
 
 namespace {
 
+#if EMBER_NODE_POOL_POISON
+constexpr size_t kLinkRoom = sizeof(void*);
+#else
+constexpr size_t kLinkRoom = 0;
+#endif
+
 constexpr size_t ClassOf(size_t size)
 {
     return (size - 1) / CEmber_NodePool::kGranule;
@@ -39,6 +48,13 @@ constexpr size_t ClassOf(size_t size)
 constexpr size_t ClassSize(size_t sizeClass)
 {
     return (sizeClass + 1) * CEmber_NodePool::kGranule;
+}
+
+// Where a free block of the class keeps its link to the next one.
+void** LinkOf(void* block, size_t sizeClass)
+{
+    return reinterpret_cast<void**>(static_cast<char*>(block) +
+                                    (kLinkRoom ? ClassSize(sizeClass) : 0));
 }
 
 #if !EMBER_NODE_POOL_BYPASS
@@ -80,13 +96,15 @@ CEmber_NodePool& LocalPool()
 
 CEmber_NodePool::~CEmber_NodePool()
 {
-    for (FreeBlock*& head : m_heads) {
-        while (head) {
-            EMBER_UNPOISON(head, sizeof(FreeBlock));
-            FreeBlock* next = head->next;
-            ::operator delete(head);
-            head = next;
+    for (size_t sizeClass = 0; sizeClass < kClasses; ++sizeClass) {
+        void* block = m_heads[sizeClass];
+        while (block) {
+            EMBER_UNPOISON(block, ClassSize(sizeClass));
+            void* next = *LinkOf(block, sizeClass);
+            ::operator delete(block);
+            block = next;
         }
+        m_heads[sizeClass] = nullptr;
     }
     m_kept = 0;
 }
@@ -98,14 +116,14 @@ void* CEmber_NodePool::Allocate(size_t size)
     if (size > kMaxBlock)
         return ::operator new(size);
     const size_t sizeClass = ClassOf(size);
-    if (FreeBlock* block = m_heads[sizeClass]) {
+    if (void* block = m_heads[sizeClass]) {
         EMBER_UNPOISON(block, ClassSize(sizeClass));
-        m_heads[sizeClass] = block->next;
+        m_heads[sizeClass] = *LinkOf(block, sizeClass);
         m_kept -= ClassSize(sizeClass);
-        EMBER_POISON(reinterpret_cast<char*>(block) + size, ClassSize(sizeClass) - size);
+        EMBER_POISON(static_cast<char*>(block) + size, ClassSize(sizeClass) - size);
         return block;
     }
-    void* block = ::operator new(ClassSize(sizeClass));
+    void* block = ::operator new(ClassSize(sizeClass) + kLinkRoom);
     EMBER_POISON(static_cast<char*>(block) + size, ClassSize(sizeClass) - size);
     return block;
 }
@@ -127,8 +145,8 @@ void CEmber_NodePool::Release(void* block, size_t size) noexcept
         ::operator delete(block);
         return;
     }
-    FreeBlock* freed = ::new (block) FreeBlock{m_heads[sizeClass]};
-    m_heads[sizeClass] = freed;
+    *LinkOf(block, sizeClass) = m_heads[sizeClass];
+    m_heads[sizeClass] = block;
     m_kept += ClassSize(sizeClass);
     EMBER_POISON(block, ClassSize(sizeClass));
 }

@@ -55,12 +55,8 @@ public:
     static bool ThreadPoolsEnabled();
 
 private:
-    struct FreeBlock
-    {
-        FreeBlock* next;
-    };
-
-    FreeBlock* m_heads[kClasses] = {};
+    // The first free block of each class; each keeps the link to the next.
+    void* m_heads[kClasses] = {};
     size_t m_kept = 0;
     size_t m_cap;
 };
