@@ -8,6 +8,8 @@
 #include <asio/ip/tcp.hpp>
 #include <asio/write.hpp>
 #include <gtest/gtest.h>
+
+#include <algorithm>
 #include <nlohmann/json.hpp>
 
 #include <fcntl.h>
@@ -362,6 +364,18 @@ TEST_F(ConsoleLoop, AServiceRestartedWhileLinkedGetsWhatTheConsoleSentOnce)
     EXPECT_EQ(link->Count("> console 43 octets (console)"), 1u);
 }
 
+TEST_F(ConsoleLoop, TheLinksServiceIsNamedAsWithoutTheLink)
+{
+    StartService();
+    StartConsole();
+    Tool link({"partner", "--service", "demo", "--console-link", address, "1,2,3,4,5,9"});
+    EXPECT_EQ(link.ExitCode(), 0) << link.err;
+    EXPECT_EQ(link.Count("report: 1,2,3,4,5,9"), 1u) << link.out;
+    Tool none({"partner", "--service", "nope", "--console-link", address, "1,2,3,4,5,9"});
+    EXPECT_NE(none.ExitCode(), 0);
+    EXPECT_EQ(none.err, "korvane partner: no service Korvane_nope is running\n");
+}
+
 TEST_F(ConsoleLoop, JsonGivesOneObjectPerEvent)
 {
     StartService();
@@ -378,7 +392,14 @@ TEST_F(ConsoleLoop, JsonGivesOneObjectPerEvent)
         if (events.back() == "report")
             report = object;
     }
-    EXPECT_EQ(events, (std::vector<std::string>{"command", "encoded", "link", "console", "report"}) ) << link->out;
+    // The connection is made on the link's own thread, so its event may come
+    // before or after the command line's; it always comes before the answer.
+    const auto linkAt = std::find(events.begin(), events.end(), "link");
+    ASSERT_NE(linkAt, events.end()) << link->out;
+    const auto consoleAt = std::find(events.begin(), events.end(), "console");
+    EXPECT_LT(linkAt, consoleAt) << link->out;
+    events.erase(linkAt);
+    EXPECT_EQ(events, (std::vector<std::string>{"command", "encoded", "console", "report"})) << link->out;
     EXPECT_EQ(report["text"], "1,2,3,0,4,Aux~2");
     EXPECT_EQ(report["kind"], "text");
 }
