@@ -371,6 +371,18 @@ TEST_F(ConsoleLoop, AServiceRestartedWhileLinkedGetsWhatTheConsoleSentOnce)
     EXPECT_EQ(link->Count("> console 43 octets (console)"), 1u);
 }
 
+TEST_F(ConsoleLoop, TheLinksServiceIsNamedAsWithoutTheLink)
+{
+    StartService();
+    StartConsole();
+    Tool link({"partner", "--service", "demo", "--console-link", address, "1,2,3,4,5,9"});
+    EXPECT_EQ(link.ExitCode(), 0) << link.err;
+    EXPECT_EQ(link.Count("report: 1,2,3,4,5,9"), 1u) << link.out;
+    Tool none({"partner", "--service", "nope", "--console-link", address, "1,2,3,4,5,9"});
+    EXPECT_NE(none.ExitCode(), 0);
+    EXPECT_EQ(none.err, "korvane partner: no service Korvane_nope is running\n");
+}
+
 TEST_F(ConsoleLoop, JsonGivesOneObjectPerEvent)
 {
     StartService();

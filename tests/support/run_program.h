@@ -34,6 +34,8 @@ public:
     bool Started() const;
     // What it has written to standard output so far.
     std::string OutputSoFar() const;
+    // What it has written to standard error so far.
+    std::string ErrorSoFar() const;
     // Waits for its end; stops it after timeoutMs (status -1 then).
     ProgramResult Wait(int timeoutMs = kProgramTimeoutMs);
 

@@ -105,6 +105,11 @@ std::string RunningProgram::OutputSoFar() const
     return m_parts->out.Read();
 }
 
+std::string RunningProgram::ErrorSoFar() const
+{
+    return m_parts->err.Read();
+}
+
 ProgramResult RunningProgram::Wait(int timeoutMs)
 {
     ProgramResult result;

@@ -150,10 +150,15 @@ BOOL CollectName(const char* name, void* context)
 bool Session::FindService()
 {
     if (!m_options.service.empty()) {
-        m_service = FindWindowA(nullptr, m_options.service.c_str());
+        // --service ARG names Korvane_ARG; a full name Korvane_... is taken too.
+        std::string wanted = "Korvane_" + m_options.service;
+        m_service = FindWindowA(nullptr, wanted.c_str());
+        if (!m_service && m_options.service.rfind("Korvane_", 0) == 0) {
+            wanted = m_options.service;
+            m_service = FindWindowA(nullptr, wanted.c_str());
+        }
         if (!m_service)
-            std::fprintf(stderr, "korvane partner: no service %s is running\n",
-                         m_options.service.c_str());
+            std::fprintf(stderr, "korvane partner: no service %s is running\n", wanted.c_str());
         return m_service != nullptr;
     }
     std::vector<std::string> running;
