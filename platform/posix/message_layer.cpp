@@ -18,18 +18,31 @@
 
 using namespace korvane_layer;
 
-HWND CreateMessageWindow(const char* name, WNDPROC procedure)
+namespace {
+
+// Whether a window of this name may be made here; the reason is recorded
+// (GetLastError, GetMessageLayerError) when not.
+bool CanCreate(const char* name, WNDPROC procedure)
 {
-    Registry& registry = TheRegistry();
     if (!name || !procedure || !korvane_wire::IsValidWindowName(name, std::strlen(name))) {
         Fail(ERROR_INVALID_PARAMETER, "invalid window name (1 to 99 characters, no '/', not "
                                       "beginning with '.')");
-        return nullptr;
+        return false;
     }
     if (LocalByName(name)) {
         Fail(ERROR_ALREADY_EXISTS, std::string("a window named ") + name + " exists already");
-        return nullptr;
+        return false;
     }
+    return true;
+}
+
+} // namespace
+
+HWND CreateMessageWindow(const char* name, WNDPROC procedure)
+{
+    Registry& registry = TheRegistry();
+    if (!CanCreate(name, procedure))
+        return nullptr;
     const std::string* folder = Folder();
     if (!folder)
         return nullptr;
@@ -75,15 +88,8 @@ HWND CreateMessageWindow(const char* name, WNDPROC procedure)
 HWND CreateLocalWindow(const char* name, WNDPROC procedure)
 {
     Registry& registry = TheRegistry();
-    if (!name || !procedure || !korvane_wire::IsValidWindowName(name, std::strlen(name))) {
-        Fail(ERROR_INVALID_PARAMETER, "invalid window name (1 to 99 characters, no '/', not "
-                                      "beginning with '.')");
+    if (!CanCreate(name, procedure))
         return nullptr;
-    }
-    if (LocalByName(name)) {
-        Fail(ERROR_ALREADY_EXISTS, std::string("a window named ") + name + " exists already");
-        return nullptr;
-    }
     auto* window = new KorvaneWindow;
     window->name = name;
     window->procedure = procedure;
