@@ -8,6 +8,7 @@
 #                              and the installer
 #   scripts/setup.sh fuzz      the clang libFuzzer build
 #   scripts/setup.sh bench     the benchmarks, their profiles and plots
+#   scripts/setup.sh wireshark tshark, for the tests of wireshark/korvane.lua
 #   scripts/setup.sh all       every group above (scripts/test.sh)
 #
 # Several groups may be named at once; no group means all. Packages that are already installed
@@ -15,7 +16,7 @@
 set -eu
 
 usage() {
-    echo "usage: scripts/setup.sh run|test|windows|fuzz|bench|all ..." >&2
+    echo "usage: scripts/setup.sh run|test|windows|fuzz|bench|wireshark|all ..." >&2
     exit 2
 }
 
@@ -44,6 +45,10 @@ clang libclang-rt-14-dev
 BENCH_PACKAGES="
 libbenchmark-dev valgrind python3-matplotlib
 "
+# tshark runs the Lua dissector in its tests (they are skipped without it).
+WIRESHARK_PACKAGES="
+tshark
+"
 
 [ $# -gt 0 ] || set -- all
 
@@ -55,9 +60,10 @@ for group in "$@"; do
     windows) PACKAGES="$PACKAGES $RUN_PACKAGES $WINDOWS_PACKAGES" ;;
     fuzz) PACKAGES="$PACKAGES $RUN_PACKAGES $FUZZ_PACKAGES" ;;
     bench) PACKAGES="$PACKAGES $RUN_PACKAGES $BENCH_PACKAGES" ;;
+    wireshark) PACKAGES="$PACKAGES $RUN_PACKAGES $WIRESHARK_PACKAGES" ;;
     all)
         PACKAGES="$PACKAGES $RUN_PACKAGES $TEST_PACKAGES $WINDOWS_PACKAGES"
-        PACKAGES="$PACKAGES $FUZZ_PACKAGES $BENCH_PACKAGES"
+        PACKAGES="$PACKAGES $FUZZ_PACKAGES $BENCH_PACKAGES $WIRESHARK_PACKAGES"
         ;;
     *) usage ;;
     esac
