@@ -2,7 +2,9 @@
 # systemd user unit and the Debian package (CPack DEB).
 #
 #   cmake --install build/release --prefix DIR   the tool, libkorvane-ember.a,
-#                                                headers and package files
+#                                                headers and package files, the
+#                                                Wireshark dissector in
+#                                                share/korvane/wireshark
 #   cpack -G DEB --config build/release/CPackConfig.cmake
 #                                                korvane_<version>_amd64.deb
 #
@@ -102,6 +104,21 @@ install(CODE "
 ")
 install(FILES "${korvane_unit_out}" DESTINATION lib/systemd/user)
 
+# The Wireshark dissector: beside the other data files; the Debian package
+# also puts it into Wireshark's global Lua plugin folder, where it is loaded
+# without further steps (component wireshark_plugin, not installed by a
+# plain cmake --install, whose prefix Wireshark does not read).
+set(korvane_lua "${PROJECT_SOURCE_DIR}/wireshark/korvane.lua")
+install(FILES "${korvane_lua}" DESTINATION "${CMAKE_INSTALL_DATADIR}/korvane/wireshark")
+if(CMAKE_LIBRARY_ARCHITECTURE)
+    install(FILES "${korvane_lua}"
+        DESTINATION "lib/${CMAKE_LIBRARY_ARCHITECTURE}/wireshark/plugins"
+        COMPONENT wireshark_plugin EXCLUDE_FROM_ALL)
+    set(CPACK_INSTALL_CMAKE_PROJECTS
+        "${PROJECT_BINARY_DIR};${PROJECT_NAME};ALL;/"
+        "${PROJECT_BINARY_DIR};${PROJECT_NAME};wireshark_plugin;/")
+endif()
+
 # The Debian package: korvane_<version>_<arch>.deb.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME korvane)
@@ -112,7 +129,8 @@ set(CPACK_PACKAGE_DESCRIPTION
     "The korvane tool (encode, decode, dump, reencode, serve, partner), the\n"
     "Ember codec library libkorvane-ember.a with its headers, CMake and\n"
     "pkg-config files, the manual page and the systemd user unit\n"
-    "korvane@.service (systemctl --user start korvane@NAME).")
+    "korvane@.service (systemctl --user start korvane@NAME), and the\n"
+    "Wireshark dissector of the console link in Wireshark's Lua plugin folder.")
 string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -144,4 +162,14 @@ if(KORVANE_TESTS)
         COMMAND "${Python3_EXECUTABLE}" "${PROJECT_SOURCE_DIR}/tests/tools/progress_tty_test.py"
             "$<TARGET_FILE:korvane>" "${PROJECT_SOURCE_DIR}/data/console_capture.bin")
     set_tests_properties(progress_tty PROPERTIES LABELS tools TIMEOUT 600)
+
+    # The Wireshark dissector against decode and dump; skipped (77) without
+    # tshark.
+    add_test(NAME wireshark
+        COMMAND "${Python3_EXECUTABLE}" "${PROJECT_SOURCE_DIR}/tests/wireshark/dissector_test.py"
+            "$<TARGET_FILE:korvane>" "${PROJECT_SOURCE_DIR}")
+    set_tests_properties(wireshark PROPERTIES
+        LABELS wireshark
+        SKIP_RETURN_CODE 77
+        TIMEOUT 900)
 endif()

@@ -6,8 +6,8 @@
 #   scripts/make_installer.sh
 #
 # Configures the `windows` preset (MinGW-w64 cross build) when needed and
-# builds only what the packages hold: Korvane.exe, korvane-cli.exe and the
-# README. Needs the packages of scripts/setup.sh (MinGW-w64, nsis).
+# builds only what the packages hold: Korvane.exe, korvane-cli.exe, the
+# README and the Wireshark dissector wireshark/korvane.lua. Needs the packages of scripts/setup.sh (MinGW-w64, nsis).
 set -eu
 
 root=$(cd "$(dirname "$0")/.." && pwd)

@@ -1,7 +1,7 @@
 #!/bin/sh
 # `cmake --install` of a build tree into a temporary prefix: checks what is
 # installed (tool, library, headers, CMake and pkg-config packages, manual
-# page, systemd user unit), runs the installed tool, then builds and runs
+# page, systemd user unit, Wireshark dissector), runs the installed tool, then builds and runs
 # tests/consumer against the prefix (consumer_test.sh).
 #
 #   tests/consumer/install_test.sh BUILD_DIR [CXX]
@@ -22,7 +22,7 @@ rm -f "$PREFIX.log"
 
 for f in bin/korvane include/korvane/korvane_version.h include/korvane/ember/values/root.h \
     include/korvane/ember/ber/stream_reader.h share/man/man1/korvane.1.gz \
-    lib/systemd/user/korvane@.service; do
+    lib/systemd/user/korvane@.service share/korvane/wireshark/korvane.lua; do
     [ -f "$PREFIX/$f" ] || fail "$f not installed"
     echo "installed: $f"
 done

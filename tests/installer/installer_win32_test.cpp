@@ -30,7 +30,7 @@ constexpr char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\
 constexpr DWORD kInstallTimeoutMs = 60000;
 
 const char* const kInstalledFiles[] = {"Korvane.exe", "korvane-cli.exe", "README.txt",
-                                       "uninstall.exe"};
+                                       "wireshark\\korvane.lua", "uninstall.exe"};
 
 bool Exists(const std::string& path)
 {

@@ -44,6 +44,11 @@ for f in usr/bin/korvane usr/share/man/man1/korvane.1.gz usr/lib/systemd/user/ko
     grep -q " \./$f\$" "$WORK/contents" || fail "$f missing from dpkg-deb -c"
 done
 echo "package: tool, library, headers, CMake and pkg-config files, manual page and unit present"
+# The dissector in Wireshark's global Lua plugin folder.
+MULTIARCH=$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || gcc -print-multiarch)
+PLUGIN="usr/lib/$MULTIARCH/wireshark/plugins/korvane.lua"
+[ -f "$ROOT/$PLUGIN" ] || fail "$PLUGIN is not in the package"
+echo "package: $PLUGIN present"
 
 # The unpacked tool.
 TOOL="$ROOT/usr/bin/korvane"

@@ -1,4 +1,5 @@
-; The Korvane installer: Korvane.exe, korvane-cli.exe and the README into
+; The Korvane installer: Korvane.exe, korvane-cli.exe, the README and the
+; Wireshark dissector (wireshark\korvane.lua, for the user to copy) into
 ; Program Files (for all users) or the user's own programs folder (for the
 ; current user only), a Start-menu shortcut for Korvane.exe and an uninstaller
 ; registered under Apps / Add or Remove Programs.
@@ -7,7 +8,8 @@
 ; which passes:
 ;   VERSION    the project version, 1.0.0.15
 ;   PUBLISHER  the publisher shown in Add or Remove Programs
-;   STAGE      a folder holding Korvane.exe, korvane-cli.exe and README.txt
+;   STAGE      a folder holding Korvane.exe, korvane-cli.exe, README.txt and
+;              wireshark\korvane.lua
 ;   ICON       the program's icon
 ;   OUTFILE    the installer to write, Korvane-<version>-setup.exe
 ;
@@ -130,6 +132,9 @@ Section "Korvane" SecMain
     File "${STAGE}\Korvane.exe"
     File "${STAGE}\korvane-cli.exe"
     File "${STAGE}\README.txt"
+    SetOutPath "$INSTDIR\wireshark"
+    File "${STAGE}\wireshark\korvane.lua"
+    SetOutPath "$INSTDIR"
     WriteUninstaller "$INSTDIR\${UNINSTALLER}"
 
     CreateShortcut "$SMPROGRAMS\${PRODUCT}.lnk" "$INSTDIR\Korvane.exe" "" "$INSTDIR\Korvane.exe" 0
@@ -166,6 +171,8 @@ Section "Uninstall"
     Delete "$INSTDIR\Korvane.exe"
     Delete "$INSTDIR\korvane-cli.exe"
     Delete "$INSTDIR\README.txt"
+    Delete "$INSTDIR\wireshark\korvane.lua"
+    RMDir "$INSTDIR\wireshark"
     Delete "$INSTDIR\${UNINSTALLER}"
     RMDir "$INSTDIR"
     Delete "$SMPROGRAMS\${PRODUCT}.lnk"
