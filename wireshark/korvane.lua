@@ -1220,7 +1220,8 @@ local function show_record(tvb, pinfo, tree, record, offset, keepalive_side, inf
     elseif kind == "empty root" then
         title = string.format("Message %d: empty root (13 octets)", record.number)
     elseif whole then
-        title = string.format("Message %d: %d octets, %d reports", record.number, #record.octets, #record.reports)
+        title = string.format("Message %d: %d octets, %d report%s", record.number, #record.octets,
+            #record.reports, #record.reports == 1 and "" or "s")
     else
         title = string.format("Message %d: broken off after %d octets, error %d", record.number,
             #record.octets, record.code)
