@@ -87,7 +87,7 @@ local ERRORS = {
     [1001] = "A node with the specified tag already exists in this container",
 }
 
-local band, bor, rshift = bit32.band, bit32.bor, bit32.rshift
+local band = bit32.band
 
 local CLASS_LETTERS = { [0x00] = "U", [0x40] = "A", [0x80] = "C", [0xC0] = "P" }
 
@@ -1112,7 +1112,8 @@ local function element_label(el)
     if el.is_root and el.items and #el.items == 0 then
         label = tag .. " Sequence: empty root"
     elseif el.container then
-        label = string.format("%s %s (%d elements, %s)", tag, name, #el.items, length_text(el.length))
+        label = string.format("%s %s (%d element%s, %s)", tag, name, #el.items,
+            #el.items == 1 and "" or "s", length_text(el.length))
     else
         label = string.format("%s %s: %s", tag, name, el.value or "")
     end
