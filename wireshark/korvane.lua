@@ -1109,7 +1109,7 @@ local function element_label(el)
     local tag = tag_text(el.octet, el.number)
     local name = TYPE_NAMES[el.type] or "?"
     local label
-    if el.is_root and el.items and #el.items == 0 then
+    if el.is_root and el.finish and #el.items == 0 then
         label = tag .. " Sequence: empty root"
     elseif el.container then
         label = string.format("%s %s (%d element%s, %s)", tag, name, #el.items,
