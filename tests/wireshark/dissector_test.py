@@ -46,9 +46,10 @@ def check(ok, what):
 
 def load_builder(source):
     """The element builder of scripts/make_capture.py."""
-    spec = importlib.util.spec_from_file_location("make_capture", os.path.join(source, "scripts", "make_capture.py"))
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    path = os.path.join(source, "scripts", "make_capture.py")
+    found = importlib.util.spec_from_file_location("make_capture", path)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 
