@@ -141,6 +141,10 @@ HWND FindWindowA(LPCSTR /*className*/, LPCSTR windowName)
     struct stat seen = {};
     switch (ProbeEndpoint(path, &seen)) {
     case Probe::Live:
+        // The handle a message from that very window gave, if there was
+        // one; else the one that stands for the name.
+        if (KorvaneWindow* known = RemoteBySocket(windowName, seen))
+            return HandleOf(known);
         return HandleOf(WindowForName(windowName, 0));
     case Probe::Stale:
         RemoveStale(path, seen);

@@ -26,7 +26,8 @@
 // once the endpoint is gone, sends to it fail, also when another endpoint
 // has taken the name since (that one refuses them). A handle from
 // FindWindowA stands for the name (incarnation 0) and stays valid while the
-// process behind it restarts. Remote records are reclaimed: a record is
+// process behind it restarts, unless a message from that very endpoint (the
+// socket bound there now) gave a handle already: FindWindowA gives that one. Remote records are reclaimed: a record is
 // dropped when a newer incarnation of its name is met, when a send finds its
 // endpoint gone, and, once their count has doubled since the last look, when
 // a look at the runtime folder finds its endpoint gone; so no number of past
@@ -52,6 +53,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/un.h>
+#include <time.h>
 #include <unordered_map>
 #include <vector>
 
@@ -73,6 +75,10 @@ struct KorvaneWindow
     std::string path;
     dev_t device = 0;
     ino_t inode = 0;
+    // Remote windows of a known incarnation: when their socket file was
+    // made (with device and inode: inode numbers are reused at once on some
+    // file systems, the time of a new file is not the old one's).
+    timespec made = {};
     bool destroying = false;
 };
 
@@ -195,6 +201,10 @@ KorvaneWindow* LocalLive(HWND window);
 KorvaneWindow* LocalByName(const std::string& name);
 
 KorvaneWindow* RemoteByName(const std::string& name);
+
+// The record of the incarnation of `name` whose socket this is, if one is
+// known.
+KorvaneWindow* RemoteBySocket(const std::string& name, const struct stat& socket);
 
 // The record this process uses for the window named `name` of that
 // incarnation (0: whoever owns the name): its own window of that name and

@@ -99,6 +99,17 @@ KorvaneWindow* RemoteByName(const std::string& name)
     return nullptr;
 }
 
+KorvaneWindow* RemoteBySocket(const std::string& name, const struct stat& socket)
+{
+    for (KorvaneWindow* window : TheRegistry().windows)
+        if (window->remote && window->incarnation != 0 && window->name == name &&
+            window->inode == socket.st_ino && window->device == socket.st_dev &&
+            window->made.tv_sec == socket.st_ctim.tv_sec &&
+            window->made.tv_nsec == socket.st_ctim.tv_nsec)
+            return window;
+    return nullptr;
+}
+
 namespace {
 
 // Drops the remote records whose endpoints are gone from the runtime folder,
@@ -148,6 +159,15 @@ KorvaneWindow* WindowForName(const std::string& name, uint64_t incarnation)
     window->name = name;
     window->incarnation = incarnation;
     window->remote = true;
+    // The socket of that incarnation, as it is now: FindWindowA gives this
+    // record for the name while that socket is the one bound there.
+    struct stat seen = {};
+    if (const std::string* folder = Folder())
+        if (incarnation != 0 && lstat((*folder + "/" + name).c_str(), &seen) == 0) {
+            window->device = seen.st_dev;
+            window->inode = seen.st_ino;
+            window->made = seen.st_ctim;
+        }
     AddRecord(window);
     ++registry.remoteWindows;
     return window;

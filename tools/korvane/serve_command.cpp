@@ -79,6 +79,17 @@ struct ServeOptions
     std::vector<std::string> arguments;
 };
 
+// True while the last trace written did not end its line.
+bool g_traceLineOpen = false;
+
+// Ends a trace's open line before a line of the tool's own.
+void EndOpenTraceLine()
+{
+    if (g_traceLineOpen)
+        std::fputc('\n', stderr);
+    g_traceLineOpen = false;
+}
+
 // "hh:mm:ss.mmm " of the local time now.
 std::string TimeStamp()
 {
@@ -86,8 +97,10 @@ std::string TimeStamp()
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
     const auto millis =
         std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
+    // One thread: the C library's shared result is safe here.
     std::tm local = {};
-    localtime_r(&seconds, &local);
+    if (const std::tm* calendar = std::localtime(&seconds))
+        local = *calendar;
     char text[32];
     std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d ", local.tm_hour, local.tm_min,
                   local.tm_sec, int(millis.count()));
@@ -99,14 +112,14 @@ std::string TimeStamp()
 // end is continued by the next one).
 void InstallTimeStampedTraces()
 {
-    SetHostTraceSink([atLineStart = true](const char* line) mutable {
+    SetHostTraceSink([](const char* line) {
         if (!*line)
             return;
-        if (atLineStart)
+        if (!g_traceLineOpen)
             std::fputs(TimeStamp().c_str(), stderr);
         std::fputs(line, stderr);
         std::fflush(stderr);
-        atLineStart = line[std::strlen(line) - 1] == '\n';
+        g_traceLineOpen = line[std::strlen(line) - 1] != '\n';
     });
 }
 
@@ -126,21 +139,24 @@ const char* KindName(uint32_t kind)
     }
 }
 
-// One line per block: "korvane serve: <- console-data 200 TEST_RX".
+// One line per block: "korvane serve: received console-data 200 from
+// TEST_RX". The length is the block's length field; a command's, which
+// carries none, is its cbData.
 void PrintBlock(const std::string& label, bool sent, HWND partner, const COPYDATASTRUCT& block)
 {
     const uint32_t kind = BlockKind(block.dwData);
     const char* name = partner ? GetWindowName(partner) : nullptr;
+    const unsigned length =
+        kind == BLOCK_COMMAND ? unsigned(block.cbData) : unsigned(BlockLength(block.dwData));
+    EndOpenTraceLine();
     if (kind == BLOCK_COMMAND || kind == BLOCK_CONSOLE_DATA || kind == BLOCK_ENCODED ||
         kind == BLOCK_REPORT)
         std::fprintf(stderr, "%s: %s %s %u %s %s\n", label.c_str(), sent ? "sent" : "received",
-                     KindName(kind), unsigned(BlockLength(block.dwData)), sent ? "to" : "from",
-                     name ? name : "(no partner)");
+                     KindName(kind), length, sent ? "to" : "from", name ? name : "(no partner)");
     else
         std::fprintf(stderr, "%s: %s %s 0x%04X %u %s %s\n", label.c_str(),
-                     sent ? "sent" : "received", KindName(kind), unsigned(kind),
-                     unsigned(BlockLength(block.dwData)), sent ? "to" : "from",
-                     name ? name : "(no partner)");
+                     sent ? "sent" : "received", KindName(kind), unsigned(kind), length,
+                     sent ? "to" : "from", name ? name : "(no partner)");
     std::fflush(stderr);
 }
 
@@ -203,9 +219,11 @@ int RunServe(const ServeOptions& options)
         const int code = RunMessageLoop(-1);
         for (int toggles = TakeDebugToggles(); toggles > 0; --toggles) {
             HostToggleDebug(state);
+            EndOpenTraceLine();
             std::fprintf(stderr, "%s: debug %s\n", label.c_str(), state.debugFlag ? "on" : "off");
             std::fflush(stderr);
         }
+        EndOpenTraceLine();
         if (const char* signal = StopSignalName()) {
             std::fprintf(stderr, "%s: stopping (%s)\n", label.c_str(), signal);
             break;
