@@ -286,6 +286,35 @@ TEST_F(Serve, HelpSaysWhatEachCommandDoesWithExamples)
     EXPECT_NE(partner.out.find("examples:\n  korvane partner"), std::string::npos) << partner.out;
     Process wrong({"serve", "--bogus"});
     EXPECT_EQ(wrong.ExitCode(), 2);
+    EXPECT_NE(serve.out.find("exit status:\n  0  "), std::string::npos) << serve.out;
+}
+
+TEST_F(Serve, ASecondServiceOfTheSameNameSaysTheEndpointIsInUse)
+{
+    ASSERT_TRUE(Start());
+    Process second({"serve", "t"});
+    EXPECT_EQ(second.ExitCode(), 1);
+    EXPECT_EQ(second.err, "korvane serve: the endpoint Korvane_t is in use by another process\n");
+}
+
+TEST_F(Serve, VerboseGivesALinePerBlockAndTracesATimeStamp)
+{
+    ASSERT_TRUE(Start({"--verbose", "--debug", "t"}));
+    ASSERT_TRUE(OpenPartner());
+    EXPECT_EQ(Command("1,2,3,4,5,100"), 1);
+    ASSERT_TRUE(m_service->WaitForError("sent encoded 51 to TEST_RX\n"));
+    EXPECT_NE(m_service->err.find("korvane serve: received command 14 from TEST_RX\n"),
+              std::string::npos)
+        << m_service->err;
+    // hh:mm:ss.mmm, then the trace exactly as it is written.
+    const size_t trace = m_service->err.find("sscanf iError=6  \n");
+    ASSERT_NE(trace, std::string::npos) << m_service->err;
+    ASSERT_GE(trace, 13u);
+    const std::string stamp = m_service->err.substr(trace - 13, 13);
+    for (size_t i : {2u, 5u})
+        EXPECT_EQ(stamp[i], ':') << stamp;
+    EXPECT_EQ(stamp[8], '.') << stamp;
+    EXPECT_EQ(stamp[12], ' ') << stamp;
 }
 
 TEST_F(Serve, StopsCleanlyOnSigtermAndSigint)
