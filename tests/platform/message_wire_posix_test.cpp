@@ -24,6 +24,8 @@ Frame CopyDataRequest(const std::vector<uint8_t>& block)
     frame.message = kCopyDataMessage;
     frame.windowName = "TEST_RX";
     frame.dwData = 0x0C680005;
+    frame.receiverIncarnation = 0x1122334455667788ull;
+    frame.windowIncarnation = 0x8877665544332211ull;
     frame.cbData = uint32_t(block.size());
     frame.block = block.data();
     return frame;
@@ -41,7 +43,7 @@ TEST(MessageWire, RequestWithWindowAndBlockSurvivesTheRoundTrip)
     const std::vector<uint8_t> datagram = EncodeFrame(CopyDataRequest(block));
     ASSERT_EQ(datagram.size(), kHeaderSize + 7 + block.size());
     EXPECT_EQ(datagram[0], 'K');
-    EXPECT_EQ(datagram[3], '1');
+    EXPECT_EQ(datagram[3], '2');
 
     Frame frame;
     ASSERT_TRUE(DecodeFrame(datagram.data(), datagram.size(), frame));
@@ -50,6 +52,8 @@ TEST(MessageWire, RequestWithWindowAndBlockSurvivesTheRoundTrip)
     EXPECT_EQ(frame.message, kCopyDataMessage);
     EXPECT_EQ(frame.windowName, "TEST_RX");
     EXPECT_EQ(frame.dwData, 0x0C680005u);
+    EXPECT_EQ(frame.receiverIncarnation, 0x1122334455667788ull);
+    EXPECT_EQ(frame.windowIncarnation, 0x8877665544332211ull);
     ASSERT_EQ(frame.cbData, block.size());
     EXPECT_EQ(std::vector<uint8_t>(frame.block, frame.block + frame.cbData), block);
 }
@@ -76,6 +80,17 @@ TEST(MessageWire, NumbersAndResultsKeepAllTheirBits)
     ASSERT_TRUE(DecodeFrame(datagram.data(), datagram.size(), decoded));
     EXPECT_EQ(decoded.kind, kReply);
     EXPECT_EQ(decoded.lParam, INT64_MIN);
+    EXPECT_EQ(decoded.flags, 0);
+
+    // The refusal of a request meant for an earlier owner of the name.
+    Frame refusal;
+    refusal.kind = kReply;
+    refusal.flags = kFlagGone;
+    refusal.sequence = 10;
+    datagram = EncodeFrame(refusal);
+    ASSERT_TRUE(DecodeFrame(datagram.data(), datagram.size(), decoded));
+    EXPECT_EQ(decoded.flags, kFlagGone);
+    EXPECT_EQ(decoded.sequence, 10u);
 }
 
 TEST(MessageWire, TruncatedOrPaddedDatagramsAreRefused)
@@ -101,7 +116,7 @@ TEST(MessageWire, FieldsOutOfRangeAreRefused)
     };
     EXPECT_FALSE(Decodes(broken(0, 'X')));               // magic
     EXPECT_FALSE(Decodes(broken(4, 3)));                 // kind
-    EXPECT_FALSE(Decodes(broken(5, 0x07)));              // unknown flag
+    EXPECT_FALSE(Decodes(broken(5, 0x07)));              // a reply's flag in a request
     EXPECT_FALSE(Decodes(broken(5, kFlagBlock)));        // name present, flag clear
     EXPECT_FALSE(Decodes(broken(21, 0x01)));             // cbData larger than the datagram
     EXPECT_FALSE(Decodes(broken(kHeaderSize, '.')));     // name beginning with '.'
@@ -122,6 +137,16 @@ TEST(MessageWire, FieldsOutOfRangeAreRefused)
     Frame reply = CopyDataRequest(block);
     reply.kind = kReply;
     EXPECT_FALSE(Decodes(EncodeFrame(reply)));
+    Frame incarnated;
+    incarnated.kind = kReply;
+    incarnated.receiverIncarnation = 1;
+    EXPECT_FALSE(Decodes(EncodeFrame(incarnated)));
+    // An incarnation for a wParam that is no window.
+    Frame plain;
+    plain.message = 0x8001;
+    std::vector<uint8_t> datagram = EncodeFrame(plain);
+    datagram[56] = 1;
+    EXPECT_FALSE(Decodes(datagram));
 }
 
 TEST(MessageWire, BlocksAreLimited)

@@ -245,7 +245,7 @@ protected:
 
     bool OpenPartner()
     {
-        m_partner = CreateMessageWindow("TEST_RX", PartnerProcedure);
+        m_partner = CreateMessageWindow(kPartnerWindowName, PartnerProcedure);
         m_host = FindWindowA(nullptr, "Korvane_t");
         return m_partner && m_host;
     }
@@ -286,6 +286,35 @@ TEST_F(Serve, HelpSaysWhatEachCommandDoesWithExamples)
     EXPECT_NE(partner.out.find("examples:\n  korvane partner"), std::string::npos) << partner.out;
     Process wrong({"serve", "--bogus"});
     EXPECT_EQ(wrong.ExitCode(), 2);
+    EXPECT_NE(serve.out.find("exit status:\n  0  "), std::string::npos) << serve.out;
+}
+
+TEST_F(Serve, ASecondServiceOfTheSameNameSaysTheEndpointIsInUse)
+{
+    ASSERT_TRUE(Start());
+    Process second({"serve", "t"});
+    EXPECT_EQ(second.ExitCode(), 1);
+    EXPECT_EQ(second.err, "korvane serve: the endpoint Korvane_t is in use by another process\n");
+}
+
+TEST_F(Serve, VerboseGivesALinePerBlockAndTracesATimeStamp)
+{
+    ASSERT_TRUE(Start({"--verbose", "--debug", "t"}));
+    ASSERT_TRUE(OpenPartner());
+    EXPECT_EQ(Command("1,2,3,4,5,100"), 1);
+    ASSERT_TRUE(m_service->WaitForError("sent encoded 51 to TEST_RX\n"));
+    EXPECT_NE(m_service->err.find("korvane serve: received command 14 from TEST_RX\n"),
+              std::string::npos)
+        << m_service->err;
+    // hh:mm:ss.mmm, then the trace exactly as it is written.
+    const size_t trace = m_service->err.find("sscanf iError=6  \n");
+    ASSERT_NE(trace, std::string::npos) << m_service->err;
+    ASSERT_GE(trace, 13u);
+    const std::string stamp = m_service->err.substr(trace - 13, 13);
+    for (size_t i : {2u, 5u})
+        EXPECT_EQ(stamp[i], ':') << stamp;
+    EXPECT_EQ(stamp[8], '.') << stamp;
+    EXPECT_EQ(stamp[12], ' ') << stamp;
 }
 
 TEST_F(Serve, StopsCleanlyOnSigtermAndSigint)
@@ -309,7 +338,8 @@ TEST_F(Serve, StopsCleanlyOnSigtermAndSigint)
 TEST_F(Serve, EndpointNameIsCutToFit)
 {
     ASSERT_TRUE(Start({std::string(200, 'x')}));
-    const std::string name = ("Korvane_" + std::string(200, 'x')).substr(0, MaxWindowNameLength());
+    const std::string name =
+        (kHostWindowPrefix + std::string(200, 'x')).substr(0, MaxWindowNameLength());
     EXPECT_TRUE(m_sandbox.HasEndpoint(name)) << m_service->err;
     m_service->Signal(SIGTERM);
     EXPECT_EQ(m_service->ExitCode(), 0);
@@ -480,11 +510,11 @@ TEST_F(Serve, PartnerThatDiesMidConversationAndComesBack)
     ASSERT_TRUE(Start({"--timeout", "3000", "t"}));
     // A partner that sends a console block and dies while the service sends
     // it the report.
-    auto dying = std::make_unique<RawSocket>(m_sandbox.Endpoint("TEST_RX"));
+    auto dying = std::make_unique<RawSocket>(m_sandbox.Endpoint(kPartnerWindowName));
     ASSERT_TRUE(dying->Bound());
     const Octets message = IntegerMessage({1, 2, 3, 4, 5}, 50);
     ASSERT_TRUE(dying->SendTo(m_sandbox.Endpoint("Korvane_t"),
-                              RequestFrame(1, WM_COPYDATA, "TEST_RX",
+                              RequestFrame(1, WM_COPYDATA, kPartnerWindowName,
                                            MakeDwData(BLOCK_CONSOLE_DATA, uint32_t(message.size())),
                                            message, true)));
     Octets datagram;
@@ -549,13 +579,13 @@ TEST_F(Serve, GarbageAndStrangersDoNotDisturbTheService)
     const std::string service = m_sandbox.Endpoint("Korvane_t");
     RuntimeSandbox elsewhere;
     setenv("KORVANE_RUNTIME_DIR", m_sandbox.Path().c_str(), 1);
-    RawSocket stranger(elsewhere.Endpoint("TEST_RX"));
+    RawSocket stranger(elsewhere.Endpoint(kPartnerWindowName));
     RawSocket inside(m_sandbox.Endpoint("raw"));
     ASSERT_TRUE(stranger.Bound() && inside.Bound());
 
     const Octets line = {'1', ',', '2', ',', '3', ',', '4', ',', '5', ',', '6', 0};
     const Octets command =
-        RequestFrame(1, WM_COPYDATA, "TEST_RX", MakeDwData(BLOCK_COMMAND, 0), line, true);
+        RequestFrame(1, WM_COPYDATA, kPartnerWindowName, MakeDwData(BLOCK_COMMAND, 0), line, true);
     ASSERT_TRUE(stranger.SendTo(service, command));
     Octets truncated = command;
     truncated.resize(truncated.size() - 3);

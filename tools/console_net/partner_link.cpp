@@ -151,9 +151,9 @@ bool Session::FindService()
 {
     if (!m_options.service.empty()) {
         // --service ARG names Korvane_ARG; a full name Korvane_... is taken too.
-        std::string wanted = "Korvane_" + m_options.service;
+        std::string wanted = kHostWindowPrefix + m_options.service;
         m_service = FindWindowA(nullptr, wanted.c_str());
-        if (!m_service && m_options.service.rfind("Korvane_", 0) == 0) {
+        if (!m_service && m_options.service.rfind(kHostWindowPrefix, 0) == 0) {
             wanted = m_options.service;
             m_service = FindWindowA(nullptr, wanted.c_str());
         }
@@ -162,7 +162,7 @@ bool Session::FindService()
         return m_service != nullptr;
     }
     std::vector<std::string> running;
-    EnumWindowNames("Korvane_", CollectName, &running);
+    EnumWindowNames(kHostWindowPrefix, CollectName, &running);
     if (running.size() != 1) {
         if (running.empty())
             std::fputs(

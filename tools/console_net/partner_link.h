@@ -17,14 +17,16 @@
 
 #include "tools/console_net/console_link.h"
 
+#include "host/protocol.h"
+
 #include <string>
 #include <vector>
 
 struct PartnerLinkOptions
 {
     ConsoleLinkOptions link;
-    std::string name = "TEST_RX"; // the partner's endpoint
-    std::string service;          // empty: the one running Korvane_* service
+    std::string name = kPartnerWindowName; // the partner's endpoint
+    std::string service;                   // empty: the one running Korvane_* service
     std::vector<std::string> commands;
     bool readStdin = false;
     bool json = false;

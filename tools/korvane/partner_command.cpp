@@ -97,8 +97,6 @@ const char kPartnerHelp[] =
 namespace {
 
 constexpr size_t kMaxChunk = 4096;
-constexpr uint8_t kKeepAlive[KEEP_ALIVE_LENGTH] = {0x7F, 0x8F, 0xFF, 0xFE, 0xD9, 0x5C, 0x80,
-                                                   0x30, 0x80, 0x00, 0x00, 0x00, 0x00};
 
 struct Action
 {
@@ -271,10 +269,10 @@ bool SendKeepAlive(HWND service, HWND self)
 {
     std::puts("> keep-alive");
     std::fflush(stdout);
-    g_keepAliveSent.assign(kKeepAlive, kKeepAlive + KEEP_ALIVE_LENGTH);
+    g_keepAliveSent.assign(kKeepAliveOctets.begin(), kKeepAliveOctets.end());
     LRESULT result = 0;
-    return Send(service, self, MakeDwData(BLOCK_CONSOLE_DATA, KEEP_ALIVE_LENGTH), kKeepAlive,
-                KEEP_ALIVE_LENGTH, result);
+    return Send(service, self, MakeDwData(BLOCK_CONSOLE_DATA, KEEP_ALIVE_LENGTH),
+                kKeepAliveOctets.data(), KEEP_ALIVE_LENGTH, result);
 }
 
 std::string TrimLine(std::string line)
@@ -287,7 +285,7 @@ std::string TrimLine(std::string line)
 struct PartnerOptions
 {
     bool help = false;
-    std::string name = "TEST_RX";
+    std::string name = kPartnerWindowName;
     std::string serviceName;
     bool hex = false;
     // Given or not, as typed.
@@ -404,9 +402,9 @@ int RunPartner(PartnerOptions& options)
     HWND service = nullptr;
     if (!serviceName.empty()) {
         // --service ARG names Korvane_ARG; a full name Korvane_... is taken too.
-        std::string wanted = "Korvane_" + serviceName;
+        std::string wanted = kHostWindowPrefix + serviceName;
         service = FindWindowA(nullptr, wanted.c_str());
-        if (!service && serviceName.rfind("Korvane_", 0) == 0) {
+        if (!service && serviceName.rfind(kHostWindowPrefix, 0) == 0) {
             wanted = serviceName;
             service = FindWindowA(nullptr, wanted.c_str());
         }
@@ -417,7 +415,7 @@ int RunPartner(PartnerOptions& options)
         }
     } else {
         std::vector<std::string> running;
-        EnumWindowNames("Korvane_", CollectName, &running);
+        EnumWindowNames(kHostWindowPrefix, CollectName, &running);
         if (running.size() != 1) {
             if (running.empty()) {
                 if (ServeUnavailableReason())
