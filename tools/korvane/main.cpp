@@ -198,6 +198,9 @@ int main(int argc, char** argv)
     }
 
     CLI::App app("", ToolProgramName());
+    // "/x" is a path, never an option, on Windows too (the subcommands
+    // inherit this).
+    app.allow_windows_style_options(false);
     app.set_help_flag();
     bool help = false;
     bool version = false;
