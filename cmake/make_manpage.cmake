@@ -53,6 +53,29 @@ foreach(command IN LISTS commands)
     string(APPEND include ".SS \"korvane ${command}\"\n.nf\n${help}.fi\n")
 endforeach()
 string(APPEND include
+    "[ENVIRONMENT]\n"
+    ".TP\n.B KORVANE_RUNTIME_DIR\n"
+    "The folder where services and partners meet: the endpoint of each window is a "
+    "Unix domain socket named after it there. Created with mode 0700; a folder of "
+    "another user, or one that others can write to, is refused.\n"
+    ".TP\n.B XDG_RUNTIME_DIR\n"
+    "When KORVANE_RUNTIME_DIR is not set, the folder is \\fI$XDG_RUNTIME_DIR/korvane\\fR "
+    "(an absolute path only), else \\fI/tmp/korvane-<uid>\\fR.\n"
+    ".TP\n.B KORVANE_SEND_TIMEOUT_MS\n"
+    "How long, in milliseconds, a send to another process waits for its answer "
+    "(default 5000) before it fails.\n"
+    "[EXIT STATUS]\n"
+    ".TP\n.B 0\nSuccess.\n"
+    ".TP\n.B 1\nNothing produced (no report, no complete message, nothing to send); "
+    "the reason is on standard error.\n"
+    ".TP\n.B 2\nUsage or I/O error (an unreadable input, a standard output that cannot "
+    "be written), or a command line refused by \\fBencode --strict\\fR; "
+    "the reason is on standard error.\n"
+    "[SEE ALSO]\n"
+    ".BR systemctl (1),\n"
+    ".BR journalctl (1).\n"
+    "The README.md and docs/ of the source tree describe the service, the partner "
+    "protocol and the tool in full.\n"
     "[FILES]\n"
     ".TP\n.I /usr/lib/systemd/user/korvane@.service\n"
     "The systemd user unit: \\fBsystemctl --user start korvane@demo\\fR runs "
@@ -78,6 +101,33 @@ execute_process(COMMAND "${HELP2MAN}" --no-info --section=1
 if(NOT status EQUAL 0)
     message(FATAL_ERROR "help2man failed (${status})")
 endif()
+# help2man fills the indented blocks of --help (the usage lines, the
+# examples) into one paragraph each; keep them one per line.
+file(READ "${OUTPUT}" roff)
+string(REPLACE ";" "@SEMICOLON@" roff "${roff}")
+string(REPLACE "\n" ";" lines "${roff}")
+set(roff "")
+set(in_block FALSE)
+set(after_text FALSE)
+foreach(line IN LISTS lines)
+    if(line MATCHES "^\\.")
+        if(line STREQUAL ".IP")
+            set(in_block TRUE)
+        else()
+            set(in_block FALSE)
+        endif()
+        set(after_text FALSE)
+    elseif(in_block AND after_text AND NOT line STREQUAL "")
+        string(APPEND roff ".br\n")
+    else()
+        set(after_text TRUE)
+    endif()
+    string(APPEND roff "${line}\n")
+endforeach()
+string(REGEX REPLACE "\n$" "" roff "${roff}")
+string(REPLACE "@SEMICOLON@" ";" roff "${roff}")
+file(WRITE "${OUTPUT}" "${roff}")
+
 execute_process(COMMAND "${GZIP}" -9 -n -f -k "${OUTPUT}" RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
     message(FATAL_ERROR "gzip failed (${status})")

@@ -17,7 +17,7 @@ cd "$(dirname "$0")/.."
 
 ./scripts/setup.sh run >/dev/null
 cmake --preset run >/dev/null
-cmake --build --preset run -j2 --target korvane
+cmake --build --preset run -j2 --target korvane korvane_manpage
 KORVANE=build/run/korvane
 
 if [ $# -gt 0 ]; then

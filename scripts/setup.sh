@@ -20,17 +20,18 @@ usage() {
     exit 2
 }
 
-# A C++ compiler, CMake and the generic libraries the tool is built from.
+# A C++ compiler, CMake and the generic libraries the tool is built from;
+# help2man for its manual page, which every build makes.
 RUN_PACKAGES="
 build-essential cmake ninja-build pkg-config python3
-libcli11-dev libasio-dev nlohmann-json3-dev
+libcli11-dev libasio-dev nlohmann-json3-dev help2man gzip
 "
 # GoogleTest and Google Benchmark (the release preset builds the benchmark
-# programs), the manual page generator, jq for the JSON examples' tests,
-# clang-format for scripts/format.sh.
+# programs), jq for the JSON examples' tests, clang-format for
+# scripts/format.sh, GNU time for the tool's peak-memory test.
 TEST_PACKAGES="
 googletest libgtest-dev libgmock-dev libbenchmark-dev
-help2man jq clang-format-14
+jq clang-format-14 time
 "
 # googletest: its sources are compiled with the cross compiler.
 WINDOWS_PACKAGES="

@@ -60,6 +60,13 @@ inline const std::string kMainOut =
 inline const std::string kLongText =
     "7F8FFFFED95C803080 A72C312A A1283126 A2243122 A320311E A41C311A "
     "E5183116 63140C12 6162636465666768696A6B6C6D6E6F7071 72 00000000";
+// Texts "a~b c" (a real "~" and a blank) and "a", 0xFF, "b c" (not UTF-8).
+inline const std::string kTildeText =
+    "7F8FFFFED95C803080 A71F311D A11B3119 A2173115 A3133111 A40F310D "
+    "E50B3109 63070C05 617E622063 00000000";
+inline const std::string kNotUtf8 =
+    "7F8FFFFED95C803080 A71F311D A11B3119 A2173115 A3133111 A40F310D "
+    "E50B3109 63070C05 61FF622063 00000000";
 // Errors: a zero outer length; two children with one tag in a Set.
 inline const std::string kZeroLength = "7F8FFFFED95C803080 A100 00000000";
 inline const std::string kDuplicate = "7F8FFFFED95C803080 A10C310A 6303020101 6303020102 00000000";

@@ -248,7 +248,8 @@ TEST(JsonCliCaseTest, TextReportKeepsItsLayout)
     ASSERT_EQ(lines.size(), 1u) << decode.out; // the repeat is dropped by the host
     const Json report = Json::parse(lines[0]);
     EXPECT_EQ(report.at("type"), "text");
-    EXPECT_EQ(report.at("value"), "Ch~1");
+    EXPECT_EQ(report.at("report"), "1,2,3,4,5,Ch~1 ");
+    EXPECT_EQ(report.at("value"), "Ch 1"); // as the console sent it
     EXPECT_EQ(report.at("path"), Json::parse("[1,2,3,4,5]"));
 }
 

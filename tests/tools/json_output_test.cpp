@@ -27,7 +27,17 @@ const ReportCase kReports[] = {
     {"NegativePath", "-1,2,3,4,-5,7",
      R"({"report":"-1,2,3,4,-5,7","path":[-1,2,3,4,-5],"value":7,"type":"integer","offset":57})"},
     {"Text", "1,2,3,0,0,Ch~1 \n",
-     R"({"report":"1,2,3,0,0,Ch~1 ","path":[1,2,3,0,0],"value":"Ch~1","type":"text","offset":57})"},
+     R"({"report":"1,2,3,0,0,Ch~1 ","path":[1,2,3,0,0],"value":"Ch 1","type":"text","offset":57})"},
+    {"NotUtf8", "1,2,3,4,5,a\xFF~b \n",
+     "{\"report\":\"1,2,3,4,5,a\xEF\xBF\xBD~b \",\"path\":[1,2,3,4,5],\"value\":\"a\xEF\xBF\xBD b\","
+     "\"type\":\"text\",\"reportOctets\":\"312C322C332C342C352C61FF7E6220\",\"offset\":57}"},
+    {"Overlong", "1,2,3,4,5,\xC0\xAF \n",
+     "{\"report\":\"1,2,3,4,5,\xEF\xBF\xBD\xEF\xBF\xBD \",\"path\":[1,2,3,4,5],\"value\":"
+     "\"\xEF\xBF\xBD\xEF\xBF\xBD\",\"type\":\"text\",\"reportOctets\":\"312C322C332C342C352CC0AF20\","
+     "\"offset\":57}"},
+    {"Utf8Kept", "1,2,3,4,5,\xC3\xA9\xE2\x82\xAC\xF0\x9F\x8E\x9A \n",
+     "{\"report\":\"1,2,3,4,5,\xC3\xA9\xE2\x82\xAC\xF0\x9F\x8E\x9A \",\"path\":[1,2,3,4,5],"
+     "\"value\":\"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x8E\x9A\",\"type\":\"text\",\"offset\":57}"},
     {"DigitsText", "1,2,3,4,5,42 \n",
      R"({"report":"1,2,3,4,5,42 ","path":[1,2,3,4,5],"value":"42","type":"text","offset":57})"},
     {"EmptyText", "1,2,3,4,5, \n",
@@ -60,6 +70,25 @@ INSTANTIATE_TEST_SUITE_P(Reports, ReportJsonTest, testing::ValuesIn(kReports),
                          [](const testing::TestParamInfo<ReportCase>& param) {
     return std::string(param.param.name);
 });
+
+TEST(ReportJsonTest, ConsoleTextIsTheValue)
+{
+    const std::string text = "a~b c";
+    EXPECT_EQ(JsonLine(ReportJson("1,2,3,4,5,a~b~c \n", 9, &text)),
+              R"({"report":"1,2,3,4,5,a~b~c ","path":[1,2,3,4,5],"value":"a~b c","type":"text",)"
+              R"("offset":9})"
+              "\n");
+}
+
+TEST(Utf8Test, Validity)
+{
+    for (const char* good : {"", "abc", "\xC2\x80", "\xDF\xBF", "\xE0\xA0\x80", "\xED\x9F\xBF",
+                             "\xEE\x80\x80", "\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBF"})
+        EXPECT_TRUE(IsValidUtf8(good)) << good;
+    for (const char* bad : {"\x80", "\xC1\xBF", "\xC2", "\xE0\x9F\xBF", "\xED\xA0\x80",
+                            "\xF0\x8F\xBF\xBF", "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "a\xFF"})
+        EXPECT_FALSE(IsValidUtf8(bad)) << bad;
+}
 
 TEST(ErrorJsonTest, Line)
 {
@@ -141,11 +170,24 @@ TEST(NodeJsonTest, EveryLeafKind)
     EXPECT_EQ(c[7].at("type"), 2);
     EXPECT_EQ(c[8].at("class"), "private");
     EXPECT_EQ(c[8].at("children").at(0).at("class"), "universal");
+    for (const KorvaneJson& child : c)
+        EXPECT_FALSE(child.contains("octets"));
 
     CEmber_TextList list;
     top->Dump(list, 0);
     EXPECT_EQ(DumpFromJson(json, 0), list.Join());
     delete top;
+}
+
+TEST(NodeJsonTest, TextNotUtf8KeepsItsOctets)
+{
+    CEmber_AdaptiveSet top(eeBerClass_ContextSpecific, 1, nullptr);
+    top.AddStringChild(eeBerClass_Application, 3, "a\xFE");
+    const KorvaneJson json = NodeJson(top);
+    EXPECT_EQ(JsonLine(json.at("children").at(0)),
+              "{\"tag\":\"A-3\",\"class\":\"application\",\"number\":3,\"type\":12,"
+              "\"typeName\":\"UTF8\",\"value\":\"a\xEF\xBF\xBD\",\"text\":\"a\xEF\xBF\xBD\","
+              "\"octets\":\"61FE\"}\n");
 }
 
 TEST(MessageJsonTest, WrapsTheRoot)

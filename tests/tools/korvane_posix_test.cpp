@@ -91,6 +91,69 @@ TEST(KorvaneCli, CodecCommandsNeedNoRuntimeFolder)
     EXPECT_EQ(rmdir(path.c_str()), 0) << "the folder must stay empty";
 }
 
+// Runs a shell command line with the tool as $0 and the arguments after it.
+ProgramResult Shell(const std::string& line, const std::vector<std::string>& args,
+                    const std::string& input = "")
+{
+    std::vector<std::string> all = {"-c", line, testing_support::KorvaneCliPath()};
+    all.insert(all.end(), args.begin(), args.end());
+    // Far above what a run takes, also on a loaded machine under the sanitizers.
+    return testing_support::RunProgram("/bin/sh", all, input, 300000);
+}
+
+// An input that cannot be read says why, in the system's words.
+TEST(KorvaneCli, UnreadableInputSaysWhy)
+{
+    for (const char* command : {"decode", "dump", "reencode"}) {
+        const ProgramResult result = Korvane({command, "."});
+        EXPECT_EQ(result.status, 2);
+        EXPECT_EQ(result.err, ProgramName() + " " + command + ": cannot read .: Is a directory\n");
+    }
+}
+
+// A full standard output is an I/O error, not a success.
+TEST(KorvaneCli, WriteErrorsAreIoErrors)
+{
+    const struct
+    {
+        std::vector<std::string> args;
+        std::string input;
+    } runs[] = {
+        {{"decode", "--hex"}, kValue100},     {{"decode", "--hex", "--json"}, kValue100},
+        {{"dump", "--hex"}, kSmall},          {{"dump", "--hex", "--json"}, kSmall},
+        {{"reencode", "--hex"}, kSmall},      {{"encode", "1,2,3,4,5,100"}, ""},
+        {{"encode", "-"}, "1,2,3,4,5,100\n"},
+    };
+    for (const auto& run : runs) {
+        SCOPED_TRACE(run.args.front() + " " + run.args.back());
+        const ProgramResult result = Shell("exec \"$0\" \"$@\" >/dev/full", run.args, run.input);
+        EXPECT_EQ(result.status, 2);
+        EXPECT_EQ(result.err, ProgramName() + " " + run.args.front() +
+                                  ": cannot write standard output: No space left on device\n");
+    }
+}
+
+// The input is read in blocks as it is decoded: the peak memory of 24 MiB
+// of input is that of 2 MiB (the whole input held would add 22 MiB or more).
+TEST(KorvaneCli, MemoryDoesNotGrowWithTheInput)
+{
+    const auto peakKiB = [](const char* command, const char* mebibytes) {
+        const ProgramResult result =
+            Shell("head -c \"$2\"M /dev/zero | /usr/bin/time -f 'peak %M' \"$0\" \"$1\"",
+                  {command, mebibytes});
+        const size_t at = result.err.rfind("peak ");
+        EXPECT_NE(at, std::string::npos) << result.err;
+        return at == std::string::npos ? 0L : std::stol(result.err.substr(at + 5));
+    };
+    for (const char* command : {"decode", "dump", "reencode"}) {
+        SCOPED_TRACE(command);
+        const long small = peakKiB(command, "2");
+        const long large = peakKiB(command, "24");
+        EXPECT_GT(small, 0);
+        EXPECT_LT(large - small, 11L << 10) << small << " KiB, then " << large << " KiB";
+    }
+}
+
 } // namespace
 } // namespace korvane_cli_tests
 

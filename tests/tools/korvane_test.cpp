@@ -88,6 +88,16 @@ TEST(KorvaneCli, Decode)
          0,
          "1,2,3,4,5,Main~out \n"},
         {"30 characters dropped", {"decode", "--hex"}, kLongText, 1, ""},
+        {"json: the text as sent, the octets of a line that is not UTF-8",
+         {"decode", "--hex", "--json"},
+         kTildeText + kNotUtf8,
+         0,
+         "{\"report\":\"1,2,3,4,5,a~b~c \",\"path\":[1,2,3,4,5],\"value\":\"a~b c\","
+         "\"type\":\"text\",\"offset\":45}\n"
+         "{\"report\":\"1,2,3,4,5,a\xEF\xBF\xBD"
+         "b~c \",\"path\":[1,2,3,4,5],\"value\":\"a\xEF\xBF\xBD"
+         "b c\",\"type\":\"text\",\"reportOctets\":\"312C322C332C342C352C61FF627E6320\","
+         "\"offset\":91}\n"},
         {"30 characters with --all",
          {"decode", "--all", "--hex"},
          kLongText,
@@ -116,6 +126,12 @@ TEST(KorvaneCli, Decode)
         {"not hex", {"decode", "--hex"}, "7F 8G", 2, ""},
         {"no such file", {"decode", "/nonexistent/korvane/input"}, "", 2, ""},
         {"chunk zero", {"decode", "--chunk", "0"}, Raw(kValue100), 2, ""},
+        {"chunk of 4 GiB", {"decode", "--chunk", "4294967296"}, Raw(kValue100), 2, ""},
+        {"largest chunk",
+         {"decode", "--chunk", "4294967295"},
+         Raw(kValue100),
+         0,
+         "1,2,3,4,5,100\n"},
         {"chunk not a number", {"decode", "--chunk", "12x"}, Raw(kValue100), 2, ""},
         {"chunk negative", {"decode", "--chunk=-4"}, Raw(kValue100), 2, ""},
         {"chunk missing", {"decode", "--chunk"}, Raw(kValue100), 2, ""},
@@ -231,6 +247,146 @@ TEST(KorvaneCli, Reencode)
     };
     for (const Row& row : rows)
         Check(row);
+}
+
+// The first line a person sees: an invocation, its exit status and the
+// first lines of its standard output and standard error ("" for none), and
+// where it matters the second line of standard error.
+struct FirstLines
+{
+    std::vector<std::string> args;
+    std::string input;
+    int status;
+    std::string out;
+    std::string err;
+    std::string errSecond = "";
+};
+
+std::string FirstLine(const std::string& text, size_t index = 0)
+{
+    size_t start = 0;
+    for (size_t i = 0; i < index && start != std::string::npos; ++i) {
+        start = text.find('\n', start);
+        start = start == std::string::npos ? start : start + 1;
+    }
+    if (start == std::string::npos || start >= text.size())
+        return "";
+    return text.substr(start, text.find('\n', start) - start);
+}
+
+TEST(KorvaneCli, WhatAPersonSeesFirst)
+{
+    const std::string p = ProgramName();
+    const std::string hexText = "# one message\n" + kValue100 + " # the value 100\n";
+    const std::string block100 = kBlock100.substr(0, kBlock100.size() - 1);
+    const FirstLines rows[] = {
+        {{"-V"}, "", 0, p + " 1.0.0.15", ""},
+        {{"help", "dump"},
+         "",
+         0,
+         "usage: " + p + " dump [--hex] [--chunk N] [--plain] [--json] [FILE]",
+         ""},
+        {{"decod"},
+         "",
+         2,
+         "",
+         p + ": unknown command 'decod'; did you mean 'decode'?",
+         "Try '" + p + " --help'."},
+        {{"--verison"}, "", 2, "", p + ": unknown option '--verison'; did you mean '--version'?"},
+        {{"decode", "--jsn"},
+         "",
+         2,
+         "",
+         p + " decode: unknown option '--jsn'; did you mean '--json'?",
+         "Try '" + p + " decode --help'."},
+        {{"partner", "--consol", "x"},
+         "",
+         2,
+         "",
+         p + " partner: unknown option '--consol'; did you mean '--console'?"},
+        {{"encode"},
+         "",
+         2,
+         "",
+         p + " encode: LINE is missing ('-' reads lines from standard input)",
+         "Try '" + p + " encode --help'."},
+        {{"decode", "--chunk", "0"},
+         "",
+         2,
+         "",
+         p + " decode: --chunk: Value 0 not in range 1 to 4294967295"},
+        {{"dump", "--chunk", "4294967296"},
+         "",
+         2,
+         "",
+         p + " dump: --chunk: Value 4294967296 not in range 1 to 4294967295"},
+        {{"decode", "/nonexistent/korvane/input"},
+         "",
+         2,
+         "",
+         p + " decode: cannot read /nonexistent/korvane/input: No such file or directory"},
+        {{"decode"},
+         hexText,
+         1,
+         "",
+         p + " decode: no report (" + std::to_string(hexText.size()) +
+             " octets read, 0 decoding errors, 0 complete messages)",
+         p + " decode: the input looks like hexadecimal text: try --hex"},
+        {{"decode", "--hex"}, hexText, 0, "1,2,3,4,5,100", ""},
+        {{"decode", "--hex"},
+         "7F 8# G\nF",
+         1,
+         "",
+         p + " decode: no report (2 octets read, 0 decoding errors, 0 complete messages)"},
+        {{"encode", "1,2,3,4,5,6,7"},
+         "",
+         0,
+         "7F 8F FF FE D9 5C 80 30 80 00 00 00 00 7F 8F FF FE D9 5C 80 30 80 A1 17 31 15 A2 13 31 11 A3 0F 31 0D A4 0B 31 09 E5 07 31 05 63 03 02 01 06 00 00 00 00",
+         p + " encode: warning: more than six fields: the service reads value 6 and ignores ',7'"},
+        {{"encode", "--strict", "1,2,3,4,5,6,7"},
+         "",
+         2,
+         "",
+         p + " encode: refused: more than six fields: the service reads value 6 and ignores ',7'"},
+        {{"encode", "1,2,3,4,5,99999999999"},
+         "",
+         0,
+         "7F 8F FF FE D9 5C 80 30 80 00 00 00 00 7F 8F FF FE D9 5C 80 30 80 A1 1A 31 18 A2 16 31 14 A3 12 31 10 A4 0E 31 0C E5 0A 31 08 63 06 02 04 48 76 E7 FF 00 00 00 00",
+         p + " encode: warning: 99999999999 is outside the signed 32-bit range: the service reads 1215752191"},
+        {{"encode", "--strict", "1,2,3,4,5,Main out"},
+         "",
+         2,
+         "",
+         p + " encode: refused: the service reads the text 'Main' and ignores ' out' (write a blank as ~)"},
+        {{"encode", "--strict", "1,2,3"},
+         "",
+         2,
+         "",
+         p + " encode: refused: no value (five path numbers and an integer, -1 or a text are needed): the service sends nothing"},
+        {{"encode", "-"},
+         "1,2,3,4,5,100\r\n1,2,3,4,5,6,7",
+         0,
+         block100,
+         p + " encode: warning: more than six fields: the service reads value 6 and ignores ',7'"},
+    };
+    for (const FirstLines& row : rows) {
+        SCOPED_TRACE(row.args.front() + (row.args.size() > 1 ? " " + row.args[1] : ""));
+        const ProgramResult result = Korvane(row.args, row.input);
+        EXPECT_EQ(result.status, row.status) << result.err;
+        EXPECT_EQ(FirstLine(result.out), row.out);
+        EXPECT_EQ(FirstLine(result.err), row.err);
+        if (!row.errSecond.empty()) {
+            EXPECT_EQ(FirstLine(result.err, 1), row.errSecond);
+        }
+    }
+}
+
+TEST(KorvaneCli, EncodeReadsOneLinePerBlock)
+{
+    const ProgramResult result = Korvane({"encode", "-"}, "1,2,3,4,5,100\n1,2,3\n1,2,3,4,5,100\n");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, kBlock100 + kBlock100);
+    EXPECT_EQ(Lines(result.err), 1u) << result.err;
 }
 
 TEST(KorvaneCli, VersionAndUsage)

@@ -2,22 +2,30 @@
 
 #include <CLI/CLI.hpp>
 
-#include <cctype>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 namespace {
 
-int HexDigit(char c)
+bool IsStandardInput(const std::string& name)
 {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
+    return name.empty() || name == "-";
+}
+
+std::string LabelOf(const std::string& name)
+{
+    return IsStandardInput(name) ? std::string("standard input") : name;
+}
+
+// The first error of a write to standard output, 0 while there was none.
+int g_writeError = 0;
+
+void NoteWrite(bool ok)
+{
+    if (!ok && g_writeError == 0)
+        g_writeError = errno != 0 ? errno : EIO;
 }
 
 } // namespace
@@ -26,10 +34,9 @@ void AddStreamOptions(CLI::App& command, StreamOptions& options)
 {
     command.add_flag("-h,--help", options.help);
     command.add_flag("--hex", options.hex);
-    command.add_option_function<std::string>("--chunk", [&options](const std::string& text) {
-        options.chunkText = text;
-        options.chunkGiven = true;
-    });
+    command.add_option("--chunk", options.chunk)
+        ->check(CLI::Range(uint64_t(1), kMaxChunk))
+        ->type_name("N");
     if (options.allowErrors)
         command.add_flag("--errors", options.errors);
     if (options.allowAll)
@@ -50,11 +57,6 @@ bool FinishStreamOptions(StreamOptions& options, std::string& error)
     }
     if (!options.files.empty())
         options.file = options.files.front();
-    if (options.chunkGiven && !ParseWholeNumber(options.chunkText, 1, UINT64_MAX, options.chunk)) {
-        error =
-            "--chunk needs a whole number of octets, 1 or more, not '" + options.chunkText + "'";
-        return false;
-    }
     return true;
 }
 
@@ -74,51 +76,14 @@ bool ParseWholeNumber(const std::string& text, uint64_t low, uint64_t high, uint
     return true;
 }
 
-bool ParseHexText(const std::string& text, std::vector<uint8_t>& octets, std::string& error)
-{
-    octets.clear();
-    octets.reserve(text.size() / 2);
-    int high = -1;
-    size_t digits = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (std::isspace(static_cast<unsigned char>(c)))
-            continue;
-        const int digit = HexDigit(c);
-        if (digit < 0) {
-            char reason[96];
-            if (std::isprint(static_cast<unsigned char>(c)))
-                std::snprintf(reason, sizeof reason,
-                              "'%c' at offset %zu is not a hexadecimal digit", c, i);
-            else
-                std::snprintf(reason, sizeof reason,
-                              "octet 0x%02X at offset %zu is not a hexadecimal digit",
-                              unsigned(static_cast<unsigned char>(c)), i);
-            error = reason;
-            return false;
-        }
-        ++digits;
-        if (high < 0) {
-            high = digit;
-        } else {
-            octets.push_back(uint8_t(high * 16 + digit));
-            high = -1;
-        }
-    }
-    if (high >= 0) {
-        error = "odd number of hexadecimal digits (" + std::to_string(digits) + ")";
-        return false;
-    }
-    return true;
-}
-
 bool ReadWholeFile(const std::string& name, std::string& contents, std::string& error)
 {
-    const bool standardInput = name.empty() || name == "-";
-    const std::string label = standardInput ? "standard input" : name;
+    const bool standardInput = IsStandardInput(name);
+    const std::string label = LabelOf(name);
+    errno = 0;
     std::FILE* in = standardInput ? stdin : std::fopen(name.c_str(), "rb");
     if (!in) {
-        error = "cannot open " + label + ": " + std::strerror(errno);
+        error = "cannot read " + label + ": " + std::strerror(errno);
         return false;
     }
     contents.clear();
@@ -131,26 +96,77 @@ bool ReadWholeFile(const std::string& name, std::string& contents, std::string& 
     if (!standardInput)
         std::fclose(in);
     if (failed) {
-        error = "cannot read " + label + ": " + std::strerror(readErrno);
+        error = "cannot read " + label + ": " + std::strerror(readErrno ? readErrno : EIO);
         return false;
     }
     return true;
 }
 
-bool ReadInput(const StreamOptions& options, std::vector<uint8_t>& octets, std::string& error)
+CodecInput::~CodecInput()
 {
-    std::string raw;
-    if (!ReadWholeFile(options.file, raw, error))
-        return false;
-    if (!options.hex) {
-        octets.assign(raw.begin(), raw.end());
-        return true;
+    if (m_own && m_file)
+        std::fclose(m_file);
+}
+
+bool CodecInput::Open(const StreamOptions& options, std::string& error)
+{
+    m_hex = options.hex;
+    m_label = LabelOf(options.file);
+    errno = 0;
+    if (IsStandardInput(options.file)) {
+        m_file = stdin;
+    } else {
+        m_file = std::fopen(options.file.c_str(), "rb");
+        if (!m_file) {
+            error = "cannot read " + m_label + ": " + std::strerror(errno ? errno : ENOENT);
+            return false;
+        }
+        m_own = true;
+        std::error_code code;
+        if (std::filesystem::is_regular_file(options.file, code)) {
+            const uintmax_t size = std::filesystem::file_size(options.file, code);
+            m_size = code ? 0 : uint64_t(size);
+        }
     }
-    if (!ParseHexText(raw, octets, error)) {
-        const bool standardInput = options.file.empty() || options.file == "-";
-        error = (standardInput ? std::string("standard input") : options.file) + ": " + error;
-        return false;
+    return true;
+}
+
+bool CodecInput::Next(std::vector<uint8_t>& block, std::string& error)
+{
+    error.clear();
+    block.clear();
+    while (block.empty()) {
+        if (m_ended)
+            return false;
+        std::vector<uint8_t>& into = m_hex ? m_text : block;
+        into.resize(kReadSize);
+        errno = 0;
+        const size_t got = std::fread(into.data(), 1, into.size(), m_file);
+        into.resize(got);
+        if (got == 0) {
+            m_ended = true;
+            if (std::ferror(m_file)) {
+                error = "cannot read " + m_label + ": " + std::strerror(errno ? errno : EIO);
+                return false;
+            }
+            if (m_hex && !m_hexReader.Finish(error)) {
+                error = m_label + ": " + error;
+                return false;
+            }
+            return false;
+        }
+        if (m_consumed == 0 && !m_hex)
+            m_looksLikeHex = LooksLikeHexText(into.data(), std::min<size_t>(got, 4096));
+        m_consumed += got;
+        if (m_hex &&
+            !m_hexReader.Feed(reinterpret_cast<const char*>(m_text.data()), got, block, error)) {
+            error = m_label + ": " + error;
+            m_ended = true;
+            block.clear();
+            return false;
+        }
     }
+    m_decoded += block.size();
     return true;
 }
 
@@ -168,9 +184,27 @@ std::string HexLine(const uint8_t* octets, size_t count)
     return line;
 }
 
+void WriteOut(const char* data, size_t size)
+{
+    if (size != 0)
+        NoteWrite(std::fwrite(data, 1, size, stdout) == size);
+}
+
 void PrintLine(const std::string& text)
 {
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    WriteOut(text);
     if (text.empty() || text.back() != '\n')
-        std::fputc('\n', stdout);
+        NoteWrite(std::fputc('\n', stdout) != EOF);
+}
+
+bool OutputOk(std::string& reason, bool flush)
+{
+    if (flush)
+        NoteWrite(std::fflush(stdout) == 0);
+    if (g_writeError == 0 && std::ferror(stdout))
+        g_writeError = EIO;
+    if (g_writeError == 0)
+        return true;
+    reason = std::string("cannot write standard output: ") + std::strerror(g_writeError);
+    return false;
 }

@@ -61,6 +61,7 @@ std::string CommandLabel(const char* command);
 // Prints a subcommand's help text to standard output; kExitOk.
 int PrintHelp(const char* help);
 
-// Prints "<program> <command>: reason", a blank line and the help text to
-// standard error; kExitUsage.
+// Prints "<program> <command>: reason" and the line "Try '<program>
+// <command> --help'." to standard error; kExitUsage. (The help text is not
+// repeated: a usage error stays short.)
 int UsageError(const char* command, const std::string& reason, const char* help);

@@ -5,13 +5,16 @@
 #include "platform/tool_platform.h"
 
 #include "korvane_version.h"
+#include "tools/korvane/output/suggest.h"
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -38,6 +41,7 @@ const ToolCommand kCommands[] = {
 };
 
 const char kUsageHead[] = "usage: korvane <command> [options]\n"
+                          "       korvane help <command>\n"
                           "       korvane --version\n"
                           "\n"
                           "Korvane encodes partner command lines into Ember messages for a mixing\n"
@@ -75,12 +79,60 @@ std::string Usage()
     return text + WithProgramName(kUsageTail);
 }
 
-const ToolCommand* FindCommand(const char* name)
+// "; did you mean 'NAME'?" for the nearest candidate, or nothing.
+std::string DidYouMean(const std::string& word, const std::vector<std::string>& candidates)
 {
-    for (const ToolCommand& command : kCommands)
-        if (std::strcmp(command.name, name) == 0)
-            return &command;
-    return nullptr;
+    const std::string near = Suggest(word, candidates);
+    return near.empty() ? std::string() : "; did you mean '" + near + "'?";
+}
+
+// The long option names an app (or subcommand) takes, with their dashes.
+std::vector<std::string> LongOptions(const CLI::App& app)
+{
+    std::vector<std::string> names;
+    for (const CLI::Option* option : app.get_options())
+        for (const std::string& name : option->get_lnames())
+            names.push_back("--" + name);
+    return names;
+}
+
+// The first argument from `first` on that looks like an option the app does
+// not have, or empty.
+std::string UnknownOption(const CLI::App& app, int argc, char** argv, int first)
+{
+    for (int i = first; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--")
+            break;
+        if (arg.size() < 2 || arg[0] != '-' || (arg[1] >= '0' && arg[1] <= '9'))
+            continue;
+        const std::string name = arg.substr(0, arg.find('='));
+        if (!app.get_option_no_throw(name))
+            return name;
+    }
+    return std::string();
+}
+
+// The reason of a parse error as one line: an unknown option with a
+// suggestion, else CLI11's own text.
+std::string ParseReason(const CLI::App& app, const CLI::ParseError& error, int argc, char** argv,
+                        int first)
+{
+    const std::string unknown = UnknownOption(app, argc, argv, first);
+    if (!unknown.empty())
+        return "unknown option '" + unknown + "'" + DidYouMean(unknown, LongOptions(app));
+    std::string reason = error.what();
+    while (!reason.empty() && reason.back() == '\n')
+        reason.pop_back();
+    std::replace(reason.begin(), reason.end(), '\n', ' ');
+    return reason;
+}
+
+int ToolUsageError(const std::string& reason)
+{
+    std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", ToolProgramName(), reason.c_str(),
+                 ToolProgramName());
+    return kExitUsage;
 }
 
 } // namespace
@@ -117,10 +169,11 @@ int PrintHelp(const char* help)
     return kExitOk;
 }
 
-int UsageError(const char* command, const std::string& reason, const char* help)
+int UsageError(const char* command, const std::string& reason, const char* /*help*/)
 {
-    std::fprintf(stderr, "%s: %s\n\n%s", CommandLabel(command).c_str(), reason.c_str(),
-                 WithProgramName(help).c_str());
+    const std::string label = CommandLabel(command);
+    std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", label.c_str(), reason.c_str(),
+                 label.c_str());
     return kExitUsage;
 }
 
@@ -131,37 +184,51 @@ int main(int argc, char** argv)
         std::fputs(Usage().c_str(), stderr);
         return kExitUsage;
     }
+    // "korvane help CMD" is "korvane CMD --help".
+    std::vector<char*> args(argv, argv + argc);
+    char helpFlag[] = "--help";
     if (std::strcmp(argv[1], "help") == 0) {
-        std::fputs(Usage().c_str(), stdout);
-        return kExitOk;
+        if (argc == 2) {
+            std::fputs(Usage().c_str(), stdout);
+            return kExitOk;
+        }
+        args = {argv[0], argv[2], helpFlag};
+        argc = int(args.size());
+        argv = args.data();
     }
 
     CLI::App app("", ToolProgramName());
+    // "/x" is a path, never an option, on Windows too (the subcommands
+    // inherit this).
+    app.allow_windows_style_options(false);
     app.set_help_flag();
     bool help = false;
     bool version = false;
     app.add_flag("-h,--help", help);
-    app.add_flag("--version", version);
+    app.add_flag("-V,--version", version);
     app.require_subcommand(0, 1);
     CommandRun runs[std::size(kCommands)];
     CLI::App* subcommands[std::size(kCommands)] = {};
+    std::vector<std::string> names;
     for (size_t i = 0; i < std::size(kCommands); ++i) {
         subcommands[i] = app.add_subcommand(kCommands[i].name, kCommands[i].summary);
         subcommands[i]->set_help_flag();
         runs[i] = kCommands[i].define(*subcommands[i]);
+        names.push_back(kCommands[i].name);
     }
 
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
-        if (const ToolCommand* command = FindCommand(argv[1]))
-            return UsageError(command->name, error.what(), command->help);
+        for (size_t i = 0; i < std::size(kCommands); ++i)
+            if (std::strcmp(kCommands[i].name, argv[1]) == 0)
+                return UsageError(kCommands[i].name,
+                                  ParseReason(*subcommands[i], error, argc, argv, 2),
+                                  kCommands[i].help);
         if (argv[1][0] == '-')
-            std::fprintf(stderr, "%s: %s\n\n%s", ToolProgramName(), error.what(), Usage().c_str());
-        else
-            std::fprintf(stderr, "%s: unknown command '%s'\n\n%s", ToolProgramName(), argv[1],
-                         Usage().c_str());
-        return kExitUsage;
+            return ToolUsageError(ParseReason(app, error, argc, argv, 1));
+        return ToolUsageError(std::string("unknown command '") + argv[1] + "'" +
+                              DidYouMean(argv[1], names));
     }
 
     for (size_t i = 0; i < std::size(kCommands); ++i)

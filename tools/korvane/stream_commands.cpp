@@ -3,6 +3,9 @@
 
 #include "ember/ber/exception.h"
 #include "ember/ber/stream_reader.h"
+#include "ember/ber/tag.h"
+#include "ember/ber/types.h"
+#include "ember/tree/container.h"
 #include "ember/values/output_buffer.h"
 #include "ember/values/text_list.h"
 #include "host/loopback.h"
@@ -17,6 +20,7 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -125,17 +129,16 @@ const char kReencodeHelp[] =
 
 namespace {
 
-// Checks the options and reads the input; returns -1 to go on, else the exit
+// Checks the options and opens the input; returns -1 to go on, else the exit
 // status.
-int Prepare(const char* name, const char* help, StreamOptions& options,
-            std::vector<uint8_t>& octets)
+int Prepare(const char* name, const char* help, StreamOptions& options, CodecInput& input)
 {
     if (options.help)
         return PrintHelp(help);
     std::string error;
     if (!FinishStreamOptions(options, error))
         return UsageError(name, error, help);
-    if (!ReadInput(options, octets, error)) {
+    if (!input.Open(options, error)) {
         std::fprintf(stderr, "%s: %s\n", CommandLabel(name).c_str(), error.c_str());
         return kExitUsage;
     }
@@ -153,8 +156,13 @@ class DecodeReader : public CountingReader<CReportReader>
 public:
     void OnNodeComplete(CEmber_Node* node) override
     {
-        if (!node->GetParent() && node == GetRoot())
+        if (!node->GetParent() && node == GetRoot()) {
             ++messages;
+            m_texts.clear();
+            m_next = 0;
+            if (keepConsoleTexts)
+                CollectTexts(*node);
+        }
         CReportReader::OnNodeComplete(node);
     }
 
@@ -165,18 +173,94 @@ public:
             onError(error);
     }
 
+    // The text of the report being sent as the console sent it (blanks as
+    // blanks, before the report's "~"), or null for an integer report or
+    // while no report is being sent; only with keepConsoleTexts.
+    const std::string* ConsoleText() const { return m_consoleText; }
+
     std::function<void(const char* line)> onReport;
     std::function<void(const CEmber_Exception& error)> onError;
     unsigned messages = 0;
     unsigned errors = 0;
+    bool keepConsoleTexts = false;
 
 protected:
     void SendReport(const char* line) override
     {
+        std::string text;
+        m_consoleText = FindConsoleText(line, text) ? &text : nullptr;
         if (onReport)
             onReport(line);
         CReportReader::SendReport(line);
+        m_consoleText = nullptr;
     }
+
+private:
+    // The texts the report walk will meet, in its order, kept before the walk
+    // writes "~" for their blanks: the walk's path steps descend into every
+    // application and context child, its value search into every private one.
+    void CollectTexts(CEmber_Node& container)
+    {
+        EmberPosition position = container.GetFirstChildPosition();
+        while (position) {
+            CEmber_Node* child = container.GetNextChild(position);
+            const uint8_t classBits = child->GetTag().ClassBits();
+            if (classBits == eeBerClass_Application || classBits == eeBerClass_ContextSpecific)
+                CollectTexts(*child);
+            else if (classBits == eeBerClass_Private)
+                SearchTexts(*child);
+        }
+    }
+
+    void SearchTexts(CEmber_Node& node)
+    {
+        const CEmber_Tag& tag = node.GetTag();
+        if (tag.ClassBits() == eeBerClass_Private) {
+            EmberPosition position = node.GetFirstChildPosition();
+            while (position)
+                SearchTexts(*node.GetNextChild(position));
+            return;
+        }
+        char* text = nullptr;
+        if (tag.ClassBits() == eeBerClass_Application && tag.Number() == 3 &&
+            node.GetType() == eeBerType_UTF8String && node.GetParent() &&
+            node.GetParent()->GetStringChild(eeBerClass_Application, 3, text))
+            m_texts.emplace_back(text);
+    }
+
+    // The console text of a text report: the next kept text that the walk
+    // turned into the report's text (a text whose report did not fit the
+    // line was never sent and is passed over).
+    bool FindConsoleText(const char* line, std::string& text)
+    {
+        const std::string report = line;
+        if (report.size() < 2 || report.compare(report.size() - 2, 2, " \n") != 0)
+            return false;
+        size_t from = 0;
+        for (int i = 0; i < 5; ++i) {
+            const size_t comma = report.find(',', from);
+            if (comma == std::string::npos || comma + 1 > report.size() - 2)
+                return false;
+            from = comma + 1;
+        }
+        const std::string reported = report.substr(from, report.size() - 2 - from);
+        while (m_next < m_texts.size()) {
+            std::string candidate = m_texts[m_next++];
+            std::string tilded = candidate;
+            for (char& c : tilded)
+                if (c == ' ')
+                    c = '~';
+            if (tilded == reported) {
+                text = std::move(candidate);
+                return true;
+            }
+        }
+        return false;
+    }
+
+    std::vector<std::string> m_texts;
+    size_t m_next = 0;
+    const std::string* m_consoleText = nullptr;
 };
 
 // Takes a complete message: its root, its number (from 1) and the stream
@@ -208,7 +292,7 @@ private:
     MessageHandler m_onMessage;
 };
 
-std::string NoMessageReason(size_t octets, unsigned errors)
+std::string NoMessageReason(uint64_t octets, unsigned errors)
 {
     if (octets == 0)
         return "the input is empty";
@@ -216,7 +300,49 @@ std::string NoMessageReason(size_t octets, unsigned errors)
            (errors == 1 ? "" : "s");
 }
 
-int Decode(const StreamOptions& options, const std::vector<uint8_t>& octets)
+// Reads the whole input block by block, handing each to feed; stops early
+// when standard output fails. The exit status for an I/O error, else -1.
+int ReadAll(const char* name, CodecInput& input, ProgressMeter& progress,
+            const std::function<void(const std::vector<uint8_t>& block)>& feed,
+            const std::function<void()>& atEnd, const std::function<uint64_t()>& messages,
+            const std::function<uint64_t()>& errors)
+{
+    std::vector<uint8_t> block;
+    std::string error;
+    std::string reason;
+    while (input.Next(block, error)) {
+        feed(block);
+        progress.Update(input.Consumed(), messages(), errors());
+        if (!OutputOk(reason))
+            break;
+    }
+    if (error.empty() && OutputOk(reason))
+        atEnd();
+    progress.Finish(input.Consumed(), messages(), errors());
+    if (!error.empty()) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s: %s\n", CommandLabel(name).c_str(), error.c_str());
+        return kExitUsage;
+    }
+    if (!OutputOk(reason, true)) {
+        std::fprintf(stderr, "%s: %s\n", CommandLabel(name).c_str(), reason.c_str());
+        return kExitUsage;
+    }
+    return -1;
+}
+
+// Nothing came out: the reason, and a hint when the input was hex text
+// read as octets.
+int Nothing(const char* name, const std::string& reason, const CodecInput& input)
+{
+    std::fprintf(stderr, "%s: %s\n", CommandLabel(name).c_str(), reason.c_str());
+    if (input.LooksLikeHex())
+        std::fprintf(stderr, "%s: the input looks like hexadecimal text: try --hex\n",
+                     CommandLabel(name).c_str());
+    return kExitNothing;
+}
+
+int Decode(const StreamOptions& options, CodecInput& input)
 {
     DecodeReader reader;
     CLoopback host(reader);
@@ -228,15 +354,15 @@ int Decode(const StreamOptions& options, const std::vector<uint8_t>& octets)
     // With --json every octet is fed on its own, so that the offsets are
     // exact; the reports and errors are the same as with any blocks.
     reader.exactOffsets = options.json;
+    reader.keepConsoleTexts = options.json;
     const auto printReport = [&](const std::string& text) {
         if (options.json)
-            std::fputs(JsonLine(ReportJson(text, reader.Position())).c_str(), stdout);
+            WriteOut(JsonLine(ReportJson(text, reader.Position(), reader.ConsoleText())));
         else
             PrintLine(text);
     };
-    ProgressMeter progress("decode", octets.size(),
-                           ProgressMeter::Wanted(octets.size(), StandardErrorIsTerminal()));
-    reader.onFed = [&](uint64_t fed) { progress.Update(fed, reader.messages, reader.errors); };
+    ProgressMeter progress("decode", input.Size(),
+                           ProgressMeter::Wanted(input.Size(), StandardErrorIsTerminal()));
 
     unsigned printed = 0;
     if (options.all) {
@@ -254,50 +380,71 @@ int Decode(const StreamOptions& options, const std::vector<uint8_t>& octets)
     };
     if (options.json)
         reader.onError = [&](const CEmber_Exception& error) {
-            std::fputs(
-                JsonLine(ErrorJson(error.GetCode(), error.GetMessage(), reader.Position())).c_str(),
-                stdout);
+            WriteOut(JsonLine(ErrorJson(error.GetCode(), error.GetMessage(), reader.Position())));
         };
     else if (options.errors)
         reader.onError = [](const CEmber_Exception& error) { PrintLine(ErrorLine(error)); };
 
-    host.SendConsole(octets.data(), octets.size(),
-                     size_t(std::min<uint64_t>(options.chunk, kMaxConsoleBlock)));
-    progress.Finish(octets.size(), reader.messages, reader.errors);
-    std::fflush(stdout);
+    // Blocks are cut as if the whole input were at hand: a block is sent as
+    // soon as the octets after it are known to be enough (ConsoleBlockLength
+    // then gives the same length), the rest at the end.
+    const size_t chunk = size_t(std::min<uint64_t>(options.chunk, kMaxConsoleBlock));
+    std::vector<uint8_t> pending;
+    const int status = ReadAll(
+        "decode", input, progress,
+        [&](const std::vector<uint8_t>& block) {
+        pending.insert(pending.end(), block.begin(), block.end());
+        size_t start = 0;
+        while (pending.size() - start >= chunk) {
+            const uint32_t length = ConsoleBlockLength(pending.size() - start, chunk);
+            host.SendConsole(pending.data() + start, length, chunk);
+            start += length;
+        }
+        pending.erase(pending.begin(), pending.begin() + std::ptrdiff_t(start));
+        },
+        [&] { host.SendConsole(pending.data(), pending.size(), chunk); },
+        [&] { return reader.messages; }, [&] { return reader.errors; });
+    if (status >= 0)
+        return status;
 
-    if (printed == 0) {
-        std::fprintf(stderr, "%s: no report (%s, %u complete message%s)\n",
-                     CommandLabel("decode").c_str(),
-                     NoMessageReason(octets.size(), reader.errors).c_str(), reader.messages,
-                     reader.messages == 1 ? "" : "s");
-        return kExitNothing;
-    }
+    if (printed == 0)
+        return Nothing("decode",
+                       "no report (" + NoMessageReason(input.Decoded(), reader.errors) + ", " +
+                           std::to_string(reader.messages) + " complete message" +
+                           (reader.messages == 1 ? "" : "s") + ")",
+                       input);
     return kExitOk;
 }
 
-int ForEachMessage(const char* name, const StreamOptions& options,
-                   const std::vector<uint8_t>& octets, uint8_t mode,
+int ForEachMessage(const char* name, const StreamOptions& options, CodecInput& input, uint8_t mode,
                    const MessageHandler& onMessage)
 {
     MessageReader reader(mode, onMessage);
     reader.exactOffsets = options.json;
-    ProgressMeter progress(name, octets.size(),
-                           ProgressMeter::Wanted(octets.size(), StandardErrorIsTerminal()));
-    reader.onFed = [&](uint64_t fed) { progress.Update(fed, reader.messages, reader.errors); };
-    const size_t blockSize =
-        size_t(std::min<uint64_t>(options.chunk, std::max<size_t>(octets.size(), 1)));
-    for (size_t position = 0; position < octets.size(); position += blockSize) {
-        const size_t size = std::min(blockSize, octets.size() - position);
-        reader.FeedBlock(octets.data() + position, uint32_t(size));
-    }
-    progress.Finish(octets.size(), reader.messages, reader.errors);
-    std::fflush(stdout);
-    if (reader.messages == 0) {
-        std::fprintf(stderr, "%s: no complete message (%s)\n", CommandLabel(name).c_str(),
-                     NoMessageReason(octets.size(), reader.errors).c_str());
-        return kExitNothing;
-    }
+    ProgressMeter progress(name, input.Size(),
+                           ProgressMeter::Wanted(input.Size(), StandardErrorIsTerminal()));
+    // Blocks of --chunk octets from the start of the input; one that spans
+    // two reads is fed in two parts, which the reader cannot tell apart.
+    uint64_t inBlock = 0;
+    const int status = ReadAll(
+        name, input, progress,
+        [&](const std::vector<uint8_t>& block) {
+        size_t position = 0;
+        while (position < block.size()) {
+            const size_t size =
+                size_t(std::min<uint64_t>(options.chunk - inBlock, block.size() - position));
+            reader.FeedBlock(block.data() + position, uint32_t(size));
+            position += size;
+            inBlock = (inBlock + size) % options.chunk;
+        }
+        },
+        [] {}, [&] { return reader.messages; }, [&] { return reader.errors; });
+    if (status >= 0)
+        return status;
+    if (reader.messages == 0)
+        return Nothing(
+            name, "no complete message (" + NoMessageReason(input.Decoded(), reader.errors) + ")",
+            input);
     return kExitOk;
 }
 
@@ -307,11 +454,11 @@ template <typename Body>
 int RunStream(const char* name, const char* help, StreamOptions& options, Body body)
 {
     try {
-        std::vector<uint8_t> octets;
-        const int status = Prepare(name, help, options, octets);
+        CodecInput input;
+        const int status = Prepare(name, help, options, input);
         if (status >= 0)
             return status;
-        return body(octets);
+        return body(input);
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "%s: out of memory\n", CommandLabel(name).c_str());
         return kExitUsage;
@@ -328,9 +475,8 @@ CommandRun DefineDecode(CLI::App& command)
     options->allowJson = true;
     AddStreamOptions(command, *options);
     return [options] {
-        return RunStream("decode", kDecodeHelp, *options, [&](const std::vector<uint8_t>& octets) {
-            return Decode(*options, octets);
-        });
+        return RunStream("decode", kDecodeHelp, *options,
+                         [&](CodecInput& input) { return Decode(*options, input); });
     };
 }
 
@@ -341,19 +487,18 @@ CommandRun DefineDump(CLI::App& command)
     options->allowJson = true;
     AddStreamOptions(command, *options);
     return [options] {
-        return RunStream("dump", kDumpHelp, *options, [&](const std::vector<uint8_t>& octets) {
+        return RunStream("dump", kDumpHelp, *options, [&](CodecInput& input) {
             const uint8_t mode = options->plain ? 0 : 1;
             if (options->json)
-                return ForEachMessage("dump", *options, octets, mode,
+                return ForEachMessage("dump", *options, input, mode,
                                       [](CEmber_Node& root, uint64_t index, uint64_t offset) {
-                    std::fputs(JsonLine(MessageJson(root, index, offset)).c_str(), stdout);
+                    WriteOut(JsonLine(MessageJson(root, index, offset)));
                 });
-            return ForEachMessage("dump", *options, octets, mode,
+            return ForEachMessage("dump", *options, input, mode,
                                   [](CEmber_Node& root, uint64_t, uint64_t) {
                 CEmber_TextList list;
                 root.Dump(list, 0);
-                const std::string text = list.Join();
-                std::fwrite(text.data(), 1, text.size(), stdout);
+                WriteOut(list.Join());
             });
         });
     };
@@ -364,9 +509,8 @@ CommandRun DefineReencode(CLI::App& command)
     auto options = std::make_shared<StreamOptions>();
     AddStreamOptions(command, *options);
     return [options] {
-        return RunStream("reencode", kReencodeHelp, *options,
-                         [&](const std::vector<uint8_t>& octets) {
-            return ForEachMessage("reencode", *options, octets, 1,
+        return RunStream("reencode", kReencodeHelp, *options, [&](CodecInput& input) {
+            return ForEachMessage("reencode", *options, input, 1,
                                   [](CEmber_Node& root, uint64_t, uint64_t) {
                 CEmber_OutputBuffer buffer;
                 root.Encode(buffer);

@@ -39,18 +39,6 @@ const char* ClassName(uint8_t classBits)
     }
 }
 
-std::string HexText(const uint8_t* octets, uint32_t count)
-{
-    static const char kDigits[] = "0123456789ABCDEF";
-    std::string text;
-    text.reserve(size_t(count) * 2);
-    for (uint32_t i = 0; i < count; ++i) {
-        text += kDigits[octets[i] >> 4];
-        text += kDigits[octets[i] & 15];
-    }
-    return text;
-}
-
 KorvaneJson LeafValue(const CEmber_Node& node)
 {
     if (const auto* leaf = dynamic_cast<const CEmber_Boolean*>(&node))
@@ -74,13 +62,14 @@ KorvaneJson LeafValue(const CEmber_Node& node)
     if (const auto* leaf = dynamic_cast<const CEmber_UTF8String*>(&node))
         return leaf->GetText() ? std::string(leaf->GetText(), leaf->GetLength()) : std::string();
     if (const auto* leaf = dynamic_cast<const CEmber_OctetString*>(&node))
-        return HexText(leaf->GetData(), leaf->GetLength());
+        return HexOctets(leaf->GetData(), leaf->GetLength());
     return nullptr;
 }
 
 } // namespace
 
-KorvaneJson ReportJson(const std::string& report, uint64_t offset)
+void AddReportMembers(KorvaneJson& object, const std::string& report,
+                      const std::string* consoleText)
 {
     std::string line = report;
     const bool endsInLineFeed = !line.empty() && line.back() == '\n';
@@ -101,7 +90,6 @@ KorvaneJson ReportJson(const std::string& report, uint64_t offset)
         at = comma + 1;
     }
 
-    KorvaneJson object;
     object["report"] = line;
     if (!layout) {
         object["path"] = KorvaneJson::array();
@@ -120,12 +108,76 @@ KorvaneJson ReportJson(const std::string& report, uint64_t offset)
             // the layout's, not the text's.
             if (endsInLineFeed && !rest.empty() && rest.back() == ' ')
                 rest.pop_back();
+            if (consoleText) {
+                rest = *consoleText;
+            } else {
+                for (char& c : rest)
+                    if (c == '~')
+                        c = ' ';
+            }
             object["value"] = rest;
             object["type"] = "text";
         }
     }
+    if (!IsValidUtf8(line))
+        object["reportOctets"] =
+            HexOctets(reinterpret_cast<const uint8_t*>(line.data()), line.size());
+}
+
+KorvaneJson ReportJson(const std::string& report, uint64_t offset, const std::string* consoleText)
+{
+    KorvaneJson object;
+    AddReportMembers(object, report, consoleText);
     object["offset"] = offset;
     return object;
+}
+
+bool IsValidUtf8(const std::string& text)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* const end = p + text.size();
+    while (p != end) {
+        const unsigned char c = *p++;
+        if (c < 0x80)
+            continue;
+        int more = 0;
+        unsigned char low = 0x80;
+        unsigned char high = 0xBF;
+        if (c >= 0xC2 && c <= 0xDF) {
+            more = 1;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            more = 2;
+            if (c == 0xE0)
+                low = 0xA0; // no overlong forms
+            if (c == 0xED)
+                high = 0x9F; // no surrogates
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            more = 3;
+            if (c == 0xF0)
+                low = 0x90;
+            if (c == 0xF4)
+                high = 0x8F; // nothing above U+10FFFF
+        } else {
+            return false;
+        }
+        for (int i = 0; i < more; ++i, ++p) {
+            if (p == end || *p < (i == 0 ? low : 0x80) || *p > (i == 0 ? high : 0xBF))
+                return false;
+        }
+    }
+    return true;
+}
+
+std::string HexOctets(const uint8_t* octets, size_t count)
+{
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string text;
+    text.reserve(count * 2);
+    for (size_t i = 0; i < count; ++i) {
+        text += kDigits[octets[i] >> 4];
+        text += kDigits[octets[i] & 15];
+    }
+    return text;
 }
 
 KorvaneJson ErrorJson(int32_t code, const std::string& message, uint64_t offset)
@@ -169,6 +221,8 @@ KorvaneJson NodeJson(const CEmber_Node& node)
         value = text;
     object["value"] = std::move(value);
     object["text"] = text;
+    if (!IsValidUtf8(text))
+        object["octets"] = HexOctets(reinterpret_cast<const uint8_t*>(text.data()), text.size());
     return object;
 }
 

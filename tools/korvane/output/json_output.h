@@ -15,18 +15,41 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 using KorvaneJson = nlohmann::ordered_json;
 
-// A report as the host forwards it (a text report still ends in " \n"):
-// "report" is the line as `decode` prints it (without its line feed),
-// "path" the five path numbers, "value" the integer or the text ("~" for
-// blanks, as in the report), "type" "integer" or "text". A line that is not
-// in the report layout gives "type" "unknown", an empty path and a null
-// value.
-KorvaneJson ReportJson(const std::string& report, uint64_t offset);
+// The members every report event carries, in `decode --json` as in
+// `partner --json`, appended to object in this order:
+//   "report"        the line as the host forwards it (a text report ends in
+//                   the layout's blank; its line feed is left out), "~" for
+//                   blanks as the service writes them;
+//   "path"          the five path numbers;
+//   "value"         the integer, or the text: consoleText when the caller
+//                   has the decoded tree at hand (the text as the console
+//                   sent it), else the report's text with every "~" read
+//                   as a blank, as the service reads its command lines;
+//   "type"          "integer" or "text";
+//   "reportOctets"  only when the line is not valid UTF-8: its exact octets
+//                   as upper-case hex ("report" and "value" then hold
+//                   U+FFFD in place of the octets that are not UTF-8).
+// A line that is not in the report layout gives "type" "unknown", an empty
+// path and a null value.
+void AddReportMembers(KorvaneJson& object, const std::string& report,
+                      const std::string* consoleText = nullptr);
+
+// A report event of decode --json: the report members, then "offset".
+KorvaneJson ReportJson(const std::string& report, uint64_t offset,
+                       const std::string* consoleText = nullptr);
+
+// True when text is well-formed UTF-8 (no overlong forms, no surrogates,
+// nothing above U+10FFFF).
+bool IsValidUtf8(const std::string& text);
+
+// Upper-case hex pairs without separators ("01ABFF").
+std::string HexOctets(const uint8_t* octets, size_t count);
 
 // A decoding error: its code, its located message and the offset.
 KorvaneJson ErrorJson(int32_t code, const std::string& message, uint64_t offset);
@@ -36,7 +59,8 @@ KorvaneJson ErrorJson(int32_t code, const std::string& message, uint64_t offset)
 // (universal type number), "typeName" (null for a type without a name);
 // a container has "children", a leaf "value" (typed: number, boolean,
 // string, hex string for octet strings) and "text" (the value as the
-// XML-like dump writes it).
+// XML-like dump writes it); a text that is not valid UTF-8 also has
+// "octets", its exact octets in upper-case hex.
 KorvaneJson NodeJson(const CEmber_Node& node);
 
 // One message: its number (from 1), the offset of its last octet, its root.
