@@ -45,11 +45,26 @@ public:
 class Client
 {
 public:
-    Client(asio::io_context& io, uint16_t port) : m_state(std::make_shared<State>(io))
+    // A client that does not read until StartReading gets a small receive
+    // buffer, so that little of what it is owed can wait in the kernel.
+    Client(asio::io_context& io, uint16_t port, bool reading = true)
+        : m_state(std::make_shared<State>(io))
     {
-        m_state->socket.connect(tcp::endpoint(asio::ip::make_address("127.0.0.1"), port));
+        const tcp::endpoint console(asio::ip::make_address("127.0.0.1"), port);
+        m_state->socket.open(console.protocol());
+        if (!reading)
+            m_state->socket.set_option(asio::socket_base::receive_buffer_size(4096));
+        m_state->socket.connect(console);
+        if (reading)
+            StartReading();
+    }
+    void StartReading()
+    {
+        m_state->socket.set_option(asio::socket_base::receive_buffer_size(1 << 20));
         Read(m_state);
     }
+    // Sends no more (the console sees the end of its input).
+    void ShutdownSend() { m_state->socket.shutdown(tcp::socket::shutdown_send); }
     ~Client()
     {
         std::error_code ignored;
@@ -99,6 +114,7 @@ protected:
         options.port = 0;
         simulator.onLog = [this](const std::string& line) { log.push_back(line); };
         server = std::make_unique<CConsoleServer>(io, simulator, options);
+        server->onLog = [this](const std::string& line) { serverLog.push_back(line); };
         std::string error;
         ASSERT_TRUE(server->Listen(error)) << error;
         ASSERT_NE(server->LocalPort(), 0);
@@ -128,8 +144,17 @@ protected:
         return std::find(log.begin(), log.end(), line) != log.end();
     }
 
+    // Lines that begin with `start`.
+    size_t ServerLogged(const std::string& start) const
+    {
+        return size_t(
+            std::count_if(serverLog.begin(), serverLog.end(),
+                          [&](const std::string& line) { return line.rfind(start, 0) == 0; }));
+    }
+
     // Declared first: the server logs its last disconnects when it goes.
     std::vector<std::string> log;
+    std::vector<std::string> serverLog;
     asio::io_context io;
     CParameterStore store;
     CConsoleSimulator simulator{store, 7};
@@ -275,6 +300,154 @@ TEST_F(ConsoleServerTest, StopClosesEveryConnection)
     ASSERT_TRUE(RunUntil([&] { return a->Closed() && b->Closed(); }));
     EXPECT_TRUE(Logged("client 1: disconnected (console stopping)"));
     EXPECT_TRUE(Logged("client 2: disconnected (console stopping)"));
+}
+
+size_t MessagesIn(const std::vector<uint8_t>& octets)
+{
+    MessageCollector collector;
+    collector.FeedBlock(octets.data(), uint32_t(octets.size()));
+    return size_t(collector.messages);
+}
+
+TEST_F(ConsoleServerTest, AClientThatDoesNotReadIsNotReadFromPastTheBound)
+{
+    ConsoleServerOptions options;
+    options.clientQueueLimit = 256u << 10;
+    Start(options);
+    for (uint32_t i = 0; i < 4000; ++i)
+        store.Set({1, 2, 3, i / 100, i % 100}, int32_t(i));
+    console_testing::RecordingSimulator reference;
+    reference.store = store;
+    reference.Feed(reference.simulator.Connect(""), HostBlock("1,2,3,0,0,-1"));
+    ASSERT_EQ(reference.sent.size(), 1u);
+    const size_t answer = reference.sent[0].message.size();
+    ASSERT_GT(answer, 40000u);
+
+    Client client(io, server->LocalPort(), false);
+    ASSERT_TRUE(RunUntil([&] { return simulator.ClientCount() == 1; }));
+    std::vector<uint8_t> polls;
+    for (int i = 0; i < 60; ++i) {
+        const std::vector<uint8_t> poll = HostBlock("1,2,3,0,0,-1");
+        polls.insert(polls.end(), poll.begin(), poll.end());
+    }
+    client.Write(polls);
+    ASSERT_TRUE(RunUntil([&] { return server->IsReadingPaused(1); }));
+    // At most one answer past the bound is queued, and the polls after it
+    // wait unread.
+    EXPECT_LE(server->QueuedOctets(1), options.clientQueueLimit + answer);
+    EXPECT_LT(
+        std::count_if(
+            log.begin(), log.end(),
+            [](const std::string& line) { return line.rfind("client 1: message: poll", 0) == 0; }),
+        60);
+    EXPECT_EQ(ServerLogged("client 1: owed "), 1u);
+    // Once it reads, every poll is answered.
+    client.StartReading();
+    ASSERT_TRUE(RunUntil([&] { return client.Received().size() >= 60 * answer; }))
+        << client.Received().size() << " of " << 60 * answer;
+    EXPECT_EQ(MessagesIn(client.Received()), 60u);
+    EXPECT_FALSE(client.Closed());
+}
+
+TEST_F(ConsoleServerTest, AClientOwedTwiceTheBoundIsDropped)
+{
+    ConsoleServerOptions options;
+    options.clientQueueLimit = 1u << 20;
+    Start(options);
+    Client client(io, server->LocalPort(), false);
+    ASSERT_TRUE(RunUntil([&] { return simulator.ClientCount() == 1; }));
+    // Announcements keep coming for it; the kernel takes some of them.
+    const std::vector<uint8_t> news(512u << 10, 0x5A);
+    for (int i = 0; i < 200 && !client.Closed() && simulator.ClientCount() == 1; ++i) {
+        simulator.onSend(1, CConsoleSimulator::OutputKind::Announce, news);
+        EXPECT_LE(server->QueuedOctets(1), 2 * options.clientQueueLimit);
+        io.poll();
+    }
+    ASSERT_TRUE(RunUntil([&] { return simulator.ClientCount() == 0; }));
+    EXPECT_EQ(ServerLogged("client 1: dropped: owed more than 2097152 octets it does not read"),
+              1u);
+}
+
+TEST_F(ConsoleServerTest, UnfinishedMessagesAreBoundedOverAllClients)
+{
+    ConsoleServerOptions options;
+    options.unfinishedLimit = 1u << 20;
+    Start(options);
+    // A message whose one value never ends.
+    auto unfinished = [](size_t octets) {
+        std::vector<uint8_t> message = Hex("7F 8F FF FE D9 5C 80 30 80 A1 84 00 FF FF FF 04 84 00 "
+                                           "FF FF F0");
+        message.resize(octets, 0x5A);
+        return message;
+    };
+    auto a = Connect();
+    auto b = Connect();
+    auto c = Connect();
+    a->Write(unfinished(300u << 10));
+    ASSERT_TRUE(RunUntil([&] { return server->UnfinishedOctets() == 300u << 10; }));
+    b->Write(unfinished(500u << 10));
+    ASSERT_TRUE(RunUntil([&] { return server->UnfinishedOctets() == 800u << 10; }));
+    c->Write(unfinished(400u << 10));
+    // The client holding the most goes.
+    ASSERT_TRUE(RunUntil([&] { return b->Closed(); }));
+    EXPECT_EQ(ServerLogged("client 2: dropped: holds 5"), 1u) << serverLog.front();
+    ASSERT_TRUE(RunUntil([&] { return server->UnfinishedOctets() == 700u << 10; }));
+    EXPECT_FALSE(a->Closed());
+    EXPECT_FALSE(c->Closed());
+    EXPECT_EQ(simulator.ClientCount(), 2u);
+}
+
+TEST_F(ConsoleServerTest, ClientsPastTheMostAllowedAreClosedAtOnce)
+{
+    ConsoleServerOptions options;
+    options.maxClients = 2;
+    Start(options);
+    auto a = Connect();
+    auto b = Connect();
+    Client c(io, server->LocalPort());
+    Client d(io, server->LocalPort());
+    ASSERT_TRUE(RunUntil([&] { return c.Closed() && d.Closed(); }));
+    EXPECT_EQ(ServerLogged("refusing clients (first 127.0.0.1:"), 1u);
+    EXPECT_EQ(simulator.ClientCount(), 2u);
+    a.reset();
+    ASSERT_TRUE(RunUntil([&] { return simulator.ClientCount() == 1; }));
+    auto e = Connect();
+    EXPECT_EQ(ServerLogged("taking clients again"), 1u);
+}
+
+TEST_F(ConsoleServerTest, AClientThatStopsSendingGetsEveryAnswerBeforeTheClose)
+{
+    Start();
+    auto client = Connect();
+    std::vector<uint8_t> sets;
+    for (int i = 0; i < 200; ++i) {
+        const std::vector<uint8_t> set = HostBlock("1,2,3,4,5," + std::to_string(i));
+        sets.insert(sets.end(), set.begin(), set.end());
+    }
+    client->Write(sets);
+    client->ShutdownSend();
+    ASSERT_TRUE(RunUntil([&] { return client->Closed(); }));
+    EXPECT_EQ(MessagesIn(client->Received()), 200u);
+    EXPECT_EQ(std::get<int32_t>(store.All().at({1, 2, 3, 4, 5})), 199);
+    EXPECT_TRUE(Logged("client 1: disconnected (closed by the client)"));
+}
+
+TEST_F(ConsoleServerTest, ListensOnAName)
+{
+    ConsoleServerOptions options;
+    options.address = "localhost";
+    options.port = 0;
+    simulator.onLog = [this](const std::string& line) { log.push_back(line); };
+    server = std::make_unique<CConsoleServer>(io, simulator, options);
+    std::string error;
+    ASSERT_TRUE(server->Listen(error)) << error;
+    const std::string address = server->LocalAddress();
+    EXPECT_TRUE(address.rfind("127.0.0.1:", 0) == 0 || address.rfind("[::1]:", 0) == 0) << address;
+
+    options.address = "no-such-host.invalid";
+    CConsoleServer unknown(io, simulator, options);
+    EXPECT_FALSE(unknown.Listen(error));
+    EXPECT_EQ(error.rfind("cannot resolve no-such-host.invalid: ", 0), 0u) << error;
 }
 
 TEST(ConsoleAddress, HostAndPort)

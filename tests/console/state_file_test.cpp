@@ -116,13 +116,19 @@ TEST(StateFile, SavedFileLoadsAgain)
     store.Set({1, 2, 3, 4}, std::string("Aux 2"));
     std::string error;
     ASSERT_TRUE(SaveStateFile(path, store, error)) << error;
-    EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
+    // Nothing else is left in the folder.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder),
+                            std::filesystem::directory_iterator()),
+              1);
     CParameterStore loaded;
     ASSERT_TRUE(LoadStateFile(path, loaded, error)) << error;
     EXPECT_EQ(loaded.All(), store.All());
 
     EXPECT_FALSE(LoadStateFile((folder / "missing.json").string(), loaded, error));
-    EXPECT_EQ(error, "cannot read " + (folder / "missing.json").string());
+    EXPECT_EQ(error.rfind("cannot read " + (folder / "missing.json").string() + ": ", 0), 0u)
+        << error;
+    EXPECT_FALSE(LoadStateFile(folder.string(), loaded, error));
+    EXPECT_EQ(error, folder.string() + ": not a regular file (a directory)");
     {
         std::ofstream broken(path, std::ios::trunc);
         broken << "{\"parameters\": 3}";

@@ -1,13 +1,10 @@
 #include "tools/console/state_file.h"
 
+#include "tools/console/state_storage.h"
+
 #include <nlohmann/json.hpp>
 
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <limits>
-#include <sstream>
 
 using nlohmann::json;
 
@@ -93,17 +90,9 @@ std::string FormatState(const CParameterStore& store)
 
 bool LoadStateFile(const std::string& path, CParameterStore& store, std::string& error)
 {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        error = "cannot read " + path;
+    std::string text;
+    if (!ReadRegularFile(path, kMaxStateFileOctets, text, error))
         return false;
-    }
-    const std::string text((std::istreambuf_iterator<char>(file)),
-                           std::istreambuf_iterator<char>());
-    if (file.bad()) {
-        error = "cannot read " + path;
-        return false;
-    }
     if (!ParseState(text, store, error)) {
         error = path + ": " + error;
         return false;
@@ -113,26 +102,5 @@ bool LoadStateFile(const std::string& path, CParameterStore& store, std::string&
 
 bool SaveStateFile(const std::string& path, const CParameterStore& store, std::string& error)
 {
-    const std::string temporary = path + ".tmp";
-    {
-        std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-        if (!file) {
-            error = "cannot write " + temporary;
-            return false;
-        }
-        file << FormatState(store);
-        file.flush();
-        if (!file) {
-            error = "cannot write " + temporary;
-            return false;
-        }
-    }
-    std::error_code failure;
-    std::filesystem::rename(temporary, path, failure);
-    if (failure) {
-        error = "cannot replace " + path + ": " + failure.message();
-        std::filesystem::remove(temporary, failure);
-        return false;
-    }
-    return true;
+    return ReplaceFile(path, FormatState(store), error);
 }

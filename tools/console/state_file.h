@@ -26,9 +26,11 @@ bool ParseState(const std::string& text, CParameterStore& store, std::string& er
 // The JSON text of the store.
 std::string FormatState(const CParameterStore& store);
 
-// Reads and parses a state file; false with the reason.
+// Reads and parses a state file (a regular file of at most
+// kMaxStateFileOctets); false with the reason.
 bool LoadStateFile(const std::string& path, CParameterStore& store, std::string& error);
 
-// Writes the store to path through a temporary file beside it, renamed over
-// path when complete; false with the reason.
+// Writes the store to path with ReplaceFile (atomically, keeping the file's
+// permissions, through a symbolic link to its target); false with the
+// reason.
 bool SaveStateFile(const std::string& path, const CParameterStore& store, std::string& error);

@@ -1,7 +1,10 @@
 #include "tools/console_net/console_server.h"
 
+#include "ember/ber/boundary_scanner.h"
+
 #include <asio/connect.hpp>
 #include <asio/ip/address.hpp>
+#include <asio/post.hpp>
 #include <asio/steady_timer.hpp>
 #include <asio/write.hpp>
 
@@ -23,12 +26,24 @@ public:
         ArmKeepAlive();
     }
 
-    // Queues one message with the configured faults.
+    // Queues one message with the configured faults; drops the client when
+    // it is owed too much.
     void Queue(const std::vector<uint8_t>& message)
     {
-        if (m_closed)
+        if (m_closed || m_overflowed)
             return;
         const ConsoleServerOptions& options = m_server.m_options;
+        if (m_queued + message.size() > 2 * options.clientQueueLimit) {
+            // Not closed here: this may run while the simulator walks its
+            // clients.
+            m_overflowed = true;
+            const std::string reason = "owed more than " +
+                                       std::to_string(2 * options.clientQueueLimit) +
+                                       " octets it does not read";
+            m_server.Log("client " + std::to_string(m_id) + ": dropped: " + reason);
+            asio::post(m_server.m_io, [self = shared_from_this(), reason] { self->Close(reason); });
+            return;
+        }
         bool first = true;
         if (options.garbage) {
             std::uniform_int_distribution<int> count(1, 16);
@@ -39,7 +54,7 @@ public:
                 junk.octets.push_back(uint8_t(value >= 0x7F ? value + 1 : value));
             }
             junk.delayMs = options.delayMs;
-            m_queue.push_back(std::move(junk));
+            Push(std::move(junk));
             first = false;
         }
         const size_t chunk = options.chunk ? options.chunk : message.size();
@@ -49,7 +64,7 @@ public:
                                 message.begin() + std::min(message.size(), at + chunk));
             piece.delayMs = first ? options.delayMs : 0;
             first = false;
-            m_queue.push_back(std::move(piece));
+            Push(std::move(piece));
         }
         Write();
     }
@@ -68,9 +83,15 @@ public:
         m_delay.cancel();
         m_keepAlive.cancel();
         m_queue.clear();
+        m_queued = 0;
+        SetUnfinished(0);
         m_server.m_simulator.Disconnect(m_id, reason);
         m_server.Forget(m_id);
     }
+
+    size_t Queued() const { return m_queued; }
+    size_t Unfinished() const { return m_unfinished; }
+    bool Paused() const { return m_paused; }
 
 private:
     struct Piece
@@ -79,28 +100,89 @@ private:
         uint32_t delayMs = 0;
     };
 
+    void Push(Piece piece)
+    {
+        m_queued += piece.octets.size();
+        m_queue.push_back(std::move(piece));
+    }
+
     void Read()
     {
+        if (m_closed || m_dropping || m_inputEnded)
+            return;
         auto self = shared_from_this();
         m_socket.async_read_some(asio::buffer(m_buffer),
                                  [this, self](std::error_code error, size_t got) {
             if (m_closed)
                 return;
-            if (error) {
-                Close(error == asio::error::eof ? "closed by the client" : error.message());
+            if (error == asio::error::eof) {
+                // The client sends no more: what it is owed goes out first.
+                m_inputEnded = true;
+                CloseWhenWritten();
                 return;
             }
-            m_handled += m_server.m_simulator.Receive(m_id, m_buffer.data(), got);
-            const size_t dropAfter = m_server.m_options.dropAfter;
-            if (dropAfter && m_handled >= dropAfter) {
+            if (error) {
+                Close(error.message());
+                return;
+            }
+            m_inputAt = 0;
+            m_inputSize = got;
+            Process();
+        });
+    }
+
+    // Hands the octets read to the simulator one message at a time (cut
+    // where its reader ends or drops a message), pausing while the queue is
+    // past its bound; reads again when all are handled.
+    void Process()
+    {
+        const ConsoleServerOptions& options = m_server.m_options;
+        while (m_inputAt < m_inputSize) {
+            if (m_queued >= options.clientQueueLimit) {
+                if (!m_paused)
+                    m_server.Log("client " + std::to_string(m_id) + ": owed " +
+                                 std::to_string(m_queued) +
+                                 " octets: not reading until they are written");
+                m_paused = true;
+                return;
+            }
+            const uint8_t* octets = m_buffer.data() + m_inputAt;
+            const size_t part = m_cutter.Scan(octets, m_inputSize - m_inputAt);
+            m_inputAt += part;
+            m_handled += m_server.m_simulator.Receive(m_id, octets, part);
+            if (m_closed)
+                return;
+            SetUnfinished(m_cutter.GetMessageOctets());
+            if (m_closed)
+                return;
+            if (options.dropAfter && m_handled >= options.dropAfter) {
                 // No more reading: the answers go out, then the connection.
                 m_dropping = true;
-                if (!m_writing && m_queue.empty())
-                    Close("dropped after " + std::to_string(m_handled) + " messages");
+                CloseWhenWritten();
                 return;
             }
-            Read();
-        });
+        }
+        m_paused = false;
+        Read();
+    }
+
+    void SetUnfinished(size_t octets)
+    {
+        if (octets == m_unfinished)
+            return;
+        const size_t before = m_unfinished;
+        m_unfinished = octets;
+        m_server.Unfinished(before, octets);
+    }
+
+    void CloseWhenWritten()
+    {
+        if (m_writing || !m_queue.empty())
+            return;
+        if (m_dropping)
+            Close("dropped after " + std::to_string(m_handled) + " messages");
+        else if (m_inputEnded)
+            Close("closed by the client");
     }
 
     void Write()
@@ -108,8 +190,7 @@ private:
         if (m_writing || m_closed)
             return;
         if (m_queue.empty()) {
-            if (m_dropping)
-                Close("dropped after " + std::to_string(m_handled) + " messages");
+            CloseWhenWritten();
             return;
         }
         m_writing = true;
@@ -134,7 +215,14 @@ private:
                 Close(error.message());
                 return;
             }
+            m_queued -= m_queue.front().octets.size();
             m_queue.pop_front();
+            if (m_paused && m_queued < m_server.m_options.clientQueueLimit) {
+                m_paused = false;
+                Process();
+                if (m_closed)
+                    return;
+            }
             Write();
         });
     }
@@ -162,17 +250,28 @@ private:
     asio::steady_timer m_delay;
     asio::steady_timer m_keepAlive;
     std::array<uint8_t, 4096> m_buffer{};
+    // The octets of the last read not handed to the simulator yet.
+    size_t m_inputAt = 0;
+    size_t m_inputSize = 0;
+    // Follows the client's octets as the simulator's reader does, to cut
+    // them at message ends and to know how much of a message it holds.
+    CEmber_BoundaryScanner m_cutter;
     std::deque<Piece> m_queue;
+    size_t m_queued = 0;
+    size_t m_unfinished = 0;
     size_t m_handled = 0;
     bool m_writing = false;
+    bool m_paused = false;
     bool m_dropping = false;
+    bool m_inputEnded = false;
+    bool m_overflowed = false;
     bool m_closed = false;
 };
 
 CConsoleServer::CConsoleServer(asio::io_context& io, CConsoleSimulator& simulator,
                                ConsoleServerOptions options)
     : m_io(io), m_simulator(simulator), m_options(std::move(options)), m_acceptor(io),
-      m_random(std::random_device{}())
+      m_random(std::random_device{}()), m_acceptDelay(io)
 {
     m_simulator.onSend = [this](CConsoleSimulator::ClientId client, CConsoleSimulator::OutputKind,
                                 const std::vector<uint8_t>& message) { Send(client, message); };
@@ -186,25 +285,30 @@ CConsoleServer::~CConsoleServer()
 
 bool CConsoleServer::Listen(std::string& error)
 {
-    std::error_code failure;
-    const asio::ip::address address = asio::ip::make_address(m_options.address, failure);
-    if (failure) {
-        error = "'" + m_options.address + "' is not an IP address";
+    const std::vector<asio::ip::tcp::endpoint> endpoints =
+        ResolveHostPort(m_io, m_options.address, m_options.port, error);
+    if (endpoints.empty())
         return false;
+    // The first endpoint that can be listened on, as a connection takes
+    // the first that answers.
+    std::error_code failure;
+    for (const asio::ip::tcp::endpoint& endpoint : endpoints) {
+        failure.clear();
+        m_acceptor.open(endpoint.protocol(), failure);
+        if (!failure)
+            m_acceptor.set_option(asio::ip::tcp::acceptor::reuse_address(true), failure);
+        if (!failure)
+            m_acceptor.bind(endpoint, failure);
+        if (!failure)
+            m_acceptor.listen(asio::socket_base::max_listen_connections, failure);
+        if (!failure)
+            break;
+        std::error_code ignored;
+        m_acceptor.close(ignored);
     }
-    const asio::ip::tcp::endpoint endpoint(address, m_options.port);
-    m_acceptor.open(endpoint.protocol(), failure);
-    if (!failure)
-        m_acceptor.set_option(asio::ip::tcp::acceptor::reuse_address(true), failure);
-    if (!failure)
-        m_acceptor.bind(endpoint, failure);
-    if (!failure)
-        m_acceptor.listen(asio::socket_base::max_listen_connections, failure);
     if (failure) {
         error = "cannot listen on " + m_options.address + ":" + std::to_string(m_options.port) +
                 ": " + failure.message();
-        std::error_code ignored;
-        m_acceptor.close(ignored);
         return false;
     }
     Accept();
@@ -235,19 +339,89 @@ void CConsoleServer::Accept()
         if (m_stopped)
             return;
         if (error) {
-            Log("accept failed: " + error.message());
-        } else {
-            std::error_code ignored;
-            socket.set_option(asio::ip::tcp::no_delay(true), ignored);
-            const asio::ip::tcp::endpoint peer = socket.remote_endpoint(ignored);
-            const std::string name = peer.address().to_string() + ":" + std::to_string(peer.port());
-            const CConsoleSimulator::ClientId id = m_simulator.Connect(name);
-            auto connection = std::make_shared<Connection>(*this, std::move(socket), id);
-            m_connections.emplace(id, connection);
-            connection->Start();
+            AcceptFailed(error);
+            return;
         }
+        if (m_acceptBackoffMs) {
+            m_acceptBackoffMs = 0;
+            Log("accepting again");
+        }
+        std::error_code ignored;
+        const asio::ip::tcp::endpoint peer = socket.remote_endpoint(ignored);
+        const std::string name = peer.address().to_string() + ":" + std::to_string(peer.port());
+        if (m_connections.size() >= m_options.maxClients) {
+            if (!m_refusing)
+                Log("refusing clients (first " + name +
+                    "): " + std::to_string(m_connections.size()) + " connected, the most allowed");
+            m_refusing = true;
+            socket.close(ignored);
+            Accept();
+            return;
+        }
+        if (m_refusing) {
+            m_refusing = false;
+            Log("taking clients again");
+        }
+        socket.set_option(asio::ip::tcp::no_delay(true), ignored);
+        const CConsoleSimulator::ClientId id = m_simulator.Connect(name);
+        auto connection = std::make_shared<Connection>(*this, std::move(socket), id);
+        m_connections.emplace(id, connection);
+        connection->Start();
         Accept();
     });
+}
+
+void CConsoleServer::AcceptFailed(const std::error_code& error)
+{
+    // Out of descriptors (or any other failure): trying again at once would
+    // fail again at once, so the next try waits, longer each time.
+    ++m_acceptFailures;
+    if (!m_acceptBackoffMs) {
+        Log("accept failed: " + error.message() + "; trying again from time to time");
+        m_acceptBackoffMs = 50;
+    } else {
+        m_acceptBackoffMs = std::min<uint32_t>(m_acceptBackoffMs * 2, 1000);
+    }
+    m_acceptDelay.expires_after(std::chrono::milliseconds(m_acceptBackoffMs));
+    m_acceptDelay.async_wait([this](std::error_code failure) {
+        if (!failure && !m_stopped)
+            Accept();
+    });
+}
+
+void CConsoleServer::Unfinished(size_t before, size_t now)
+{
+    m_unfinished = m_unfinished - before + now;
+    while (m_unfinished > m_options.unfinishedLimit) {
+        std::shared_ptr<Connection> largest;
+        CConsoleSimulator::ClientId id = 0;
+        for (const auto& [client, connection] : m_connections) {
+            if (!largest || connection->Unfinished() > largest->Unfinished()) {
+                largest = connection;
+                id = client;
+            }
+        }
+        if (!largest || largest->Unfinished() == 0)
+            return;
+        const std::string reason = "holds " + std::to_string(largest->Unfinished()) +
+                                   " octets of an unfinished message; all clients' unfinished "
+                                   "messages past " +
+                                   std::to_string(m_options.unfinishedLimit) + " octets";
+        Log("client " + std::to_string(id) + ": dropped: " + reason);
+        largest->Close(reason);
+    }
+}
+
+size_t CConsoleServer::QueuedOctets(CConsoleSimulator::ClientId client) const
+{
+    const auto found = m_connections.find(client);
+    return found == m_connections.end() ? 0 : found->second->Queued();
+}
+
+bool CConsoleServer::IsReadingPaused(CConsoleSimulator::ClientId client) const
+{
+    const auto found = m_connections.find(client);
+    return found != m_connections.end() && found->second->Paused();
 }
 
 void CConsoleServer::Send(CConsoleSimulator::ClientId client, const std::vector<uint8_t>& message)
@@ -269,6 +443,7 @@ void CConsoleServer::Stop()
     m_stopped = true;
     std::error_code ignored;
     m_acceptor.close(ignored);
+    m_acceptDelay.cancel();
     // Close removes the connection from the map.
     while (!m_connections.empty()) {
         std::shared_ptr<Connection> connection = m_connections.begin()->second;
@@ -316,4 +491,22 @@ bool ParseHostPort(const std::string& text, std::string& host, uint16_t& port, s
     host = name;
     port = uint16_t(value);
     return true;
+}
+
+std::vector<asio::ip::tcp::endpoint> ResolveHostPort(asio::io_context& io, const std::string& host,
+                                                     uint16_t port, std::string& error)
+{
+    std::error_code failure;
+    asio::ip::tcp::resolver resolver(io);
+    const auto results = resolver.resolve(host, std::to_string(port), failure);
+    std::vector<asio::ip::tcp::endpoint> endpoints;
+    if (failure) {
+        error = "cannot resolve " + host + ": " + failure.message();
+        return endpoints;
+    }
+    for (const auto& entry : results)
+        endpoints.push_back(entry.endpoint());
+    if (endpoints.empty())
+        error = "cannot resolve " + host + ": no address";
+    return endpoints;
 }

@@ -11,12 +11,29 @@
 //   delay MS   each message waits MS milliseconds before it is written;
 //   drop N     after N messages from the client (empty roots not counted)
 //              the answers are written and the connection is closed.
+//
+// Bounds against clients that misbehave (each drop is a log line):
+//   - what is queued for one client: past clientQueueLimit octets its input
+//     is no longer read (it is read message by message, so one read cannot
+//     owe more than one answer past the bound) until the queue drains below
+//     the bound; a client owed more than twice the bound (announcements and
+//     keep-alives keep coming while it does not read) is dropped;
+//   - unfinished messages: the octets the clients' readers hold of messages
+//     not complete yet, over all clients, at most unfinishedLimit; past it
+//     the client holding the most is dropped;
+//   - clients: at most maxClients at once; a further one is closed at once;
+//   - accepting: when accepting fails (out of descriptors), the next try
+//     waits, from 50 ms doubling up to 1 s, and the failure is logged once
+//     until accepting works again.
+// Whatever a client is owed is written out before its connection closes,
+// also after the client shut down its sending side (end of input).
 #pragma once
 
 #include "tools/console/console_simulator.h"
 
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
+#include <asio/steady_timer.hpp>
 
 #include <cstdint>
 #include <functional>
@@ -24,6 +41,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <vector>
 
 struct ConsoleServerOptions
 {
@@ -35,6 +53,13 @@ struct ConsoleServerOptions
     bool garbage = false;
     uint32_t delayMs = 0;
     size_t dropAfter = 0; // 0: never
+    size_t clientQueueLimit = kDefaultClientQueueLimit;
+    size_t unfinishedLimit = kDefaultUnfinishedLimit;
+    size_t maxClients = kDefaultMaxClients;
+
+    static constexpr size_t kDefaultClientQueueLimit = 16u << 20;
+    static constexpr size_t kDefaultUnfinishedLimit = 128u << 20;
+    static constexpr size_t kDefaultMaxClients = 64;
 };
 
 class CConsoleServer
@@ -58,6 +83,14 @@ public:
     void Stop();
 
     size_t ConnectionCount() const { return m_connections.size(); }
+    // Octets queued for the client (0 for an unknown one).
+    size_t QueuedOctets(CConsoleSimulator::ClientId client) const;
+    // Whether the client's input is not being read because of its queue.
+    bool IsReadingPaused(CConsoleSimulator::ClientId client) const;
+    // Octets of unfinished messages held over all clients.
+    size_t UnfinishedOctets() const { return m_unfinished; }
+    // Accept calls that failed so far.
+    uint64_t AcceptFailures() const { return m_acceptFailures; }
 
     // Network events that are not the simulator's (accept failures).
     std::function<void(const std::string& line)> onLog;
@@ -66,6 +99,10 @@ private:
     class Connection;
 
     void Accept();
+    void AcceptFailed(const std::error_code& error);
+    // A connection's unfinished octets changed from `before` to `now`;
+    // drops the largest holders while the total is past the bound.
+    void Unfinished(size_t before, size_t now);
     void Send(CConsoleSimulator::ClientId client, const std::vector<uint8_t>& message);
     void Forget(CConsoleSimulator::ClientId client);
     void Log(const std::string& line);
@@ -76,9 +113,19 @@ private:
     asio::ip::tcp::acceptor m_acceptor;
     std::map<CConsoleSimulator::ClientId, std::shared_ptr<Connection>> m_connections;
     std::mt19937 m_random;
+    asio::steady_timer m_acceptDelay;
+    uint32_t m_acceptBackoffMs = 0; // 0: accepting normally
+    uint64_t m_acceptFailures = 0;
+    bool m_refusing = false; // a client was refused (logged once)
+    size_t m_unfinished = 0;
     bool m_stopped = false;
 };
 
 // Parses "ADDR:PORT" (a name or IPv4 address, or [IPv6]:PORT); false with
 // the reason.
 bool ParseHostPort(const std::string& text, std::string& host, uint16_t& port, std::string& error);
+
+// The endpoints a host name or address and port stand for, as the console
+// link resolves them; empty with the reason when the name does not resolve.
+std::vector<asio::ip::tcp::endpoint> ResolveHostPort(asio::io_context& io, const std::string& host,
+                                                     uint16_t port, std::string& error);

@@ -27,15 +27,27 @@ const char kConsoleHelp[] =
     "with its error, and the client stays connected.\n"
     "\n"
     "options:\n"
-    "  --listen ADDR:PORT  where to listen (default 127.0.0.1:9000; port 0\n"
-    "                      picks a free one, named in the 'listening' line)\n"
+    "  --listen ADDR:PORT  where to listen (default 127.0.0.1:9000; ADDR a name\n"
+    "                      such as localhost or an address, [ADDR] for IPv6;\n"
+    "                      port 0 picks a free one, named in the 'listening' line)\n"
     "  --top N             the number of the top Set level (default 7)\n"
-    "  --state FILE        parameters to start with (JSON, see the README)\n"
+    "  --state FILE        parameters to start with (JSON, see docs/CONSOLE.md;\n"
+    "                      a regular file of at most 64 MiB)\n"
     "  --save              write the parameters back to FILE on exit (a FILE\n"
     "                      that does not exist yet is created)\n"
     "  --keepalive S       send the 13-octet keep-alive every S seconds and log\n"
     "                      whether it comes back\n"
     "  --verbose           one line per event on standard error\n"
+    "bounds, against clients that misbehave:\n"
+    "  --max-clients N     clients at once (default 64); a further one is\n"
+    "                      closed at once\n"
+    "  --client-queue MIB  octets owed to one client, in MiB (default 16): past\n"
+    "                      it the client's input is not read until it reads\n"
+    "                      what it is owed; a client owed twice as much is\n"
+    "                      dropped\n"
+    "  --unfinished MIB    octets of unfinished messages held for all clients\n"
+    "                      together, in MiB (default 128); past it the client\n"
+    "                      holding the most is dropped\n"
     "faults, for testing partners:\n"
     "  --chunk N           write every message in pieces of N octets\n"
     "  --garbage           1 to 16 random octets (never 0x7F) before each message\n"
@@ -67,6 +79,9 @@ struct ConsoleOptions
     std::optional<std::string> chunkText;
     std::optional<std::string> delayText;
     std::optional<std::string> dropText;
+    std::optional<std::string> maxClientsText;
+    std::optional<std::string> clientQueueText;
+    std::optional<std::string> unfinishedText;
     ConsoleRunOptions run;
 };
 
@@ -92,11 +107,17 @@ int RunConsole(ConsoleOptions& options)
     if (!ParseHostPort(options.listen, run.server.address, run.server.port, error))
         return UsageError("console", "--listen: " + error, kConsoleHelp);
     uint64_t top = 7, keepAlive = 0, chunk = 0, delay = 0, drop = 0;
+    uint64_t maxClients = ConsoleServerOptions::kDefaultMaxClients;
+    uint64_t clientQueue = ConsoleServerOptions::kDefaultClientQueueLimit >> 20;
+    uint64_t unfinished = ConsoleServerOptions::kDefaultUnfinishedLimit >> 20;
     if (!Take(options.topText, 0, 0xFFFFFFFFu, "--top", top) ||
         !Take(options.keepAliveText, 1, 86400, "--keepalive", keepAlive) ||
         !Take(options.chunkText, 1, 1u << 20, "--chunk", chunk) ||
         !Take(options.delayText, 0, 3600 * 1000, "--delay", delay) ||
-        !Take(options.dropText, 1, 1u << 30, "--drop-after", drop))
+        !Take(options.dropText, 1, 1u << 30, "--drop-after", drop) ||
+        !Take(options.maxClientsText, 1, 100000, "--max-clients", maxClients) ||
+        !Take(options.clientQueueText, 1, 4096, "--client-queue", clientQueue) ||
+        !Take(options.unfinishedText, 1, 65536, "--unfinished", unfinished))
         return kExitUsage;
     if (run.save && run.stateFile.empty())
         return UsageError("console", "--save needs --state FILE", kConsoleHelp);
@@ -105,6 +126,9 @@ int RunConsole(ConsoleOptions& options)
     run.server.chunk = size_t(chunk);
     run.server.delayMs = uint32_t(delay);
     run.server.dropAfter = size_t(drop);
+    run.server.maxClients = size_t(maxClients);
+    run.server.clientQueueLimit = size_t(clientQueue) << 20;
+    run.server.unfinishedLimit = size_t(unfinished) << 20;
     return RunConsoleService(run);
 }
 
@@ -124,5 +148,8 @@ CommandRun DefineConsole(CLI::App& command)
     command.add_flag("--garbage", options->run.server.garbage);
     command.add_option("--delay", options->delayText);
     command.add_option("--drop-after", options->dropText);
+    command.add_option("--max-clients", options->maxClientsText);
+    command.add_option("--client-queue", options->clientQueueText);
+    command.add_option("--unfinished", options->unfinishedText);
     return [options] { return RunConsole(*options); };
 }
