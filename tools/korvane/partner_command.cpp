@@ -4,6 +4,7 @@
 // --console-link it links the service with a console over TCP.
 
 #include "host/command_check.h"
+#include "host/protocol.h"
 #include "partner/console_source.h"
 #include "partner/partner_link.h"
 #include "partner/partner_session.h"
@@ -124,7 +125,7 @@ struct Action
 struct PartnerOptions
 {
     bool help = false;
-    std::string name = "TEST_RX";
+    std::string name = kPartnerWindowName;
     std::string serviceName;
     bool hex = false;
     int chunk = 4096;
