@@ -94,10 +94,13 @@ const char kPartnerHelp[] =
     "console data is never cut into a 13-octet block unless the whole file\n"
     "has 13 octets.\n"
     "\n"
-    "exit status: 0 every block was taken; 1 nothing came back (for instance\n"
-    "the service found no value in any line); 2 usage or I/O error, no\n"
-    "service (or several and no --service), or a send that failed or was not\n"
-    "answered within --timeout\n"
+    "exit status (the same with and without --console-link):\n"
+    "  0  every block was taken\n"
+    "  1  nothing was produced: every block sent was a command line in which\n"
+    "     the service found no value\n"
+    "  2  usage or I/O error, no service (or several and no --service), a\n"
+    "     send that failed or was not answered within --timeout, a console\n"
+    "     link that gave up\n"
     "\n"
     "examples:\n"
     "  korvane partner 1,2,3,4,5,100 1,2,3,4,5,-1 1,2,3,0,0,Ch~1\n"
@@ -190,11 +193,11 @@ int RunLink(const PartnerOptions& options)
 
     CPartnerOutput output(options.json, options.quiet);
     CPartnerLink partner(link);
-    bool produced = false;
+    size_t noValue = 0;
     std::vector<std::string> notSent;
     partner.SetEventHandler([&](const CPartnerLinkEvent& event) {
-        if (event.kind == CPartnerLinkEvent::Service)
-            produced = true;
+        if (event.kind == CPartnerLinkEvent::NoValue)
+            ++noValue;
         if (event.kind == CPartnerLinkEvent::NotSent)
             notSent.push_back(event.line + " (" + event.text + ")");
         output.Link(event);
@@ -210,7 +213,7 @@ int RunLink(const PartnerOptions& options)
                          line.c_str());
         return kExitUsage;
     }
-    if (!lines.empty() && !produced && status == EPartnerStatus::Ok)
+    if (!lines.empty() && noValue == lines.size() && status == EPartnerStatus::Ok)
         return kExitNothing;
     return kExitOk;
 }
@@ -243,11 +246,7 @@ int RunPartner(PartnerOptions& options)
 
     CPartnerOutput output(options.json, options.quiet);
     CPartnerSession session;
-    bool produced = false;
-    session.SetEventHandler([&](const CPartnerEvent& event) {
-        produced = true;
-        output.Service(event);
-    });
+    session.SetEventHandler([&](const CPartnerEvent& event) { output.Service(event); });
     CPartnerSessionOptions sessionOptions;
     sessionOptions.endpoint = options.name;
     sessionOptions.service = options.serviceName;
@@ -256,15 +255,19 @@ int RunPartner(PartnerOptions& options)
     if (session.Open(sessionOptions) != EPartnerStatus::Ok)
         return Failed(session.LastError());
 
+    // Blocks sent, and command lines among them without a value.
+    size_t sent = 0;
+    size_t noValue = 0;
     const auto sendLine = [&](const std::string& line) {
         output.Command(line);
         const EPartnerStatus status = session.SendCommand(line);
-        if (status == EPartnerStatus::NoValue)
+        if (status == EPartnerStatus::NoValue) {
             output.NoValue(line);
+            ++noValue;
+        }
         return status == EPartnerStatus::Ok || status == EPartnerStatus::NoValue;
     };
     bool ok = true;
-    size_t sent = 0;
     if (options.actions.empty()) {
         std::string line;
         while (ok && std::getline(std::cin, line)) {
@@ -307,7 +310,7 @@ int RunPartner(PartnerOptions& options)
         session.Wait(options.wait);
     session.Close();
     std::fflush(stdout);
-    return sent > 0 && !produced ? kExitNothing : kExitOk;
+    return sent > 0 && noValue == sent ? kExitNothing : kExitOk;
 }
 
 } // namespace
