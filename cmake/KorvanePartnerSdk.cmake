@@ -104,16 +104,17 @@ set_tests_properties(example_codec PROPERTIES
     PASS_REGULAR_EXPRESSION "decoded /1/2/3/4/5 = 100\ndecoded /7/1/2/3/4 = -75")
 
 if(WIN32)
-    # Against Korvane.exe under Wine (one program on the desktop at a time).
-    if(TARGET Korvane)
-        add_test(NAME example_partner
-            COMMAND "${CMAKE_COMMAND}"
-                "-DEXAMPLE=$<TARGET_FILE:partner_example>"
-                "-DSERVICE=$<TARGET_FILE:Korvane>"
-                "-DEMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR}"
-                -P "${PROJECT_SOURCE_DIR}/examples/partner/run_example_win32.cmake")
-        set_tests_properties(example_partner PROPERTIES
-            LABELS examples RESOURCE_LOCK korvane_desktop TIMEOUT 300)
+    # tests/examples/partner_example_win32_test.cpp runs it against
+    # Korvane.exe under Wine (one program on the desktop at a time).
+    if(TARGET examples_tests)
+        add_dependencies(examples_tests partner_example)
+        target_compile_definitions(examples_tests PRIVATE
+            KORVANE_PARTNER_EXAMPLE_PATH="$<TARGET_FILE:partner_example>")
+        set_tests_properties(examples_tests PROPERTIES RESOURCE_LOCK korvane_desktop)
+    endif()
+    if(TEST docs_tests)
+        # The blocks of docs/PARTNER.md against Korvane.exe.
+        set_tests_properties(docs_tests PROPERTIES RESOURCE_LOCK korvane_desktop)
     endif()
     return()
 endif()

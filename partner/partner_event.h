@@ -82,7 +82,7 @@ struct CPartnerEvent
     {
         // An encoded Ember message to pass on to the console: `octets`.
         Encoded,
-        // A parameter report: `report`.
+        // A parameter report: `report`; `octets` is the report field as sent.
         Report,
         // The keep-alive came back: `octets` as returned; `unchanged` tells
         // whether they equal the keep-alive sent.

@@ -92,6 +92,7 @@ void CPartnerSession::Impl::OnBlock(const COPYDATASTRUCT& block)
         event.octets.assign(octets, octets + size);
     } else if (kind == BLOCK_REPORT) {
         event.kind = CPartnerEvent::Report;
+        event.octets.assign(octets, octets + size);
         const char* text = reinterpret_cast<const char*>(octets);
         const void* nul = text ? std::memchr(text, '\0', size) : nullptr;
         const size_t textLength = nul ? size_t(static_cast<const char*>(nul) - text) : size;

@@ -147,10 +147,10 @@ class Partner:
             if frame is None:
                 events.append(("malformed", data))
                 continue
-            (fkind, flags, sequence_in, message, w_name, dw_data, block) = frame
+            (fkind, flags, sequence_in, message, w_name, dw_data, block, result) = frame
             if fkind == REPLY:
                 if sequence_in == sequence:
-                    return frame[7], events
+                    return result, events
                 events.append(("stray reply", sequence_in))
                 continue
             # A request of the service while ours waits: handle it, answer 1.
@@ -239,7 +239,7 @@ def run_checks(partner):
     # A three-level text parameter: a text report ends in a blank and a line feed.
     _, events = command(partner, "7,1,2,3,0,Main~out")
     result, events = console(partner, encoded_events(events)[0][2])
-    check(report_texts(events) == [("1,2,3,0,0,Main~out \n", 22, 513)],
+    check(report_texts(events) == [("1,2,3,0,0,Main~out \n", 21, 513)],
           "console 7,1,2,3,0,Main~out reports '1,2,3,0,0,Main~out \\n'")
 
     # A malformed frame gets no reply: the next request's reply is the first
