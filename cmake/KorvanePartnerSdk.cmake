@@ -47,10 +47,10 @@ set_target_properties(korvane_partner_c PROPERTIES
     CXX_VISIBILITY_PRESET hidden
     VISIBILITY_INLINES_HIDDEN ON)
 if(WIN32)
-    # korvane-partner.dll, no "lib" in front; the C++ run-time goes inside,
-    # so the DLL needs nothing beside it.
+    # korvane-partner.dll, no "lib" in front; the C++ and thread run-times
+    # go inside, so the DLL needs nothing beside it but Windows' own.
     set_target_properties(korvane_partner_c PROPERTIES PREFIX "")
-    target_link_options(korvane_partner_c PRIVATE -static-libgcc -static-libstdc++)
+    target_link_options(korvane_partner_c PRIVATE -static)
 else()
     # Only the interface leaves the library, under a versioned name.
     set(korvane_partner_map "${PROJECT_SOURCE_DIR}/partner/c_api/korvane_partner.map")
