@@ -91,7 +91,9 @@ struct CPartnerLinkEvent
         ServiceReachable,
         ServiceTimeout,
         ServiceGaveUp,
-        // At the end: a command line (`line`) that was never sent.
+        // At the end: a command line (`line`) that was not sent to the
+        // service, or whose encoded message was not written to the console
+        // (`text` says which).
         NotSent,
     };
     Kind kind = Service;

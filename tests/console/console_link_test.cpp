@@ -1,7 +1,7 @@
 // The partner's console link against the console server, both in this
 // process: the server on a thread of its own, the link on its own thread,
 // the test waiting (bounded) for the link's events.
-#include "tools/console_net/console_link.h"
+#include "partner/console_link.h"
 
 #include "tests/console/console_helpers.h"
 #include "tests/support/ember_messages.h"
