@@ -8,7 +8,8 @@ Starts `KORVANE serve` in a private runtime folder, opens the endpoint
 TEST_RX there, finds the service, and checks the encoded octets of the eight
 tree shapes, commands that send nothing, the keep-alive echo, reports (the
 report rule, text reports, the duplicate rule, a message split over two
-blocks) and that a malformed frame is dropped without a reply. With
+blocks), console data sent from inside the handling of a report (re-entrancy)
+and that a malformed frame is dropped without a reply. With
 --transcript every datagram is printed in hex. Exit status 0 when every
 check passed, 1 otherwise.
 """
@@ -93,6 +94,9 @@ class Partner:
         self.sock.bind(os.path.join(folder, name))
         self.sequence = 0
         self.service = None
+        # Called with each block of the service before it is answered; may
+        # send in turn (a nested request).
+        self.on_request = None
 
     def close(self):
         self.sock.close()
@@ -154,7 +158,10 @@ class Partner:
                 events.append(("stray reply", sequence_in))
                 continue
             # A request of the service while ours waits: handle it, answer 1.
-            events.append((dw_data >> 16, dw_data & 0xFFFF, block, w_name, message))
+            event = (dw_data >> 16, dw_data & 0xFFFF, block, w_name, message)
+            events.append(event)
+            if self.on_request:
+                self.on_request(event)
             answer = HEADER.pack(MAGIC, REPLY, 0, 0, sequence_in, 0, 0, 0, 1, 0)
             self._send(answer, source)
 
@@ -241,6 +248,27 @@ def run_checks(partner):
     result, events = console(partner, encoded_events(events)[0][2])
     check(report_texts(events) == [("1,2,3,0,0,Main~out \n", 21, 513)],
           "console 7,1,2,3,0,Main~out reports '1,2,3,0,0,Main~out \\n'")
+
+    # Re-entrancy: console data sent while the service waits for the answer
+    # to a report is taken at once (result 1, nothing back yet) and decoded
+    # after the block being decoded; its report comes before the outer reply.
+    # The console's answer to 1,2,3,4,0,5: Ctx 7 › Ctx 1 › Ctx 2 › Ctx 3 › Prv 4 › 5.
+    answer_5 = bytes.fromhex(
+        "7F 8F FF FE D9 5C 80 30 80 A7 17 31 15 A1 13 31 11 A2 0F 31 0D A3 0B 31 09 "
+        "E4 07 31 05 63 03 02 01 05 00 00 00 00".replace(" ", ""))
+    nested = []
+
+    def send_nested(event):
+        if event[0] == BLOCK_REPORT and not nested:
+            partner.on_request = None
+            nested.append(console(partner, answer_5))
+
+    partner.on_request = send_nested
+    result, events = console(partner, answer)
+    partner.on_request = None
+    check(result == 1 and nested == [(1, [])] and
+          [t[0] for t in report_texts(events)] == ["1,2,3,4,5,100", "1,2,3,0,4,5"],
+          "console data sent from inside a report's handling: decoded after the outer block")
 
     # A malformed frame gets no reply: the next request's reply is the first
     # thing that comes back.
