@@ -112,6 +112,8 @@ if(WIN32)
     # Korvane.exe under Wine (one program on the desktop at a time).
     if(TARGET examples_tests)
         add_dependencies(examples_tests partner_example)
+        # The C interface through the DLL's import library.
+        target_link_libraries(examples_tests PRIVATE korvane_partner_c)
         target_compile_definitions(examples_tests PRIVATE
             KORVANE_PARTNER_EXAMPLE_PATH="$<TARGET_FILE:partner_example>")
         set_tests_properties(examples_tests PROPERTIES RESOURCE_LOCK korvane_desktop)
