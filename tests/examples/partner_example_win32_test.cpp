@@ -26,7 +26,7 @@ TEST(PartnerExample, TalksToKorvaneExe)
     EXPECT_EQ(result.status, 0) << result.err;
     std::string out = result.out; // standard output in text mode: "\r\n"
     out.erase(std::remove(out.begin(), out.end(), '\r'), out.end());
-    EXPECT_EQ(out, "service Korvane_X\nencoded 50 octets\nreport: 1,2,3,0,4,75\n"
+    EXPECT_EQ(out, "service Korvane_X\nencoded 51 octets\nreport: 1,2,3,0,4,75\n"
                    "keep-alive echoed\n");
 }
 
