@@ -124,8 +124,7 @@ void DirectEncode(const CCommandRecord& record, int shape, std::vector<uint8_t>&
     const size_t tree = w.Size(end);
     out.resize(9 + 4 + 9 + tree + 4);
     uint8_t* o = out.data();
-    std::memcpy(o, kRootHeader, 9);
-    std::memcpy(o + 9, kZeros, 4);
+    std::memcpy(o, kKeepAliveOctets.data(), KEEP_ALIVE_LENGTH);
     std::memcpy(o + 13, kRootHeader, 9);
     std::memcpy(o + 22, w.Data(), tree);
     std::memcpy(o + 22 + tree, kZeros, 4);

@@ -51,9 +51,10 @@ public:
             _exit(127);
         }
         g_loop = this;
-        m_self = CreateMessageWindow("TEST_RX", Procedure);
+        m_self = CreateMessageWindow(kPartnerWindowName, Procedure);
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-        while (!(m_serviceWindow = FindWindowA(nullptr, "Korvane_bench")) &&
+        while (!(m_serviceWindow =
+                     FindWindowA(nullptr, (std::string(kHostWindowPrefix) + "bench").c_str())) &&
                std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
 

@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     CapturingReader reader;
     reader.FeedBlock(block.Data(), block.Used());
-    constexpr uint32_t kEmptyRoot = 13;
+    constexpr uint32_t kEmptyRoot = KEEP_ALIVE_LENGTH;
     if (reader.errors != 0 || reader.trees != 2 || block.Used() <= kEmptyRoot ||
         reader.encoded.size() != block.Used() - kEmptyRoot ||
         std::memcmp(reader.encoded.data(), block.Data() + kEmptyRoot, reader.encoded.size()) != 0)

@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     size_t handed = framer.Held();
     for (const auto& block : blocks) {
         if (block.octets.size() > CConsoleFramer::kMaxBlock ||
-            (block.octets.size() == 13) != block.keepAlive)
+            (block.octets.size() == KEEP_ALIVE_LENGTH) != block.keepAlive)
             std::abort();
         handed += block.octets.size();
     }

@@ -4,8 +4,8 @@
 // Debug toggles, and a partner that sends console data back from inside its
 // handler of a report (re-entrant dispatch).
 
-#include "host/dispatcher.h"
 #include "host/host_state.h"
+#include "host/host_window.h"
 #include "host/protocol.h"
 #include "host/report_reader.h"
 #include "winapi.h"
@@ -34,11 +34,6 @@ struct World
 };
 
 World* g_world = nullptr;
-
-LRESULT CALLBACK HostProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    return HostDispatch(g_world->state, window, message, wParam, lParam);
-}
 
 LRESULT CALLBACK PartnerProc(HWND, UINT message, WPARAM, LPARAM lParam)
 {
@@ -75,13 +70,12 @@ World& TheWorld()
         // runtime folder.
         const std::string suffix = std::to_string(getpid());
         w->partner = CreateMessageWindow(("FUZZ_PARTNER_" + suffix).c_str(), PartnerProc);
-        w->state.hostWindow = CreateMessageWindow(("FUZZ_HOST_" + suffix).c_str(), HostProc);
-        if (!w->partner || !w->state.hostWindow) {
+        HWND host = CreateMessageWindow(("FUZZ_HOST_" + suffix).c_str(), HostWindowProcedure);
+        if (!w->partner || !host) {
             std::fprintf(stderr, "dispatcher_fuzz: cannot create its windows\n");
             std::abort();
         }
-        w->state.reader = &w->reader;
-        w->reader.Bind(w->state.hostWindow);
+        HostAttach(w->state, w->reader, host);
         return w;
     }();
     return *world;
@@ -147,7 +141,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             break;
         case 4: { // a block of some other kind
             uint8_t octet = in.Byte();
-            COPYDATASTRUCT block{MakeDwData(0x0C69 + (op & 3), 13), 1, &octet};
+            COPYDATASTRUCT block{MakeDwData(BLOCK_ENCODED + (op & 3), KEEP_ALIVE_LENGTH), 1,
+                                 &octet};
             SendMessageA(world.state.hostWindow, WM_COPYDATA, WPARAM(world.partner),
                          LPARAM(&block));
             break;

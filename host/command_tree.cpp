@@ -131,15 +131,15 @@ bool EncodeCommand(const CCommandRecord& record, CEmber_OutputBuffer& out)
     if (!poll) {
         parameter = std::make_unique<CParameterContainer>(uint32_t(p[pathCount]));
         if (record.value == VALUE_TEXT)
-            parameter->AddStringChild(eeBerClass_Application, TAG_VALUE, record.text);
+            parameter->AddStringChild(kLeafClass, TAG_VALUE, record.text);
         else
-            parameter->AddIntegerChild(eeBerClass_Application, TAG_VALUE, record.value);
+            parameter->AddIntegerChild(kLeafClass, TAG_VALUE, record.value);
     }
 
     CEmber_Container* last = nullptr;
     std::unique_ptr<CPathContainer> top = LinkPath(p, pathCount, last, std::move(parameter));
     if (poll)
-        last->AddIntegerChild(eeBerClass_Application, TAG_POLL, 1);
+        last->AddIntegerChild(kLeafClass, TAG_POLL, kPollLeafValue);
 
     CEmber_Root root;
     // Every block begins with the still-empty root.
@@ -164,6 +164,5 @@ void HostOnCommand(CHostState& state, const CCommandRecord& record)
     state.outgoing.cbData = buffer.Used();
     state.outgoing.dwData = MakeDwData(BLOCK_ENCODED, buffer.Used());
     state.outgoing.lpData = const_cast<uint8_t*>(buffer.Data());
-    SendMessageA(state.partnerWindow, WM_COPYDATA, WPARAM(state.hostWindow),
-                 LPARAM(&state.outgoing));
+    HostSendBlock(state, &state.outgoing);
 }

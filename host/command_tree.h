@@ -19,9 +19,7 @@
 class CPathContainer : public CEmber_AdaptiveSet
 {
 public:
-    explicit CPathContainer(uint32_t number)
-        : CEmber_AdaptiveSet(eeBerClass_ContextSpecific, number, nullptr)
-    {}
+    explicit CPathContainer(uint32_t number) : CEmber_AdaptiveSet(kPathClass, number, nullptr) {}
 };
 
 // The parameter level of a command tree.
@@ -29,12 +27,9 @@ class CParameterContainer : public CEmber_AdaptiveSet
 {
 public:
     explicit CParameterContainer(uint32_t number)
-        : CEmber_AdaptiveSet(eeBerClass_Private, number, nullptr)
+        : CEmber_AdaptiveSet(kParameterClass, number, nullptr)
     {}
 };
-
-constexpr uint32_t TAG_VALUE = 3; // application class
-constexpr uint32_t TAG_POLL = 32; // application class
 
 // The tree shapes, 1 to 8. The path numbers given select the level count;
 // for a poll the last one given is not encoded (the poll leaf goes into the

@@ -50,6 +50,24 @@ void FeedReader(CHostState& state, const uint8_t* octets, uint32_t length)
     }
 }
 
+// The sender of the block being handled, for the length of a scope; the
+// previous one again when it ends, however it ends.
+class SenderScope
+{
+public:
+    SenderScope(CHostState& state, HWND sender) : m_state(state), m_saved(state.blockSender)
+    {
+        m_state.blockSender = sender;
+    }
+    ~SenderScope() { m_state.blockSender = m_saved; }
+    SenderScope(const SenderScope&) = delete;
+    SenderScope& operator=(const SenderScope&) = delete;
+
+private:
+    CHostState& m_state;
+    HWND m_saved;
+};
+
 // Clears the feeding mark however the feeding ends.
 class FeedingScope
 {
@@ -73,7 +91,7 @@ void FeedConsole(CHostState& state, const uint8_t* octets, uint32_t length)
             return;
         }
         try {
-            state.pendingBlocks.emplace_back(octets, octets + length);
+            state.pendingBlocks.push_back({state.blockSender, {octets, octets + length}});
         } catch (const std::bad_alloc&) {
             HostTrace(state, "console block of %u octets dropped: out of memory \n",
                       unsigned(length));
@@ -84,11 +102,13 @@ void FeedConsole(CHostState& state, const uint8_t* octets, uint32_t length)
     }
     const FeedingScope scope(state);
     FeedReader(state, octets, length);
+    // A block held back is fed for its own sender: its reports go there.
     while (!state.pendingBlocks.empty()) {
-        std::vector<uint8_t> next = std::move(state.pendingBlocks.front());
+        CHostState::PendingBlock next = std::move(state.pendingBlocks.front());
         state.pendingBlocks.pop_front();
-        state.pendingOctets -= next.size();
-        FeedReader(state, next.data(), uint32_t(next.size()));
+        state.pendingOctets -= next.octets.size();
+        const SenderScope sender(state, next.sender);
+        FeedReader(state, next.octets.data(), uint32_t(next.octets.size()));
     }
 }
 
@@ -98,7 +118,7 @@ void OnConsoleBlock(CHostState& state, const COPYDATASTRUCT* block)
     HostTrace(state, "LIB:~~~~Data to be DE_Coded lenght=%d \n", int(length));
     if (length == KEEP_ALIVE_LENGTH) {
         HostTrace(state, "Korvane Keep Alive Rxd");
-        SendMessageA(state.partnerWindow, WM_COPYDATA, WPARAM(state.hostWindow), LPARAM(block));
+        HostSendBlock(state, block);
         return;
     }
     // The length field may promise more than the block carries.
@@ -116,6 +136,9 @@ LRESULT HostOnCopyData(CHostState& state, HWND sender, const COPYDATASTRUCT* blo
     state.partnerWindow = sender;
     if (!block)
         return 1;
+    if (state.onBlock)
+        state.onBlock(false, sender, *block);
+    const SenderScope scope(state, sender);
     const uint32_t kind = BlockKind(block->dwData);
     if (kind == BLOCK_COMMAND)
         return OnCommandBlock(state, block);
@@ -145,8 +168,7 @@ LRESULT HostOnReport(CHostState& state, WPARAM wParam, LPARAM lParam)
     state.outgoing.dwData = MakeDwData(BLOCK_REPORT, uint32_t(length + 1));
     state.outgoing.lpData = state.reportField;
 
-    SendMessageA(state.partnerWindow, WM_COPYDATA, WPARAM(state.hostWindow),
-                 LPARAM(&state.outgoing));
+    HostSendBlock(state, &state.outgoing);
     std::memcpy(state.lastReport, state.reportField, length + 1);
     return 0;
 }

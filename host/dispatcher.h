@@ -1,6 +1,7 @@
 // The host window's dispatcher: the partner protocol.
 //
-// WM_COPYDATA: the sender becomes the partner window; a BLOCK_COMMAND is
+// WM_COPYDATA: the sender becomes the partner window, and every block sent
+// while this one is handled goes to it; a BLOCK_COMMAND is
 // parsed and handed to the command trees, a BLOCK_CONSOLE_DATA of 13 octets
 // is echoed as a keep-alive, any other console block is fed to the report
 // reader. MSG_PARAM_REPORT: a report from the host's own reader is

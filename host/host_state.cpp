@@ -17,6 +17,19 @@ void HostTrace(const CHostState& state, const char* format, ...)
     HostWriteTrace(line);
 }
 
+HWND HostSendTarget(const CHostState& state)
+{
+    return state.blockSender ? state.blockSender : state.partnerWindow;
+}
+
+void HostSendBlock(CHostState& state, const COPYDATASTRUCT* block)
+{
+    HWND target = HostSendTarget(state);
+    if (state.onBlock)
+        state.onBlock(true, target, *block);
+    SendMessageA(target, WM_COPYDATA, WPARAM(state.hostWindow), LPARAM(block));
+}
+
 int32_t HostToggleDebug(CHostState& state)
 {
     state.debugFlag = state.debugFlag == 0 ? 1 : 0;

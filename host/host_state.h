@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <vector>
 
 class CReportReader;
@@ -16,9 +17,14 @@ struct CHostState
 {
     // The window whose procedure is the dispatcher; wParam of every send.
     HWND hostWindow = nullptr;
-    // Where every outgoing block goes: "TEST_RX" at start, then the sender
-    // of the latest WM_COPYDATA.
+    // The partner: "TEST_RX" at start, then the sender of the latest
+    // WM_COPYDATA.
     HWND partnerWindow = nullptr;
+    // The sender of the block being handled (nullptr between blocks). Every
+    // block sent while a block is handled goes to its sender (HostSendBlock),
+    // also when blocks of other partners were handled in between, inside a
+    // send's wait; with one partner it is always the partner window.
+    HWND blockSender = nullptr;
     // 0 off, 1 on; traces are written only while it is 1.
     int32_t debugFlag = 0;
     // The last report forwarded to the partner.
@@ -31,16 +37,27 @@ struct CHostState
     // The one console-data consumer.
     CReportReader* reader = nullptr;
 
-    // Console blocks that arrive while the reader is being fed wait here and
-    // are fed in arrival order once it returns.
+    // Console blocks that arrive while the reader is being fed wait here,
+    // with their senders, and are fed in arrival order once it returns.
+    struct PendingBlock
+    {
+        HWND sender = nullptr;
+        std::vector<uint8_t> octets;
+    };
     bool feeding = false;
-    std::deque<std::vector<uint8_t>> pendingBlocks;
+    std::deque<PendingBlock> pendingBlocks;
     size_t pendingOctets = 0;
 
     // Handlers of the user interface, where there is one (WM_PAINT,
     // WM_COMMAND); without them those messages get the default handling.
     LRESULT (*onPaint)(CHostState& state, HWND window) = nullptr;
     LRESULT (*onCommand)(CHostState& state, HWND window, WPARAM wParam, LPARAM lParam) = nullptr;
+    // The user interface's own data, for those handlers.
+    void* owner = nullptr;
+
+    // Told of every block received (sent false) and sent (sent true), with
+    // the partner it came from or goes to, where a tool wants to show them.
+    std::function<void(bool sent, HWND partner, const COPYDATASTRUCT& block)> onBlock;
 };
 
 // Octets that may wait for the reader at one time; a partner that sends more
@@ -53,6 +70,14 @@ void HostTrace(const CHostState& state, const char* format, ...)
     __attribute__((format(printf, 2, 3)))
 #endif
     ;
+
+// Where a block sent now goes: the sender of the block being handled, else
+// the partner window.
+HWND HostSendTarget(const CHostState& state);
+
+// Sends one block to HostSendTarget with the host window as wParam; the
+// partner's answer is not used.
+void HostSendBlock(CHostState& state, const COPYDATASTRUCT* block);
 
 // Flips the Debug switch (and the report reader's trace switch with it);
 // returns the new flag.

@@ -1,49 +1,40 @@
 #include "host/loopback.h"
 
-#include "host/dispatcher.h"
-#include "host/loopback_window.h"
+#include "host/host_window.h"
 #include "host/protocol.h"
 
-#include <algorithm>
+namespace {
 
-uint32_t ConsoleBlockLength(size_t remaining, size_t chunk)
+// A window only this process reaches; `role` names it ("host",
+// "partner"). nullptr with the reason in `error` on failure.
+HWND CreateLoopbackWindow(const char* role, WNDPROC procedure, std::string& error)
 {
-    const size_t block = std::clamp<size_t>(chunk, 1, kMaxConsoleBlock);
-    size_t length = std::min(block, remaining);
-    if (length == KEEP_ALIVE_LENGTH)
-        --length;
-    return uint32_t(length);
+    // Names need only be unique among this process's windows.
+    static unsigned long serial = 0;
+    const std::string name =
+        std::string("korvane-loopback-") + role + "-" + std::to_string(++serial);
+    HWND window = CreateLocalWindow(name.c_str(), procedure);
+    if (!window)
+        error = "cannot create the window " + name + ": " + GetMessageLayerError();
+    return window;
 }
 
-CLoopbackHost::CLoopbackHost(CReportReader& reader) : m_reader(reader)
+} // namespace
+
+CLoopbackHost::CLoopbackHost(CReportReader& reader)
 {
-    m_window = CreateLoopbackWindow("host", Procedure, m_error);
-    if (!m_window)
-        return;
-    m_state.hostWindow = m_window;
-    m_state.reader = &reader;
-    reader.Bind(m_window);
-    SetWindowLongPtrA(m_window, GWLP_USERDATA, reinterpret_cast<intptr_t>(&m_state));
+    m_window = CreateLoopbackWindow("host", HostWindowProcedure, m_error);
+    if (m_window)
+        HostAttach(m_state, reader, m_window);
 }
 
 CLoopbackHost::~CLoopbackHost()
 {
-    if (m_window) {
-        // Without its state the procedure leaves WM_DESTROY to the default
-        // handling: the dispatcher would ask the message loop to end.
-        SetWindowLongPtrA(m_window, GWLP_USERDATA, 0);
-        DestroyWindow(m_window);
-    }
-    if (m_window)
-        m_reader.Bind(nullptr);
-}
-
-LRESULT CALLBACK CLoopbackHost::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    auto* state = reinterpret_cast<CHostState*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-    if (!state)
-        return DefWindowProcA(window, message, wParam, lParam);
-    return HostDispatch(*state, window, message, wParam, lParam);
+    if (!m_window)
+        return;
+    // Detached first: the dispatcher would ask the message loop to end.
+    HostDetach(m_state);
+    DestroyWindow(m_window);
 }
 
 CLoopbackPartner::CLoopbackPartner()

@@ -1,8 +1,8 @@
 // The host and a partner inside one process: what the korvane tool, the
 // benchmarks and the tests run instead of a service and its partner.
 //
-// CLoopbackHost is a host window whose procedure is the real dispatcher
-// (HostDispatch) over its own CHostState, with a report reader bound to it;
+// CLoopbackHost is a host window bound to its own CHostState as every host
+// window is (host_window.h), with a report reader bound to it;
 // CLoopbackPartner a window that hands every block it receives to a
 // callback. Both are windows of this process only: they need no runtime
 // folder and no other process can reach them. Each procedure finds its
@@ -12,6 +12,7 @@
 #pragma once
 
 #include "host/host_state.h"
+#include "host/protocol.h"
 #include "host/report_reader.h"
 #include "winapi.h"
 
@@ -19,15 +20,6 @@
 #include <cstdint>
 #include <functional>
 #include <string>
-
-// The largest console block: its length travels in 16 bits.
-constexpr size_t kMaxConsoleBlock = 0xFFFF;
-
-// The length of the next console block when `remaining` octets are left to
-// send in blocks of `chunk` (clamped to 1..kMaxConsoleBlock). A block of
-// exactly KEEP_ALIVE_LENGTH octets would be echoed as a keep-alive instead of
-// decoded, so it is one octet shorter and that octet begins the next block.
-uint32_t ConsoleBlockLength(size_t remaining, size_t chunk);
 
 class CLoopbackHost
 {
@@ -50,10 +42,7 @@ public:
     const CHostState& State() const { return m_state; }
 
 private:
-    static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-
     CHostState m_state;
-    CReportReader& m_reader;
     HWND m_window = nullptr;
     std::string m_error;
 };

@@ -1,10 +1,16 @@
-// The partner protocol: block kinds, the private report message, value
-// codes and the command record.
+// The partner protocol: every fact of it, named once. Block kinds and their
+// lengths, the keep-alive, the private report message, value codes, the
+// command record, the window names and the tags of the command trees.
 //
 // Blocks travel as WM_COPYDATA; the high 16 bits of dwData name the kind,
 // the low 16 bits carry a length whose use depends on the kind.
 #pragma once
 
+#include "ember/ber/tag.h"
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
 #include <cstdint>
 
 constexpr uint32_t BLOCK_COMMAND = 0x0C67;      // partner -> host: command text
@@ -31,8 +37,30 @@ constexpr uintptr_t MakeDwData(uint32_t kind, uint32_t length)
     return uintptr_t((kind << 16) | (length & 0xFFFFu));
 }
 
-// A console-data block of this length is a keep-alive and is echoed.
+// A console-data block of this length is a keep-alive and is echoed,
+// whatever its octets.
 constexpr uint32_t KEEP_ALIVE_LENGTH = 13;
+
+// The empty root: what a console sends as its keep-alive, and the head of
+// every BLOCK_ENCODED.
+constexpr std::array<uint8_t, KEEP_ALIVE_LENGTH> kKeepAliveOctets = {
+    0x7F, 0x8F, 0xFF, 0xFE, 0xD9, 0x5C, 0x80, 0x30, 0x80, 0x00, 0x00, 0x00, 0x00};
+
+// The largest console block: its length travels in the 16 low bits.
+constexpr size_t kMaxConsoleBlock = 0xFFFF;
+
+// The length of the next console block when `remaining` octets are left to
+// send in blocks of `chunk` (clamped to 1..kMaxConsoleBlock). A block of
+// exactly KEEP_ALIVE_LENGTH octets would be echoed as a keep-alive instead of
+// decoded, so it is one octet shorter and that octet begins the next block.
+constexpr uint32_t ConsoleBlockLength(size_t remaining, size_t chunk)
+{
+    const size_t block = std::clamp<size_t>(chunk, 1, kMaxConsoleBlock);
+    size_t length = std::min(block, remaining);
+    if (length == KEEP_ALIVE_LENGTH)
+        --length;
+    return uint32_t(length);
+}
 
 constexpr int32_t VALUE_POLL = -1;
 constexpr int32_t VALUE_TEXT = -2;
@@ -42,6 +70,25 @@ constexpr int32_t VALUE_NONE = -3;
 constexpr uint32_t REPORT_FIELD_SIZE = 513;
 // Reports of this many characters or more are not forwarded.
 constexpr uint32_t REPORT_MAX_LENGTH = 30;
+
+// The host window is named this prefix and the program's arguments
+// ("Korvane_" alone without arguments).
+constexpr char kHostWindowPrefix[] = "Korvane_";
+// The partner's window, looked up once at start.
+constexpr char kPartnerWindowName[] = "TEST_RX";
+
+// Tags of the command trees: path levels are context-specific Sets numbered
+// by the path, the parameter a private Set, its value an application-class
+// leaf at TAG_VALUE; a poll is an Integer 1 at TAG_POLL in a path level.
+constexpr EmberBerClass kPathClass = eeBerClass_ContextSpecific;
+constexpr EmberBerClass kParameterClass = eeBerClass_Private;
+constexpr EmberBerClass kLeafClass = eeBerClass_Application;
+constexpr uint32_t TAG_VALUE = 3;
+constexpr uint32_t TAG_POLL = 32;
+constexpr int32_t kPollLeafValue = 1;
+// Integer values held directly under an application node of this number
+// are not reported.
+constexpr uint32_t kUnreportedParentTag = 34;
 
 struct CCommandRecord
 {

@@ -95,7 +95,7 @@ void CReportReader::ValueSearch(CEmber_Node* node)
             ValueSearch(node->GetNextChild(position));
         return;
     }
-    if (tag.ClassBits() != eeBerClass_Application || tag.Number() != 3)
+    if (tag.ClassBits() != kLeafClass || tag.Number() != TAG_VALUE)
         return;
     if (Tracing())
         Trace("Gettype= %d \n", node->GetType());
@@ -111,14 +111,15 @@ void CReportReader::ValueSearch(CEmber_Node* node)
 void CReportReader::IntegerValue(CEmber_Node* container)
 {
     int32_t value = 0;
-    if (!container->GetIntegerChild(eeBerClass_Application, 3, value))
+    if (!container->GetIntegerChild(kLeafClass, TAG_VALUE, value))
         return;
     if (Tracing())
         Trace("##VALUE #### = %d  \n", value);
     const CEmber_Node* parent = container->GetParent();
     if (!parent)
         return;
-    if (parent->GetTag().ClassBits() == eeBerClass_Application && parent->GetTag().Number() == 34)
+    if (parent->GetTag().ClassBits() == kLeafClass &&
+        parent->GetTag().Number() == kUnreportedParentTag)
         return;
     m_slots[6] = container->GetTag().Number();
     // "%d,%d,%d,%d,%d,%d": the text of slots 2 to 5 (at most 48 octets, it
@@ -143,7 +144,7 @@ void CReportReader::TextValue(CEmber_Node* container)
     if (Tracing())
         Trace("Now we have detected  eeBerType_UTF8String \n");
     char* text = nullptr;
-    if (!container->GetStringChild(eeBerClass_Application, 3, text))
+    if (!container->GetStringChild(kLeafClass, TAG_VALUE, text))
         return;
     for (char* c = text; *c; ++c)
         if (*c == ' ')

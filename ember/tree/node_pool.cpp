@@ -57,6 +57,29 @@ void** LinkOf(void* block, size_t sizeClass)
                                     (kLinkRoom ? ClassSize(sizeClass) : 0));
 }
 
+// A fresh block from the heap for size octets. Up to kMaxBlock it has the
+// room of its whole size class (and the link word), whether a pool hands it
+// out or a thread whose pool is gone: a live pool may take it back under
+// that class and hand it out again at the class's full size.
+void* NewBlock(size_t size)
+{
+    if (size > CEmber_NodePool::kMaxBlock)
+        return ::operator new(size);
+    const size_t sizeClass = ClassOf(size);
+    void* block = ::operator new(ClassSize(sizeClass) + kLinkRoom);
+    EMBER_POISON(static_cast<char*>(block) + size, ClassSize(sizeClass) - size);
+    return block;
+}
+
+// Returns a block to the heap; the tail beyond the size asked for was
+// poisoned when it was handed out.
+void DeleteBlock(void* block, size_t size) noexcept
+{
+    if (block && size <= CEmber_NodePool::kMaxBlock)
+        EMBER_UNPOISON(block, ClassSize(ClassOf(size == 0 ? 1 : size)));
+    ::operator delete(block);
+}
+
 #if !EMBER_NODE_POOL_BYPASS
 // The thread's pool is made on its first node and destroyed with the thread;
 // releases that come later (static trees torn down after the thread's
@@ -123,9 +146,7 @@ void* CEmber_NodePool::Allocate(size_t size)
         EMBER_POISON(static_cast<char*>(block) + size, ClassSize(sizeClass) - size);
         return block;
     }
-    void* block = ::operator new(ClassSize(sizeClass) + kLinkRoom);
-    EMBER_POISON(static_cast<char*>(block) + size, ClassSize(sizeClass) - size);
-    return block;
+    return NewBlock(size);
 }
 
 void CEmber_NodePool::Release(void* block, size_t size) noexcept
@@ -154,15 +175,14 @@ void CEmber_NodePool::Release(void* block, size_t size) noexcept
 void* CEmber_NodePool::AllocateNode(size_t size)
 {
 #if !EMBER_NODE_POOL_BYPASS
-    // Once the thread's pool is gone, nodes use the heap directly; pooled
-    // blocks come from the global operator new too, so either kind may be
-    // released either way.
+    // Once the thread's pool is gone, nodes use the heap directly, in blocks
+    // made as a pool makes them, so either kind may be released either way.
     if (CEmber_NodePool* pool = t_pool)
         return pool->Allocate(size);
     if (t_state != PoolState::Gone)
         return LocalPool().Allocate(size);
 #endif
-    return ::operator new(size);
+    return NewBlock(size == 0 ? 1 : size);
 }
 
 void CEmber_NodePool::ReleaseNode(void* block, size_t size) noexcept
@@ -173,10 +193,8 @@ void CEmber_NodePool::ReleaseNode(void* block, size_t size) noexcept
         pool->Release(block, size);
         return;
     }
-#else
-    (void)size;
 #endif
-    ::operator delete(block);
+    DeleteBlock(block, size);
 }
 
 bool CEmber_NodePool::ThreadPoolsEnabled()

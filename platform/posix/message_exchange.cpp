@@ -101,20 +101,25 @@ LRESULT CallProcedure(KorvaneWindow* window, bool fromOutside, UINT message, WPA
         DispatchRecord& operator=(const DispatchRecord&) = delete;
     };
     const DispatchRecord record(fromOutside);
-    return window->procedure(window, message, wParam, lParam);
+    return window->procedure(HandleOf(window), message, wParam, lParam);
 }
 
 void DispatchRequest(KorvaneWindow* window, const Frame& frame, const std::string& source)
 {
-    WPARAM wParam = WPARAM(frame.wParam);
-    if (frame.flags & korvane_wire::kFlagWindow) {
-        KorvaneWindow* named = WindowForName(frame.windowName);
-        if (!named) {
-            Reject();
-            return;
-        }
-        wParam = reinterpret_cast<WPARAM>(named);
+    // A request for an earlier owner of this window's name is refused: it
+    // never reaches this window.
+    if (frame.receiverIncarnation != 0 && frame.receiverIncarnation != window->incarnation) {
+        Frame refusal;
+        refusal.kind = korvane_wire::kReply;
+        refusal.flags = korvane_wire::kFlagGone;
+        refusal.sequence = frame.sequence;
+        SendDatagram(window->fd, source, korvane_wire::EncodeFrame(refusal), SendTimeout());
+        return;
     }
+    WPARAM wParam = WPARAM(frame.wParam);
+    if (frame.flags & korvane_wire::kFlagWindow)
+        wParam = reinterpret_cast<WPARAM>(
+            HandleOf(WindowForName(frame.windowName, frame.windowIncarnation)));
     COPYDATASTRUCT block = {};
     LPARAM lParam = LPARAM(frame.lParam);
     if (frame.message == WM_COPYDATA) {
@@ -150,7 +155,8 @@ void AcceptReply(const Frame& frame, const std::string& source)
             return;
         }
         pending.answered = true;
-        pending.result = LRESULT(frame.lParam);
+        pending.gone = (frame.flags & korvane_wire::kFlagGone) != 0;
+        pending.result = pending.gone ? 0 : LRESULT(frame.lParam);
         return;
     }
     // The answer to a send that gave up already: dropped.
@@ -229,17 +235,25 @@ LRESULT SendToOtherProcess(KorvaneWindow* target, UINT message, WPARAM wParam, L
     Registry& registry = TheRegistry();
     if (!EnsureProcessEndpoint())
         return 0;
+    // The record may be dropped while this send waits (messages dispatched
+    // meanwhile): what is needed of it is taken now.
+    const std::string name = target->name;
+    const uint64_t incarnation = target->incarnation;
+    const uintptr_t handle = target->handle;
+    target = nullptr;
     std::string path;
-    if (!EndpointPath(registry.folder, target->name, path))
+    if (!EndpointPath(registry.folder, name, path))
         return 0;
 
     Frame frame;
     frame.kind = korvane_wire::kRequest;
     frame.sequence = ++registry.nextSequence;
     frame.message = message;
+    frame.receiverIncarnation = incarnation;
     if (KorvaneWindow* named = Known(reinterpret_cast<HWND>(wParam))) {
         frame.flags |= korvane_wire::kFlagWindow;
         frame.windowName = named->name;
+        frame.windowIncarnation = named->incarnation;
     } else {
         frame.wParam = wParam;
     }
@@ -277,11 +291,14 @@ LRESULT SendToOtherProcess(KorvaneWindow* target, UINT message, WPARAM wParam, L
         struct stat seen = {};
         if (error == ECONNREFUSED && ProbeEndpoint(path, &seen) == Probe::Stale)
             RemoveStale(path, seen);
-        if (error == ETIMEDOUT)
-            Fail(ERROR_TIMEOUT, target->name + " does not take messages");
-        else
-            Fail(ERROR_INVALID_WINDOW_HANDLE,
-                 "no window " + target->name + ": " + std::strerror(error));
+        if (error == ETIMEDOUT) {
+            Fail(ERROR_TIMEOUT, name + " does not take messages");
+        } else {
+            Fail(ERROR_INVALID_WINDOW_HANDLE, "no endpoint " + name + ": " + std::strerror(error));
+            // That incarnation is gone for good.
+            if (incarnation != 0)
+                DropRemote(handle);
+        }
         CloseProcessEndpointIfIdle();
         return 0;
     }
@@ -295,7 +312,7 @@ LRESULT SendToOtherProcess(KorvaneWindow* target, UINT message, WPARAM wParam, L
     for (;;) {
         if (registry.pending[slot].answered) {
             result = registry.pending[slot].result;
-            outcome = ERROR_SUCCESS;
+            outcome = registry.pending[slot].gone ? ERROR_INVALID_WINDOW_HANDLE : ERROR_SUCCESS;
             break;
         }
         if (waited >= timeout)
@@ -322,12 +339,15 @@ LRESULT SendToOtherProcess(KorvaneWindow* target, UINT message, WPARAM wParam, L
     registry.pending.pop_back();
     if (receiverFd >= 0)
         close(receiverFd);
-    if (outcome == ERROR_TIMEOUT)
-        Fail(ERROR_TIMEOUT, target->name + " did not answer in time");
-    else if (outcome != ERROR_SUCCESS)
-        Fail(outcome, target->name + " went away before answering");
-    else
+    if (outcome == ERROR_TIMEOUT) {
+        Fail(ERROR_TIMEOUT, name + " did not answer in time");
+    } else if (outcome != ERROR_SUCCESS) {
+        Fail(outcome, name + " went away before answering");
+        if (incarnation != 0)
+            DropRemote(handle);
+    } else {
         registry.lastError = ERROR_SUCCESS;
+    }
     CloseProcessEndpointIfIdle();
     return result;
 }

@@ -25,12 +25,13 @@ namespace {
 bool CanCreate(const char* name, WNDPROC procedure)
 {
     if (!name || !procedure || !korvane_wire::IsValidWindowName(name, std::strlen(name))) {
-        Fail(ERROR_INVALID_PARAMETER, "invalid window name (1 to 99 characters, no '/', not "
+        Fail(ERROR_INVALID_PARAMETER, "invalid endpoint name (1 to 99 characters, no '/', not "
                                       "beginning with '.')");
         return false;
     }
     if (LocalByName(name)) {
-        Fail(ERROR_ALREADY_EXISTS, std::string("a window named ") + name + " exists already");
+        Fail(ERROR_ALREADY_EXISTS,
+             std::string("the endpoint ") + name + " is in use in this process");
         return false;
     }
     return true;
@@ -53,7 +54,7 @@ HWND CreateMessageWindow(const char* name, WNDPROC procedure)
     switch (ProbeEndpoint(path, &seen)) {
     case Probe::Live:
         Fail(ERROR_ALREADY_EXISTS,
-             std::string("a window named ") + name + " is open in another process");
+             std::string("the endpoint ") + name + " is in use by another process");
         return nullptr;
     case Probe::Stale:
         RemoveStale(path, seen);
@@ -61,7 +62,7 @@ HWND CreateMessageWindow(const char* name, WNDPROC procedure)
     case Probe::Missing:
         break;
     case Probe::Other:
-        Fail(ERROR_ACCESS_DENIED, path + " exists and is not a window's endpoint");
+        Fail(ERROR_ACCESS_DENIED, path + " exists and is not an endpoint");
         return nullptr;
     }
     InstallHooks();
@@ -74,15 +75,16 @@ HWND CreateMessageWindow(const char* name, WNDPROC procedure)
         return nullptr;
     auto* window = new KorvaneWindow;
     window->name = name;
+    window->incarnation = NewIncarnation();
     window->procedure = procedure;
     window->fd = fd;
     window->path = path;
     window->device = device;
     window->inode = inode;
-    registry.windows.push_back(window);
+    AddRecord(window);
     registry.lastError = ERROR_SUCCESS;
     registry.error.clear();
-    return window;
+    return HandleOf(window);
 }
 
 HWND CreateLocalWindow(const char* name, WNDPROC procedure)
@@ -92,24 +94,25 @@ HWND CreateLocalWindow(const char* name, WNDPROC procedure)
         return nullptr;
     auto* window = new KorvaneWindow;
     window->name = name;
+    window->incarnation = NewIncarnation();
     window->procedure = procedure;
-    registry.windows.push_back(window);
+    AddRecord(window);
     registry.lastError = ERROR_SUCCESS;
     registry.error.clear();
-    return window;
+    return HandleOf(window);
 }
 
 BOOL DestroyWindow(HWND window)
 {
     KorvaneWindow* live = LocalLive(window);
     if (!live || live->destroying) {
-        Fail(ERROR_INVALID_WINDOW_HANDLE, "not a window of this process");
+        Fail(ERROR_INVALID_WINDOW_HANDLE, "not an endpoint of this process");
         return FALSE;
     }
     live->destroying = true;
     CallProcedure(live, false, WM_DESTROY, 0, 0);
-    // The record stays (dead) for the life of the process, so its address is
-    // never handed out again and a stale handle can never reach a new window.
+    // The record stays (dead) for the life of the process; its handle is
+    // never handed out again, so a stale handle can never reach a new window.
     live->alive = false;
     live->procedure = nullptr;
     if (live->fd >= 0) {
@@ -126,9 +129,9 @@ HWND FindWindowA(LPCSTR /*className*/, LPCSTR windowName)
     if (!windowName)
         return nullptr;
     if (KorvaneWindow* local = LocalByName(windowName))
-        return local;
+        return HandleOf(local);
     if (!korvane_wire::IsValidWindowName(windowName, std::strlen(windowName))) {
-        Fail(ERROR_INVALID_PARAMETER, "invalid window name");
+        Fail(ERROR_INVALID_PARAMETER, "invalid endpoint name");
         return nullptr;
     }
     const std::string* folder = Folder();
@@ -138,10 +141,7 @@ HWND FindWindowA(LPCSTR /*className*/, LPCSTR windowName)
     struct stat seen = {};
     switch (ProbeEndpoint(path, &seen)) {
     case Probe::Live:
-        if (KorvaneWindow* remote = WindowForName(windowName))
-            return remote;
-        Fail(ERROR_ACCESS_DENIED, "too many windows of other processes");
-        return nullptr;
+        return HandleOf(WindowForName(windowName, 0));
     case Probe::Stale:
         RemoveStale(path, seen);
         break;
@@ -149,7 +149,7 @@ HWND FindWindowA(LPCSTR /*className*/, LPCSTR windowName)
     case Probe::Other:
         break;
     }
-    Fail(ERROR_FILE_NOT_FOUND, std::string("no window named ") + windowName);
+    Fail(ERROR_FILE_NOT_FOUND, std::string("no endpoint ") + windowName);
     return nullptr;
 }
 
@@ -158,15 +158,22 @@ LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
     Registry& registry = TheRegistry();
     KorvaneWindow* target = Known(window);
     if (!target) {
-        Fail(ERROR_INVALID_WINDOW_HANDLE, "unknown window");
+        Fail(ERROR_INVALID_WINDOW_HANDLE, "unknown endpoint (gone, or never known here)");
         return 0;
     }
     if (target->remote) {
-        // The name may belong to a window of this very process by now.
-        if (KorvaneWindow* local = LocalByName(target->name))
-            target = local;
-        else
+        // The name may belong to a window of this very process by now: the
+        // one meant, when the handle stands for the name or that very
+        // incarnation.
+        KorvaneWindow* local = LocalByName(target->name);
+        if (!local)
             return SendToOtherProcess(target, message, wParam, lParam);
+        if (target->incarnation != 0 && target->incarnation != local->incarnation) {
+            Fail(ERROR_INVALID_WINDOW_HANDLE, target->name + " went away");
+            DropRemote(target->handle);
+            return 0;
+        }
+        target = local;
     }
     registry.lastError = ERROR_SUCCESS;
     return CallProcedure(target, false, message, wParam, lParam);

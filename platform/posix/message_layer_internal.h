@@ -16,9 +16,21 @@
 // processes arrive. A process sends its own requests from one private
 // endpoint <runtime folder>/.p<pid>-<n> and receives the replies there, so a
 // process needs no window to send. Windows of other processes are
-// represented by records that hold only their name ("remote" windows); such
-// a handle is never dereferenced beyond the registry, and stays valid while
-// the process behind the name comes and goes.
+// represented by records that hold their name and incarnation ("remote"
+// windows).
+//
+// A handle is a number drawn from a counter, never a record's address and
+// never handed out twice; the registry maps it to its record. Every
+// endpoint has an incarnation, a random number drawn when it is created. A
+// handle learnt from a message (wParam) stands for that incarnation only:
+// once the endpoint is gone, sends to it fail, also when another endpoint
+// has taken the name since (that one refuses them). A handle from
+// FindWindowA stands for the name (incarnation 0) and stays valid while the
+// process behind it restarts. Remote records are reclaimed: a record is
+// dropped when a newer incarnation of its name is met, when a send finds its
+// endpoint gone, and, once their count has doubled since the last look, when
+// a look at the runtime folder finds its endpoint gone; so no number of past
+// partners can fill the registry.
 //
 // While a send to another process waits for its reply, requests for this
 // process's windows are dispatched (nested), exactly as a synchronous send of
@@ -40,10 +52,16 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/un.h>
+#include <unordered_map>
 #include <vector>
 
 struct KorvaneWindow
 {
+    // The number that stands for the window (HWND).
+    uintptr_t handle = 0;
+    // Local endpoints: drawn at creation. Remote: the one met, or 0 for
+    // whoever owns the name.
+    uint64_t incarnation = 0;
     std::string name;
     WNDPROC procedure = nullptr;
     intptr_t userData = 0;
@@ -65,8 +83,9 @@ using korvane_wire::Frame;
 constexpr int kDefaultSendTimeoutMs = 5000;
 // How often a waiting send checks that the receiver's process still lives.
 constexpr int kProbeIntervalMs = 200;
-// Names of other processes' windows this process keeps handles for.
-constexpr size_t kMaxRemoteWindows = 4096;
+// Remote records are looked over when their count reaches twice the count
+// left by the last look, but not below this.
+constexpr size_t kRemoteSweepFloor = 256;
 constexpr int kSocketBufferOctets = 512 * 1024;
 
 // A send to another process waiting for its reply.
@@ -75,12 +94,15 @@ struct PendingSend
     uint64_t sequence = 0;
     std::string path; // the receiver's address; the reply must come from it
     bool answered = false;
+    bool gone = false; // the receiver refused: the incarnation is gone
     LRESULT result = 0;
 };
 
 struct Registry
 {
     std::vector<KorvaneWindow*> windows;
+    std::unordered_map<uintptr_t, KorvaneWindow*> handles;
+    uintptr_t lastHandle = 0;
     bool quit = false;
     int exitCode = 0;
 
@@ -103,12 +125,8 @@ struct Registry
     std::vector<PendingSend> pending; // innermost last
     int sendTimeoutMs = -1;           // -1: not set yet
     size_t remoteWindows = 0;
+    size_t remoteSweepAt = kRemoteSweepFloor;
     size_t pollStart = 0;
-
-    // The two records Known found last (a send and the procedure it
-    // reaches ask for two windows in turn). Records are never freed, so a
-    // handle equal to one of them is that record.
-    KorvaneWindow* recent[2] = {};
 
     DWORD lastError = ERROR_SUCCESS;
     std::string error;
@@ -118,9 +136,9 @@ struct Registry
     pid_t owner = 0; // the process whose endpoints these are
 };
 
-// The registry, created on first use and never destroyed: window records
-// live as long as the process (a handle stays unique for good), and the
-// clean-up at exit still needs them.
+// The registry, created on first use and never destroyed: the records of
+// local windows live as long as the process, and the clean-up at exit still
+// needs them.
 // It is made once (thread-safe), then read through g_registry.
 extern std::atomic<Registry*> g_registry;
 Registry& CreateRegistry();
@@ -156,15 +174,34 @@ enum class PumpResult
 
 KorvaneWindow* Known(HWND window);
 
+// The handle of a record.
+inline HWND HandleOf(const KorvaneWindow* window)
+{
+    return reinterpret_cast<HWND>(window->handle);
+}
+
+// Adds a new record to the registry, with a fresh handle.
+KorvaneWindow* AddRecord(KorvaneWindow* window);
+
+// A fresh incarnation for a local endpoint (never 0).
+uint64_t NewIncarnation();
+
+// Drops the remote record of this handle, if there is one; its handle is
+// unknown from then on.
+void DropRemote(uintptr_t handle);
+
 KorvaneWindow* LocalLive(HWND window);
 
 KorvaneWindow* LocalByName(const std::string& name);
 
 KorvaneWindow* RemoteByName(const std::string& name);
 
-// The handle this process uses for the window named `name`: its own window
-// of that name, else the record standing for another process's window.
-KorvaneWindow* WindowForName(const std::string& name);
+// The record this process uses for the window named `name` of that
+// incarnation (0: whoever owns the name): its own window of that name and
+// incarnation, else the record standing for another process's window
+// (made when missing; a newer incarnation of a name drops the records of
+// older ones).
+KorvaneWindow* WindowForName(const std::string& name, uint64_t incarnation);
 
 bool HasOpenEndpoint();
 

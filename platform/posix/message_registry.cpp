@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
+#include <sys/random.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -29,20 +30,51 @@ Registry& CreateRegistry()
 KorvaneWindow* Known(HWND window)
 {
     Registry& registry = TheRegistry();
-    // A handle is compared before it is read: only one of the records
-    // themselves is ever dereferenced.
-    if (window && (window == registry.recent[0] || window == registry.recent[1]))
-        return window->alive ? window : nullptr;
-    // Newest first: the records of destroyed windows stay, and the windows
-    // in use are mostly the recent ones.
-    const std::vector<KorvaneWindow*>& windows = registry.windows;
-    for (auto known = windows.rbegin(); known != windows.rend(); ++known)
-        if (*known == window && (*known)->alive) {
-            registry.recent[1] = registry.recent[0];
-            registry.recent[0] = *known;
-            return *known;
-        }
-    return nullptr;
+    const auto found = registry.handles.find(reinterpret_cast<uintptr_t>(window));
+    if (found == registry.handles.end() || !found->second->alive)
+        return nullptr;
+    return found->second;
+}
+
+KorvaneWindow* AddRecord(KorvaneWindow* window)
+{
+    Registry& registry = TheRegistry();
+    // Far above any number a message carries as a plain wParam, and
+    // 16-aligned as an address would be.
+    constexpr uintptr_t kFirstHandle = uintptr_t(0x4B56) << 32;
+    registry.lastHandle = registry.lastHandle ? registry.lastHandle + 16 : kFirstHandle;
+    window->handle = registry.lastHandle;
+    registry.handles.emplace(window->handle, window);
+    registry.windows.push_back(window);
+    return window;
+}
+
+uint64_t NewIncarnation()
+{
+    uint64_t value = 0;
+    if (getrandom(&value, sizeof value, GRND_NONBLOCK) != ssize_t(sizeof value)) {
+        // Without the kernel's random numbers: the time, the process and a
+        // counter, mixed.
+        static uint64_t counter = 0;
+        timespec now = {};
+        clock_gettime(CLOCK_REALTIME, &now);
+        value = (uint64_t(now.tv_sec) << 32) ^ uint64_t(now.tv_nsec) ^ (uint64_t(getpid()) << 16) ^
+                (++counter * 0x9E3779B97F4A7C15ull);
+    }
+    return value ? value : 1;
+}
+
+void DropRemote(uintptr_t handle)
+{
+    Registry& registry = TheRegistry();
+    const auto found = registry.handles.find(handle);
+    if (found == registry.handles.end() || !found->second->remote)
+        return;
+    KorvaneWindow* window = found->second;
+    registry.handles.erase(found);
+    registry.windows.erase(std::find(registry.windows.begin(), registry.windows.end(), window));
+    --registry.remoteWindows;
+    delete window;
 }
 
 KorvaneWindow* LocalLive(HWND window)
@@ -62,24 +94,61 @@ KorvaneWindow* LocalByName(const std::string& name)
 KorvaneWindow* RemoteByName(const std::string& name)
 {
     for (KorvaneWindow* window : TheRegistry().windows)
-        if (window->remote && window->name == name)
+        if (window->remote && window->name == name && window->incarnation == 0)
             return window;
     return nullptr;
 }
 
-KorvaneWindow* WindowForName(const std::string& name)
+namespace {
+
+// Drops the remote records whose endpoints are gone from the runtime folder,
+// when their count has doubled since the last look.
+void SweepRemoteRecords()
 {
-    if (KorvaneWindow* local = LocalByName(name))
-        return local;
-    if (KorvaneWindow* remote = RemoteByName(name))
-        return remote;
     Registry& registry = TheRegistry();
-    if (registry.remoteWindows >= kMaxRemoteWindows)
-        return nullptr;
+    if (registry.remoteWindows < registry.remoteSweepAt)
+        return;
+    std::vector<uintptr_t> gone;
+    if (const std::string* folder = Folder()) {
+        for (const KorvaneWindow* window : registry.windows) {
+            if (!window->remote)
+                continue;
+            if (!FitsAddress(*folder + "/" + window->name) ||
+                ProbeEndpoint(*folder + "/" + window->name) != Probe::Live)
+                gone.push_back(window->handle);
+        }
+    }
+    for (uintptr_t handle : gone)
+        DropRemote(handle);
+    registry.remoteSweepAt = std::max(kRemoteSweepFloor, 2 * registry.remoteWindows);
+}
+
+} // namespace
+
+KorvaneWindow* WindowForName(const std::string& name, uint64_t incarnation)
+{
+    Registry& registry = TheRegistry();
+    if (KorvaneWindow* local = LocalByName(name))
+        if (incarnation == 0 || incarnation == local->incarnation)
+            return local;
+    std::vector<uintptr_t> older;
+    for (KorvaneWindow* window : registry.windows) {
+        if (!window->remote || window->name != name)
+            continue;
+        if (window->incarnation == incarnation)
+            return window;
+        // Whoever sent this had the name after them: they are gone.
+        if (incarnation != 0 && window->incarnation != 0)
+            older.push_back(window->handle);
+    }
+    for (uintptr_t handle : older)
+        DropRemote(handle);
+    SweepRemoteRecords();
     auto* window = new KorvaneWindow;
     window->name = name;
+    window->incarnation = incarnation;
     window->remote = true;
-    registry.windows.push_back(window);
+    AddRecord(window);
     ++registry.remoteWindows;
     return window;
 }

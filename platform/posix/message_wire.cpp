@@ -49,6 +49,8 @@ std::vector<uint8_t> EncodeFrame(const Frame& frame)
     Put(out, 24, frame.wParam, 8);
     Put(out, 32, uint64_t(frame.lParam), 8);
     Put(out, 40, frame.dwData, 8);
+    Put(out, 48, frame.receiverIncarnation, 8);
+    Put(out, 56, window ? frame.windowIncarnation : 0, 8);
     if (nameLength)
         std::memcpy(out.data() + kHeaderSize, frame.windowName.data(), nameLength);
     if (blockLength)
@@ -68,7 +70,8 @@ bool DecodeFrame(const uint8_t* data, size_t size, Frame& frame)
     const uint64_t cbData = Get(data, 20, 4);
     if (kind != kRequest && kind != kReply)
         return false;
-    if (flags & ~uint8_t(kFlagWindow | kFlagBlock))
+    if (kind == kRequest ? (flags & ~uint8_t(kFlagWindow | kFlagBlock)) != 0
+                         : (flags & ~kFlagGone) != 0)
         return false;
     const bool window = (flags & kFlagWindow) != 0;
     const bool block = (flags & kFlagBlock) != 0;
@@ -88,9 +91,13 @@ bool DecodeFrame(const uint8_t* data, size_t size, Frame& frame)
     parsed.wParam = Get(data, 24, 8);
     parsed.lParam = int64_t(Get(data, 32, 8));
     parsed.dwData = Get(data, 40, 8);
+    parsed.receiverIncarnation = Get(data, 48, 8);
+    parsed.windowIncarnation = Get(data, 56, 8);
     if (kind == kReply) {
-        // A reply carries only the sequence number and the result.
-        if (flags != 0 || parsed.message != 0 || parsed.wParam != 0 || parsed.dwData != 0)
+        // A reply carries only the sequence number, the result and whether
+        // the receiver was gone.
+        if (parsed.message != 0 || parsed.wParam != 0 || parsed.dwData != 0 || nameLength != 0 ||
+            parsed.receiverIncarnation != 0 || parsed.windowIncarnation != 0)
             return false;
     } else {
         if (block && parsed.message != kCopyDataMessage)
@@ -101,6 +108,8 @@ bool DecodeFrame(const uint8_t* data, size_t size, Frame& frame)
         if (window && parsed.wParam != 0)
             return false;
         if (!block && parsed.dwData != 0)
+            return false;
+        if (!window && parsed.windowIncarnation != 0)
             return false;
     }
     if (window) {

@@ -1,13 +1,16 @@
 // The datagram format of the message layer between processes.
 //
-// Every datagram is one frame: a 48-octet header, then the name of the
+// Every datagram is one frame: a 64-octet header, then the name of the
 // window that wParam stands for (when it is a window), then the octets of
 // the WM_COPYDATA block (when there is one). All numbers are little-endian.
 //
 //   offset size field
-//        0    4 magic "KVN1"
+//        0    4 magic "KVN2" (version 2: "KVN1" had no incarnations and a
+//               48-octet header)
 //        4    1 kind: 1 request, 2 reply
-//        5    1 flags: 1 wParam is a window (its name follows), 2 a block follows
+//        5    1 flags: requests: 1 wParam is a window (its name follows),
+//               2 a block follows; replies: 4 the receiver is gone (nothing
+//               was delivered), else 0
 //        6    2 length of the window name (0 to 99)
 //        8    8 sequence number of the request (a reply repeats it)
 //       16    4 message id (requests; 0 in replies)
@@ -15,6 +18,15 @@
 //       24    8 wParam as a number (0 when it is a window)
 //       32    8 lParam as a number (requests without a block), or the result (replies)
 //       40    8 dwData of the block
+//       48    8 incarnation of the receiver the request is meant for; 0: whoever
+//               owns the name now (requests; 0 in replies)
+//       56    8 incarnation of the window wParam names; 0: whoever owns the
+//               name (requests with flag 1; else 0)
+//
+// An incarnation is a number drawn when an endpoint is created and never
+// drawn again: an endpoint that takes a name another one had gets a new one,
+// so a request meant for the window that had the name is refused by the
+// window that has it now (a reply with flag 4) instead of reaching it.
 //
 // A frame is accepted only when every field is in range and the datagram is
 // exactly as long as the header says: nothing is guessed or cut.
@@ -27,8 +39,8 @@
 
 namespace korvane_wire {
 
-constexpr uint32_t kMagic = 0x314E564Bu; // "KVN1" as little-endian octets
-constexpr size_t kHeaderSize = 48;
+constexpr uint32_t kMagic = 0x324E564Bu; // "KVN2" as little-endian octets
+constexpr size_t kHeaderSize = 64;
 constexpr size_t kMaxNameLength = 99;
 constexpr size_t kMaxBlockOctets = 64 * 1024;
 constexpr size_t kMaxFrameSize = kHeaderSize + kMaxNameLength + kMaxBlockOctets;
@@ -38,6 +50,7 @@ constexpr uint8_t kReply = 2;
 
 constexpr uint8_t kFlagWindow = 1;
 constexpr uint8_t kFlagBlock = 2;
+constexpr uint8_t kFlagGone = 4; // replies only
 
 // The message id that may carry a block (WM_COPYDATA).
 constexpr uint32_t kCopyDataMessage = 0x004A;
@@ -51,8 +64,10 @@ struct Frame
     uint64_t wParam = 0;
     int64_t lParam = 0; // the result in a reply
     uint64_t dwData = 0;
-    std::string windowName;         // with kFlagWindow
-    const uint8_t* block = nullptr; // with kFlagBlock: cbData octets
+    uint64_t receiverIncarnation = 0; // requests
+    uint64_t windowIncarnation = 0;   // with kFlagWindow
+    std::string windowName;           // with kFlagWindow
+    const uint8_t* block = nullptr;   // with kFlagBlock: cbData octets
     uint32_t cbData = 0;
 };
 

@@ -3,6 +3,7 @@
 // --console-link between them. Every command shape goes to the console and
 // its answer comes back as the reports the host makes of it; the console's
 // keep-alive makes the round trip. Every wait is bounded.
+#include "host/protocol.h"
 #include "tests/support/korvane_exe_win32.h"
 #include "tests/support/run_program.h"
 
@@ -67,7 +68,8 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(korvane.Start(NativePath(KORVANE_EXE_PATH), kService));
-        ASSERT_NE(korvane.WaitForWindow(std::string("Korvane_") + kService, "Korvane"), nullptr);
+        ASSERT_NE(korvane.WaitForWindow(std::string(kHostWindowPrefix) + kService, "Korvane"),
+                  nullptr);
     }
 
     // Starts the console on a free port and reads the port from its first line.

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -560,6 +561,115 @@ TEST(Dispatcher, TheDebugSwitchCarriesTheReaderTraceWithIt)
     partner.SendConsole(host.Handle(), Report(1));
     EXPECT_TRUE(capture.lines.empty());
     EXPECT_EQ(partner.blocks.size(), 2u);
+}
+
+} // namespace
+
+namespace {
+
+// Two partners of one host: whatever the host sends while it handles a
+// block goes to that block's sender, also after the other partner's blocks
+// were handled inside its sends.
+TEST(DispatcherPartners, ReportsStayWithTheirSenderWhileAnotherPartnerSendsCommands)
+{
+    HostWindow host;
+    PartnerWindow a;
+    PartnerWindow b;
+    std::vector<std::vector<uint8_t>> messages;
+    for (int32_t value = 0; value < 40; ++value)
+        messages.push_back(Report(value));
+    size_t commands = 0;
+    a.onBlock = [&](const ReceivedBlock& block) {
+        if (BlockKind(block.dwData) == BLOCK_REPORT && commands < 10) {
+            ++commands;
+            EXPECT_EQ(b.SendCommand(host.Handle(), "1,2,3,4,5,100"), 1);
+        }
+    };
+    a.SendConsole(host.Handle(), Join(messages));
+    EXPECT_EQ(a.Reports().size(), 40u);
+    for (const ReceivedBlock& block : a.blocks)
+        EXPECT_EQ(BlockKind(block.dwData), BLOCK_REPORT);
+    ASSERT_EQ(b.blocks.size(), 10u);
+    for (const ReceivedBlock& block : b.blocks)
+        EXPECT_EQ(BlockKind(block.dwData), BLOCK_ENCODED);
+    // The partner window still follows the latest sender.
+    EXPECT_EQ(host.state.partnerWindow, b.Handle());
+}
+
+TEST(DispatcherPartners, ABlockHeldBackSendsItsReportsToItsOwnSender)
+{
+    HostWindow host;
+    PartnerWindow a;
+    PartnerWindow b;
+    const std::vector<uint8_t> keepAlive(kKeepAliveOctets.begin(), kKeepAliveOctets.end());
+    a.onBlock = [&](const ReceivedBlock& block) {
+        if (block.ReportText() != "1,2,3,4,5,1")
+            return;
+        b.SendConsole(host.Handle(), Report(7)); // held back until A's block is fed
+        b.SendConsole(host.Handle(), keepAlive); // echoed at once
+    };
+    a.SendConsole(host.Handle(), Join({Report(1), Report(2)}));
+    EXPECT_EQ(a.Reports(), (std::vector<std::string>{"1,2,3,4,5,1", "1,2,3,4,5,2"}));
+    ASSERT_EQ(b.blocks.size(), 2u);
+    EXPECT_EQ(ToHex(b.blocks[0].octets), ToHex(keepAlive));
+    EXPECT_EQ(b.blocks[1].ReportText(), "1,2,3,4,5,7");
+}
+
+// With one partner every block goes where it went when the partner window
+// alone chose the target: checked at every send over random conversations
+// in which the partner also sends from inside its own handlers.
+TEST(DispatcherPartners, WithOnePartnerEverySendGoesToThePartnerWindowAsBefore)
+{
+    std::mt19937 random(20261208);
+    for (int round = 0; round < 40; ++round) {
+        HostWindow host;
+        PartnerWindow partner;
+        size_t sends = 0;
+        host.state.onBlock = [&](bool sent, HWND target, const COPYDATASTRUCT&) {
+            if (!sent)
+                return;
+            ++sends;
+            EXPECT_EQ(target, host.state.partnerWindow);
+        };
+        int nestedLeft = 20;
+        auto randomBlock = [&](PartnerWindow& from) {
+            switch (random() % 4) {
+            case 0:
+                from.SendCommand(host.Handle(), "1,2,3,4," + std::to_string(1 + random() % 9) +
+                                                    "," + std::to_string(random() % 5));
+                break;
+            case 1:
+                from.SendConsole(host.Handle(), std::vector<uint8_t>(kKeepAliveOctets.begin(),
+                                                                     kKeepAliveOctets.end()));
+                break;
+            default: {
+                std::vector<uint8_t> octets;
+                for (int i = 0, n = 1 + int(random() % 4); i < n; ++i) {
+                    const std::vector<uint8_t> next = Report(int32_t(random() % 6));
+                    octets.insert(octets.end(), next.begin(), next.end());
+                }
+                const size_t cut = random() % octets.size();
+                const std::vector<uint8_t> head(octets.begin(), octets.begin() + long(cut));
+                const std::vector<uint8_t> tail(octets.begin() + long(cut), octets.end());
+                if (head.size() != KEEP_ALIVE_LENGTH && !head.empty())
+                    from.SendConsole(host.Handle(), head);
+                if (tail.size() != KEEP_ALIVE_LENGTH)
+                    from.SendConsole(host.Handle(), tail);
+                break;
+            }
+            }
+        };
+        partner.onBlock = [&](const ReceivedBlock&) {
+            if (nestedLeft > 0 && random() % 3 == 0) {
+                --nestedLeft;
+                randomBlock(partner);
+            }
+        };
+        for (int i = 0; i < 10; ++i)
+            randomBlock(partner);
+        EXPECT_GT(sends, 0u);
+        EXPECT_EQ(partner.blocks.size(), sends);
+    }
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 // shortcut and the Add or Remove Programs entry; the installed Korvane.exe
 // answering the installed korvane-cli.exe partner; a silent uninstall that
 // leaves nothing behind. Every wait is bounded.
+#include "host/protocol.h"
 #include "tests/support/korvane_exe_win32.h"
 #include "tests/support/run_program.h"
 
@@ -119,7 +120,7 @@ protected:
             return false;
         CloseHandle(m_korvane.hThread);
         m_korvane.hThread = nullptr;
-        const std::string title = std::string("Korvane_") + argument;
+        const std::string title = std::string(kHostWindowPrefix) + argument;
         return WaitUntil([&] { return FindWindowA("Korvane", title.c_str()) != nullptr; },
                          kInstallTimeoutMs);
     }
@@ -127,7 +128,7 @@ protected:
     // Exit through the menu; the process ends with code 0.
     DWORD StopInstalledKorvane(const char* argument)
     {
-        HWND window = FindWindowA("Korvane", (std::string("Korvane_") + argument).c_str());
+        HWND window = FindWindowA("Korvane", (std::string(kHostWindowPrefix) + argument).c_str());
         if (!window || !PostMessageA(window, WM_COMMAND, 105, 0))
             return DWORD(-1);
         if (WaitForSingleObject(m_korvane.hProcess, kInstallTimeoutMs) != WAIT_OBJECT_0)

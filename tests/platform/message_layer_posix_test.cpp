@@ -1,6 +1,7 @@
 // The message layer between processes: the peers are forked children that
 // use the layer themselves, or raw sockets standing in for foreign and
 // broken peers.
+#include "platform/posix/message_layer_internal.h"
 #include "platform/posix/message_wire.h"
 #include "tests/support/posix_endpoints.h"
 #include "winapi.h"
@@ -8,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
@@ -85,6 +87,7 @@ struct Seen
     std::vector<uint8_t> octets;
     uintptr_t dwData = 0;
     std::string sender;
+    HWND senderHandle = nullptr;
     BOOL inSend = FALSE;
     int copies = 0;
     std::vector<BOOL> probes;
@@ -106,6 +109,7 @@ LRESULT CALLBACK ParentProcedure(HWND self, UINT message, WPARAM wParam, LPARAM 
         g_seen.dwData = block->dwData;
         const char* sender = GetWindowName(reinterpret_cast<HWND>(wParam));
         g_seen.sender = sender ? sender : "";
+        g_seen.senderHandle = reinterpret_cast<HWND>(wParam);
         g_seen.inSend = InSendMessage();
         ++g_seen.copies;
         return 1;
@@ -596,6 +600,99 @@ TEST_F(MessageLayer, LocalWindowsNeedNoRuntimeFolder)
     ASSERT_NE(Create("real", PeerProcedure), nullptr);
     EXPECT_TRUE(m_sandbox.HasEndpoint("real"));
     DestroyWindow(other);
+}
+
+} // namespace
+
+namespace {
+
+// Dispatches the parent's messages until the child ends; its wait status, or
+// -1 when it is still running after the safety timeout.
+int PumpUntilChildEnds(pid_t child)
+{
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kSafetyTimeoutMs * 4);
+    int status = 0;
+    while (waitpid(child, &status, WNOHANG) != child) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            return -1;
+        }
+        RunMessageLoop(20);
+    }
+    return status;
+}
+
+int SendOneOctet(HWND to, HWND from)
+{
+    uint8_t octet = 1;
+    COPYDATASTRUCT block = {0x0C680001, 1, &octet};
+    return int(SendMessageA(to, WM_COPYDATA, reinterpret_cast<WPARAM>(from),
+                            reinterpret_cast<LPARAM>(&block)));
+}
+
+TEST_F(MessageLayer, NoNumberOfPastPartnersLocksOutANewOne)
+{
+    HWND service = Create("service", ParentProcedure);
+    ASSERT_NE(service, nullptr);
+    constexpr int kPartners = 4200; // more than the 4,096 names that once filled the registry
+    const pid_t child = ForkChild([] {
+        SetSendTimeout(2000);
+        HWND to = FindWindowA(nullptr, "service");
+        for (int i = 0; i < kPartners; ++i) {
+            HWND self =
+                CreateMessageWindow(("partner-" + std::to_string(i)).c_str(), PeerProcedure);
+            if (!self || SendOneOctet(to, self) != 1)
+                return 1;
+            DestroyWindow(self);
+        }
+        HWND last = CreateMessageWindow("TEST_RX", PeerProcedure);
+        return last && SendOneOctet(to, last) == 1 ? 0 : 2;
+    });
+    const int status = PumpUntilChildEnds(child);
+    ASSERT_TRUE(status >= 0 && WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(g_seen.copies, kPartners + 1);
+    EXPECT_EQ(g_seen.sender, "TEST_RX");
+    // The records of the partners that are gone were reclaimed.
+    EXPECT_LE(korvane_layer::TheRegistry().remoteWindows, korvane_layer::kRemoteSweepFloor + 1);
+}
+
+TEST_F(MessageLayer, ABlockForAGoneWindowNeverReachesTheNextOwnerOfItsName)
+{
+    HWND service = Create("service", ParentProcedure);
+    ASSERT_NE(service, nullptr);
+    // The first owner of "partner" sends once and ends without a word.
+    const pid_t first = ForkChild([] {
+        HWND self = CreateMessageWindow("partner", PeerProcedure);
+        return self && SendOneOctet(FindWindowA(nullptr, "service"), self) == 1 ? 0 : 1;
+    });
+    const int status = PumpUntilChildEnds(first);
+    ASSERT_TRUE(status >= 0 && WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+    HWND gone = g_seen.senderHandle;
+    ASSERT_NE(gone, nullptr);
+    ASSERT_EQ(g_seen.copies, 1);
+
+    // A second process takes the name; it answers every block by sending
+    // the octets back.
+    pid_t second = 0;
+    HWND byName = StartPeer("partner", &second);
+    ASSERT_NE(byName, nullptr);
+    EXPECT_NE(byName, gone);
+
+    EXPECT_EQ(SendOneOctet(gone, service), 0);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_WINDOW_HANDLE));
+    EXPECT_EQ(g_seen.copies, 1) << "the new owner got the block meant for the old one";
+    // Once found gone, the handle stays unknown.
+    EXPECT_EQ(SendOneOctet(gone, service), 0);
+    EXPECT_EQ(GetWindowName(gone), nullptr);
+
+    // The name itself reaches the new owner.
+    EXPECT_EQ(SendOneOctet(byName, service), 1);
+    EXPECT_EQ(g_seen.copies, 2);
+    EndChild(second, byName, 0);
 }
 
 } // namespace

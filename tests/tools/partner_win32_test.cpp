@@ -85,7 +85,7 @@ protected:
     {
         if (!service.Start(NativePath(KORVANE_EXE_PATH), argument))
             return nullptr;
-        return service.WaitForWindow(std::string("Korvane_") + argument, "Korvane");
+        return service.WaitForWindow(std::string(kHostWindowPrefix) + argument, "Korvane");
     }
 
     ProgramResult Partner(std::vector<std::string> args, const std::string& input = "")
@@ -271,7 +271,7 @@ TEST_F(PartnerTool, SeveralServicesNeedAChoice)
 TEST_F(PartnerTool, OwnWindowIsTestRxUnlessNamed)
 {
     ASSERT_NE(StartService(korvane, "P"), nullptr);
-    PartnerWindow taken("TEST_RX");
+    PartnerWindow taken(kPartnerWindowName);
     ASSERT_NE(taken.Handle(), nullptr);
     const ProgramResult clash = Partner({"--wait", "0", "1,2,3,4,5,100"});
     EXPECT_EQ(clash.status, 2);

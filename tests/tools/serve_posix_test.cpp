@@ -245,7 +245,7 @@ protected:
 
     bool OpenPartner()
     {
-        m_partner = CreateMessageWindow("TEST_RX", PartnerProcedure);
+        m_partner = CreateMessageWindow(kPartnerWindowName, PartnerProcedure);
         m_host = FindWindowA(nullptr, "Korvane_t");
         return m_partner && m_host;
     }
@@ -309,7 +309,8 @@ TEST_F(Serve, StopsCleanlyOnSigtermAndSigint)
 TEST_F(Serve, EndpointNameIsCutToFit)
 {
     ASSERT_TRUE(Start({std::string(200, 'x')}));
-    const std::string name = ("Korvane_" + std::string(200, 'x')).substr(0, MaxWindowNameLength());
+    const std::string name =
+        (kHostWindowPrefix + std::string(200, 'x')).substr(0, MaxWindowNameLength());
     EXPECT_TRUE(m_sandbox.HasEndpoint(name)) << m_service->err;
     m_service->Signal(SIGTERM);
     EXPECT_EQ(m_service->ExitCode(), 0);
@@ -480,11 +481,11 @@ TEST_F(Serve, PartnerThatDiesMidConversationAndComesBack)
     ASSERT_TRUE(Start({"--timeout", "3000", "t"}));
     // A partner that sends a console block and dies while the service sends
     // it the report.
-    auto dying = std::make_unique<RawSocket>(m_sandbox.Endpoint("TEST_RX"));
+    auto dying = std::make_unique<RawSocket>(m_sandbox.Endpoint(kPartnerWindowName));
     ASSERT_TRUE(dying->Bound());
     const Octets message = IntegerMessage({1, 2, 3, 4, 5}, 50);
     ASSERT_TRUE(dying->SendTo(m_sandbox.Endpoint("Korvane_t"),
-                              RequestFrame(1, WM_COPYDATA, "TEST_RX",
+                              RequestFrame(1, WM_COPYDATA, kPartnerWindowName,
                                            MakeDwData(BLOCK_CONSOLE_DATA, uint32_t(message.size())),
                                            message, true)));
     Octets datagram;
@@ -549,13 +550,13 @@ TEST_F(Serve, GarbageAndStrangersDoNotDisturbTheService)
     const std::string service = m_sandbox.Endpoint("Korvane_t");
     RuntimeSandbox elsewhere;
     setenv("KORVANE_RUNTIME_DIR", m_sandbox.Path().c_str(), 1);
-    RawSocket stranger(elsewhere.Endpoint("TEST_RX"));
+    RawSocket stranger(elsewhere.Endpoint(kPartnerWindowName));
     RawSocket inside(m_sandbox.Endpoint("raw"));
     ASSERT_TRUE(stranger.Bound() && inside.Bound());
 
     const Octets line = {'1', ',', '2', ',', '3', ',', '4', ',', '5', ',', '6', 0};
     const Octets command =
-        RequestFrame(1, WM_COPYDATA, "TEST_RX", MakeDwData(BLOCK_COMMAND, 0), line, true);
+        RequestFrame(1, WM_COPYDATA, kPartnerWindowName, MakeDwData(BLOCK_COMMAND, 0), line, true);
     ASSERT_TRUE(stranger.SendTo(service, command));
     Octets truncated = command;
     truncated.resize(truncated.size() - 3);

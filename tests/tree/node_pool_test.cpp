@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -123,6 +124,42 @@ TEST(NodePool, NodesCrossThreads)
     int32_t value = 0;
     EXPECT_TRUE(root.GetIntegerChild(0x80, 2, value));
     EXPECT_EQ(7, value);
+}
+
+// A block a thread allocates after its pool is gone (a node made in a
+// thread_local destructor that runs after the pool's) and frees on a thread
+// with a live pool is filed under its size class; handed out again at the
+// class's full size, every octet of it must belong to the block.
+std::atomic<void*> g_lateBlock{nullptr};
+constexpr size_t kLateSize = 17; // class 17..32
+
+struct LateAllocator
+{
+    ~LateAllocator() { g_lateBlock = CEmber_NodePool::AllocateNode(kLateSize); }
+};
+
+TEST(NodePool, BlockMadeAfterThePoolIsGoneServesItsWholeClassElsewhere)
+{
+    if (!CEmber_NodePool::ThreadPoolsEnabled())
+        GTEST_SKIP() << "nodes use the heap directly in this build";
+    // This thread's pool is live.
+    CEmber_NodePool::ReleaseNode(CEmber_NodePool::AllocateNode(kLateSize), kLateSize);
+    std::thread late([] {
+        // Made first, destroyed after the pool that the node below makes.
+        thread_local LateAllocator allocator;
+        (void)&allocator;
+        CEmber_NodePool::ReleaseNode(CEmber_NodePool::AllocateNode(64), 64);
+    });
+    late.join();
+    void* block = g_lateBlock.exchange(nullptr);
+    ASSERT_NE(block, nullptr);
+    std::memset(block, 0x5A, kLateSize);
+    CEmber_NodePool::ReleaseNode(block, kLateSize);
+    const size_t whole = CEmber_NodePool::kGranule * 2;
+    void* again = CEmber_NodePool::AllocateNode(whole);
+    EXPECT_EQ(again, block);
+    std::memset(again, 0xA5, whole); // an overflow under AddressSanitizer before the fix
+    CEmber_NodePool::ReleaseNode(again, whole);
 }
 
 TEST(NodePool, NodesReuseTheBlocksOfDestroyedNodes)

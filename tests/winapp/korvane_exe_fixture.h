@@ -4,6 +4,7 @@
 // Korvane.exe that hangs or dies fails a test instead of stopping the run.
 #pragma once
 
+#include "host/protocol.h"
 #include "tests/support/hex.h"
 #include "tests/support/korvane_exe_win32.h"
 
@@ -35,7 +36,7 @@ class KorvaneExeTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        partner = std::make_unique<PartnerWindow>("TEST_RX");
+        partner = std::make_unique<PartnerWindow>(kPartnerWindowName);
         ASSERT_NE(partner->Handle(), nullptr);
     }
 
@@ -50,7 +51,7 @@ protected:
     void Launch(const char* argument = "T1")
     {
         ASSERT_TRUE(korvane.Start(KorvaneExePath(), argument)) << KorvaneExePath();
-        window = korvane.WaitForWindow(std::string("Korvane_") + argument, "Korvane");
+        window = korvane.WaitForWindow(std::string(kHostWindowPrefix) + argument, "Korvane");
         ASSERT_NE(window, nullptr) << "no window Korvane_" << argument;
     }
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 namespace testing_support::korvane_exe {
 namespace {
@@ -45,7 +46,7 @@ TEST_F(KorvaneExeTest, WindowIsNamedAfterTheArgumentAndStartsMinimised)
 TEST_F(KorvaneExeTest, WithoutArgumentsTheNameEndsInTheUnderscore)
 {
     ASSERT_TRUE(korvane.Start(KorvaneExePath(), nullptr));
-    window = korvane.WaitForWindow("Korvane_", "Korvane");
+    window = korvane.WaitForWindow(kHostWindowPrefix, "Korvane");
     EXPECT_NE(window, nullptr);
 }
 
@@ -56,7 +57,7 @@ TEST_F(KorvaneExeTest, LongCommandLineIsCutToFitTheName)
         argument += char('A' + i % 26);
     ASSERT_TRUE(korvane.Start(KorvaneExePath(), argument.c_str()));
     // 99 characters: "Korvane_" and the first 91 of the command line.
-    const std::string name = "Korvane_" + argument.substr(0, 91);
+    const std::string name = kHostWindowPrefix + argument.substr(0, 91);
     window = korvane.WaitForWindow(name, "Korvane");
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(WindowText(window), name);
@@ -75,6 +76,46 @@ TEST_F(KorvaneExeTest, ClosingTheWindowEndsTheProgramWithCodeZero)
     Launch();
     ASSERT_TRUE(PostMessageA(window, WM_CLOSE, 0, 0));
     EXPECT_EQ(korvane.WaitForExit(), 0);
+}
+
+// The environment variable's value for the life of the object, restored
+// (or removed) after.
+class ScopedEnvironment
+{
+public:
+    ScopedEnvironment(const char* name, const char* value) : m_name(name)
+    {
+        char old[1024];
+        const DWORD length = GetEnvironmentVariableA(name, old, sizeof old);
+        m_had = length > 0 && length < sizeof old;
+        if (m_had)
+            m_old = old;
+        SetEnvironmentVariableA(name, value);
+    }
+    ~ScopedEnvironment() { SetEnvironmentVariableA(m_name, m_had ? m_old.c_str() : nullptr); }
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+private:
+    const char* m_name;
+    bool m_had = false;
+    std::string m_old;
+};
+
+TEST_F(KorvaneExeTest, WithoutItsWindowTheProgramFailsAndSaysWhy)
+{
+    {
+        // A display nobody serves: Wine cannot make the window.
+        const ScopedEnvironment display("DISPLAY", ":4321");
+        ASSERT_TRUE(korvane.Start(KorvaneExePath(), "NoWindow"));
+    }
+    EXPECT_EQ(korvane.WaitForExit(), 1);
+    const std::vector<std::string> traces = korvane.Traces();
+    ASSERT_EQ(traces.size(), 1u);
+    EXPECT_EQ(
+        traces[0].rfind("Korvane: the window Korvane_NoWindow could not be created (error ", 0), 0u)
+        << traces[0];
+    EXPECT_EQ(traces[0].substr(traces[0].size() - 10), "; exiting\n");
 }
 
 TEST_F(KorvaneExeTest, CrashReportLibraryBesideTheProgramIsLoadedAndTraced)

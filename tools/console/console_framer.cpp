@@ -1,7 +1,7 @@
 #include "tools/console/console_framer.h"
 
 #include "ember/ber/stream_reader.h"
-#include "host/loopback.h"
+#include "host/protocol.h"
 #include "tools/console/console_tree.h"
 
 #include <algorithm>

@@ -18,6 +18,8 @@
 // Blocks hold at most kMaxBlock octets.
 #pragma once
 
+#include "host/protocol.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -28,8 +30,8 @@ class CEmber_StreamReader;
 class CConsoleFramer
 {
 public:
-    static constexpr size_t kMaxBlock = 65535;
-    static constexpr size_t kKeepAliveLength = 13;
+    static constexpr size_t kMaxBlock = kMaxConsoleBlock;
+    static constexpr size_t kKeepAliveLength = KEEP_ALIVE_LENGTH;
 
     struct Block
     {

@@ -1,11 +1,12 @@
 #include "tools/console/console_tree.h"
 
 #include "ember/tree/container.h"
+#include "ember/tree/set.h"
 #include "ember/values/leaf.h"
 #include "ember/values/output_buffer.h"
 #include "ember/values/root.h"
 #include "ember/values/string_leaf.h"
-#include "host/command_tree.h"
+#include "host/protocol.h"
 
 #include <memory>
 
@@ -20,7 +21,7 @@ void ReadParameter(CEmber_Node& container, ParameterKey key, std::vector<Console
 {
     ConsoleRequest request;
     request.key = std::move(key);
-    CEmber_Node* leaf = container.FindChild(eeBerClass_Application, TAG_VALUE);
+    CEmber_Node* leaf = container.FindChild(kLeafClass, TAG_VALUE);
     if (const auto* integer = dynamic_cast<const CEmber_Integer32*>(leaf)) {
         request.kind = ConsoleRequest::Set;
         request.value = integer->GetValue();
@@ -43,17 +44,17 @@ void ReadLevel(CEmber_Node& level, ParameterKey& path, std::vector<ConsoleReques
         CEmber_Node* child = level.GetNextChild(position);
         const CEmber_Tag tag = child->GetTag();
         const bool container = child->IsContainer();
-        if (container && tag.ClassBits() == eeBerClass_ContextSpecific &&
+        if (container && tag.ClassBits() == kPathClass &&
             path.size() + 1 < kMaxParameterKeyLength) {
             path.push_back(tag.Number());
             ReadLevel(*child, path, out);
             path.pop_back();
-        } else if (container && tag.ClassBits() == eeBerClass_Private && !path.empty()) {
+        } else if (container && tag.ClassBits() == kParameterClass && !path.empty()) {
             ParameterKey key = path;
             key.push_back(tag.Number());
             ReadParameter(*child, std::move(key), out);
-        } else if (!container && tag.ClassBits() == eeBerClass_Application &&
-                   tag.Number() == TAG_POLL && !path.empty()) {
+        } else if (!container && tag.ClassBits() == kLeafClass && tag.Number() == TAG_POLL &&
+                   !path.empty()) {
             ConsoleRequest request;
             request.kind = ConsoleRequest::Poll;
             request.key = path;
@@ -80,26 +81,26 @@ std::vector<uint8_t> EncodeAnswer(uint32_t top, const std::vector<ParameterEntry
 {
     if (parameters.empty())
         return {};
-    auto topLevel = std::make_unique<CPathContainer>(top);
+    auto topLevel = std::make_unique<CEmber_AdaptiveSet>(kPathClass, top, nullptr);
     for (const auto& [key, value] : parameters) {
         CEmber_Node* level = topLevel.get();
         for (size_t i = 0; i + 1 < key.size(); ++i) {
-            CEmber_Node* next = level->FindChild(eeBerClass_ContextSpecific, key[i]);
+            CEmber_Node* next = level->FindChild(kPathClass, key[i]);
             if (!next || !next->IsContainer()) {
-                auto made = std::make_unique<CPathContainer>(key[i]);
+                auto made = std::make_unique<CEmber_AdaptiveSet>(kPathClass, key[i], nullptr);
                 next = made.get();
                 level->AddChild(made.get(), true);
                 (void)made.release();
             }
             level = next;
         }
-        auto parameter = std::make_unique<CParameterContainer>(key.back());
+        auto parameter = std::make_unique<CEmber_AdaptiveSet>(kParameterClass, key.back(), nullptr);
         if (const int32_t* number = std::get_if<int32_t>(&value)) {
-            parameter->AddIntegerChild(eeBerClass_Application, TAG_VALUE, *number);
+            parameter->AddIntegerChild(kLeafClass, TAG_VALUE, *number);
         } else {
             const std::string& text = std::get<std::string>(value);
             auto leaf = std::make_unique<CEmber_UTF8String>(
-                eeBerClass_Application, TAG_VALUE, EmberContentLength{uint32_t(text.size())});
+                kLeafClass, TAG_VALUE, EmberContentLength{uint32_t(text.size())});
             std::copy(text.begin(), text.end(), leaf->GetText());
             parameter->AddChild(leaf.get(), true);
             (void)leaf.release();
@@ -117,7 +118,6 @@ std::vector<uint8_t> EncodeAnswer(uint32_t top, const std::vector<ParameterEntry
 
 const std::vector<uint8_t>& KeepAliveOctets()
 {
-    static const std::vector<uint8_t> octets = {0x7F, 0x8F, 0xFF, 0xFE, 0xD9, 0x5C, 0x80,
-                                                0x30, 0x80, 0x00, 0x00, 0x00, 0x00};
+    static const std::vector<uint8_t> octets(kKeepAliveOctets.begin(), kKeepAliveOctets.end());
     return octets;
 }

@@ -10,8 +10,8 @@
 //
 // Writing: the root, one context-class Set numbered `top`, then for each
 // parameter its path containers (shared where keys share a beginning) and
-// its parameter container holding the value, built with the host's own
-// container classes and encoded by the library.
+// its parameter container holding the value, built from the library's Sets
+// and leaves and encoded by the library.
 #pragma once
 
 #include "ember/tree/node.h"

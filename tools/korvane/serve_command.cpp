@@ -1,31 +1,35 @@
 // korvane serve: the Korvane host without a window.
 //
-// The endpoint "Korvane_" + ARG takes the place of the host window: its
-// procedure is the host's dispatcher, the report reader is bound to it, and
-// the partner is "TEST_RX" at start, then the sender of the latest block.
+// The endpoint "Korvane_" + ARG takes the place of the host window and is
+// bound to the host core as every host window is (host/host_window.h); the
+// partner is "TEST_RX" at start, then the sender of the latest block.
 // SIGUSR1 is the Debug switch, SIGINT and SIGTERM the exit command.
 
 #include "tools/korvane/codec_input.h"
 #include "tools/korvane/commands.h"
 
-#include "host/dispatcher.h"
 #include "host/host_state.h"
+#include "host/host_trace.h"
+#include "host/host_window.h"
+#include "host/protocol.h"
 #include "host/report_reader.h"
 #include "platform/tool_platform.h"
 #include "winapi.h"
 
 #include <CLI/CLI.hpp>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 const char kServeHelp[] =
-    "usage: korvane serve [--debug] [--timeout MS] [ARG...]\n"
+    "usage: korvane serve [--debug] [--verbose] [--timeout MS] [ARG...]\n"
     "\n"
     "Runs the Korvane service without a window. Its endpoint Korvane_ARG\n"
     "(Korvane_ without ARG; several ARGs are joined with blanks; no '/'; the\n"
@@ -33,19 +37,30 @@ const char kServeHelp[] =
     "partner's blocks: a command line comes back as an encoded Ember message,\n"
     "console octets come back as parameter reports, a 13-octet console block\n"
     "is echoed as a keep-alive. The partner is the endpoint TEST_RX at start,\n"
-    "then the sender of the latest block.\n"
+    "then the sender of the latest block; what a block causes goes to its\n"
+    "own sender.\n"
     "\n"
     "options:\n"
-    "  --debug       start with the Debug switch on (traces on standard error)\n"
+    "  --debug       start with the Debug switch on (traces on standard error,\n"
+    "                each line after a time stamp)\n"
+    "  --verbose     a line on standard error for every block received and\n"
+    "                sent: its kind, its length and the partner's endpoint\n"
     "  --timeout MS  how long a send to the partner waits for its answer\n"
     "                (default 5000)\n"
     "\n"
-    "SIGUSR1 flips the Debug switch; SIGINT or SIGTERM stops the service with\n"
-    "exit status 0 and removes its endpoint. Standard error gets the line\n"
+    "SIGUSR1 flips the Debug switch; SIGINT or SIGTERM stops the service and\n"
+    "removes its endpoint. Standard error gets the line\n"
     "'korvane serve: ready: ...' once the endpoint is open, a line for every\n"
     "flip of the Debug switch, the traces while it is on, and a line at the\n"
     "stop. Endpoints live in $KORVANE_RUNTIME_DIR, else $XDG_RUNTIME_DIR/korvane,\n"
     "else /tmp/korvane-<uid>.\n"
+    "\n"
+    "exit status:\n"
+    "  0  stopped by SIGINT or SIGTERM (or --help)\n"
+    "  1  the endpoint could not be opened (in use by another process, or the\n"
+    "     runtime folder refused it)\n"
+    "  2  bad usage: an unknown option, a bad --timeout, '/' in ARG, or no\n"
+    "     service on this platform or runtime folder\n"
     "\n"
     "example:\n"
     "  korvane serve demo &            # endpoint Korvane_demo\n"
@@ -59,16 +74,74 @@ struct ServeOptions
 {
     bool help = false;
     bool debug = false;
+    bool verbose = false;
     std::optional<std::string> timeoutText; // as typed, when given
     std::vector<std::string> arguments;
 };
 
-LRESULT CALLBACK ServeProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+// "hh:mm:ss.mmm " of the local time now.
+std::string TimeStamp()
 {
-    auto* state = reinterpret_cast<CHostState*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-    if (!state)
-        return DefWindowProcA(window, message, wParam, lParam);
-    return HostDispatch(*state, window, message, wParam, lParam);
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    const auto millis =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
+    std::tm local = {};
+    localtime_r(&seconds, &local);
+    char text[32];
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d ", local.tm_hour, local.tm_min,
+                  local.tm_sec, int(millis.count()));
+    return text;
+}
+
+// The Debug switch's traces on standard error, a time stamp in front of
+// every line; the traces themselves pass unchanged (a trace without a line
+// end is continued by the next one).
+void InstallTimeStampedTraces()
+{
+    SetHostTraceSink([atLineStart = true](const char* line) mutable {
+        if (!*line)
+            return;
+        if (atLineStart)
+            std::fputs(TimeStamp().c_str(), stderr);
+        std::fputs(line, stderr);
+        std::fflush(stderr);
+        atLineStart = line[std::strlen(line) - 1] == '\n';
+    });
+}
+
+const char* KindName(uint32_t kind)
+{
+    switch (kind) {
+    case BLOCK_COMMAND:
+        return "command";
+    case BLOCK_CONSOLE_DATA:
+        return "console-data";
+    case BLOCK_ENCODED:
+        return "encoded";
+    case BLOCK_REPORT:
+        return "report";
+    default:
+        return "other";
+    }
+}
+
+// One line per block: "korvane serve: <- console-data 200 TEST_RX".
+void PrintBlock(const std::string& label, bool sent, HWND partner, const COPYDATASTRUCT& block)
+{
+    const uint32_t kind = BlockKind(block.dwData);
+    const char* name = partner ? GetWindowName(partner) : nullptr;
+    if (kind == BLOCK_COMMAND || kind == BLOCK_CONSOLE_DATA || kind == BLOCK_ENCODED ||
+        kind == BLOCK_REPORT)
+        std::fprintf(stderr, "%s: %s %s %u %s %s\n", label.c_str(), sent ? "sent" : "received",
+                     KindName(kind), unsigned(BlockLength(block.dwData)), sent ? "to" : "from",
+                     name ? name : "(no partner)");
+    else
+        std::fprintf(stderr, "%s: %s %s 0x%04X %u %s %s\n", label.c_str(),
+                     sent ? "sent" : "received", KindName(kind), unsigned(kind),
+                     unsigned(BlockLength(block.dwData)), sent ? "to" : "from",
+                     name ? name : "(no partner)");
+    std::fflush(stderr);
 }
 
 int RunServe(const ServeOptions& options)
@@ -80,7 +153,6 @@ int RunServe(const ServeOptions& options)
         std::fprintf(stderr, "%s: %s\n", label.c_str(), reason);
         return kExitUsage;
     }
-    const bool debug = options.debug;
     uint64_t timeout = 0;
     if (options.timeoutText && !ParseWholeNumber(*options.timeoutText, 1, 3600 * 1000, timeout)) {
         std::fprintf(stderr, "%s: --timeout needs milliseconds (1 to 3600000)\n", label.c_str());
@@ -101,31 +173,29 @@ int RunServe(const ServeOptions& options)
         std::fprintf(stderr, "%s: %s\n", label.c_str(), GetMessageLayerError());
         return kExitUsage;
     }
-    // The name is cut to what the endpoint can hold (at most 99 characters).
-    std::string name = "Korvane_" + argument;
-    if (name.size() > room)
-        name.resize(room);
+    const std::string name = HostWindowName(argument, room);
 
     CHostState state;
     CReportReader reader;
-    HWND host = CreateMessageWindow(name.c_str(), ServeProcedure);
+    HWND host = CreateMessageWindow(name.c_str(), HostWindowProcedure);
     if (!host) {
-        std::fprintf(stderr, "%s: cannot open the endpoint %s: %s\n", label.c_str(), name.c_str(),
-                     GetMessageLayerError());
+        std::fprintf(stderr, "%s: %s\n", label.c_str(), GetMessageLayerError());
         return kExitNothing;
     }
-    state.hostWindow = host;
-    state.partnerWindow = FindWindowA(nullptr, "TEST_RX");
-    state.reader = &reader;
-    reader.Bind(host);
-    SetWindowLongPtrA(host, GWLP_USERDATA, reinterpret_cast<intptr_t>(&state));
-    if (debug)
+    state.partnerWindow = HostFindPartner();
+    HostAttach(state, reader, host);
+    InstallTimeStampedTraces();
+    if (options.verbose)
+        state.onBlock = [&label](bool sent, HWND partner, const COPYDATASTRUCT& block) {
+            PrintBlock(label, sent, partner, block);
+        };
+    if (options.debug)
         HostToggleDebug(state);
 
     CatchServiceSignals();
 
-    std::fprintf(stderr, "%s: ready: endpoint %s in %s; partner TEST_RX %s; debug %s\n",
-                 label.c_str(), name.c_str(), GetRuntimeFolder(),
+    std::fprintf(stderr, "%s: ready: endpoint %s in %s; partner %s %s; debug %s\n", label.c_str(),
+                 name.c_str(), GetRuntimeFolder(), kPartnerWindowName,
                  state.partnerWindow ? "found" : "not running yet", state.debugFlag ? "on" : "off");
     std::fflush(stderr);
 
@@ -146,7 +216,9 @@ int RunServe(const ServeOptions& options)
             break;
         }
     }
+    HostDetach(state);
     DestroyWindow(host);
+    SetHostTraceSink(nullptr);
     ReleaseServiceSignals();
     std::fflush(stderr);
     return kExitOk;
@@ -159,6 +231,7 @@ CommandRun DefineServe(CLI::App& command)
     auto options = std::make_shared<ServeOptions>();
     command.add_flag("-h,--help", options->help);
     command.add_flag("--debug", options->debug);
+    command.add_flag("--verbose", options->verbose);
     command.add_option_function<std::string>(
         "--timeout", [options](const std::string& given) { options->timeoutText = given; });
     command.add_option("ARG", options->arguments);

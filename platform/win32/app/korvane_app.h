@@ -1,6 +1,7 @@
 // Korvane.exe: the host window, its menu and the About box around the host
-// core. Everything the window needs lives in one CKorvaneApp, reachable
-// from the window through GWLP_USERDATA.
+// core. The window is bound to the host core as every host window is
+// (host/host_window.h); everything else it needs lives in one CKorvaneApp,
+// reachable from the host state's owner.
 #pragma once
 
 #include "host/host_state.h"
@@ -12,8 +13,11 @@
 // Size of the class name and window name fields (99 characters and a NUL).
 constexpr int kNameFieldSize = 100;
 
+// The exit code when the host window cannot be created.
+constexpr int kExitNoWindow = 1;
+
 // The text drawn in the host window's client area.
-constexpr const char kTitleText[] = "Pallix Ember[Studer] Interface v1.15";
+constexpr const char kTitleText[] = "Pallix Ember Interface v1.15";
 
 struct CKorvaneApp
 {
@@ -25,7 +29,8 @@ struct CKorvaneApp
     const char* title = nullptr;
     // True while the About box is open.
     bool aboutOpen = false;
-    // The partner protocol state; host.reader points at reader.
+    // The partner protocol state; host.reader points at reader, host.owner
+    // at this.
     CHostState host;
     std::unique_ptr<CReportReader> reader;
 };
@@ -36,10 +41,6 @@ void FormatWindowName(char (&name)[kNameFieldSize], const char* commandLine);
 // Loads the optional crash-report library from the program's directory and
 // writes its trace line when it loads.
 void LoadCrashReportLibrary();
-
-// The host window's procedure: finds the window's CKorvaneApp and hands the
-// message to the host dispatcher.
-LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // The handlers the dispatcher calls for WM_PAINT and WM_COMMAND.
 LRESULT OnMainPaint(CHostState& host, HWND window);

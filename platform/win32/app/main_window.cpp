@@ -1,6 +1,6 @@
 #include "korvane_app.h"
 
-#include "host/dispatcher.h"
+#include "host/protocol.h"
 #include "resource.h"
 
 #include <cstdio>
@@ -8,9 +8,9 @@
 
 namespace {
 
-CKorvaneApp* AppFromWindow(HWND window)
+CKorvaneApp* AppOf(const CHostState& host)
 {
-    return reinterpret_cast<CKorvaneApp*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    return static_cast<CKorvaneApp*>(host.owner);
 }
 
 constexpr char kCrashReportLibrary[] = "exchndl.dll";
@@ -21,7 +21,7 @@ void FormatWindowName(char (&name)[kNameFieldSize], const char* commandLine)
 {
     // snprintf cuts what does not fit: "Korvane_" and the first 91
     // characters of a longer command line.
-    std::snprintf(name, sizeof name, "%s_%s", "Korvane", commandLine ? commandLine : "");
+    std::snprintf(name, sizeof name, "%s%s", kHostWindowPrefix, commandLine ? commandLine : "");
 }
 
 void LoadCrashReportLibrary()
@@ -40,19 +40,9 @@ void LoadCrashReportLibrary()
         OutputDebugStringA("Exception handler dll loaded byKorvane.");
 }
 
-LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+LRESULT OnMainPaint(CHostState& host, HWND window)
 {
-    // Messages that arrive while the window is being created, before its
-    // state is attached, get the default handling.
-    CKorvaneApp* app = AppFromWindow(window);
-    if (!app)
-        return DefWindowProcA(window, message, wParam, lParam);
-    return HostDispatch(app->host, window, message, wParam, lParam);
-}
-
-LRESULT OnMainPaint(CHostState& /*host*/, HWND window)
-{
-    const CKorvaneApp* app = AppFromWindow(window);
+    const CKorvaneApp* app = AppOf(host);
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window, &paint);
     RECT client;
@@ -65,7 +55,7 @@ LRESULT OnMainPaint(CHostState& /*host*/, HWND window)
 
 LRESULT OnMainCommand(CHostState& host, HWND window, WPARAM wParam, LPARAM lParam)
 {
-    CKorvaneApp* app = AppFromWindow(window);
+    CKorvaneApp* app = AppOf(host);
     switch (LOWORD(wParam)) {
     case IDM_ABOUT:
         // The box's modal loop still dispatches this window's messages: a

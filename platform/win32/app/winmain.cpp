@@ -1,8 +1,11 @@
 // Start-up of Korvane.exe: registers and creates the host window, binds the
-// report reader to it and runs the message loop.
+// host core to it and runs the message loop.
 #include "korvane_app.h"
 
+#include "host/host_window.h"
 #include "resource.h"
+
+#include <cstdio>
 
 namespace {
 
@@ -11,7 +14,7 @@ ATOM RegisterMainClass(const CKorvaneApp& app)
     WNDCLASSEXA wc = {};
     wc.cbSize = sizeof wc;
     wc.style = CS_HREDRAW | CS_VREDRAW;
-    wc.lpfnWndProc = MainWindowProc;
+    wc.lpfnWndProc = HostWindowProcedure;
     wc.cbClsExtra = 0;
     wc.cbWndExtra = 0;
     wc.hInstance = app.instance;
@@ -51,22 +54,27 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR commandLine
     HWND window = CreateWindowExA(0, app.className, app.windowName,
                                   WS_MINIMIZE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 600,
                                   80, nullptr, nullptr, instance, nullptr);
-    if (!window)
-        return 0;
+    if (!window) {
+        // Without its window the program can do nothing: a failure, said once.
+        char line[160];
+        std::snprintf(line, sizeof line,
+                      "Korvane: the window %s could not be created (error %lu); exiting\n",
+                      app.windowName, static_cast<unsigned long>(GetLastError()));
+        OutputDebugStringA(line);
+        return kExitNoWindow;
+    }
 
-    app.host.hostWindow = window;
-    app.host.partnerWindow = FindWindowA(nullptr, "TEST_RX");
+    app.host.partnerWindow = HostFindPartner();
     app.host.onPaint = OnMainPaint;
     app.host.onCommand = OnMainCommand;
+    app.host.owner = &app;
     app.menu = GetMenu(window);
     app.title = kTitleText;
-    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&app));
 
     LoadCrashReportLibrary();
 
     app.reader = std::make_unique<CReportReader>();
-    app.reader->Bind(window);
-    app.host.reader = app.reader.get();
+    HostAttach(app.host, *app.reader, window);
 
     // Minimised whatever show command the program was started with.
     ShowWindow(window, SW_SHOWMINIMIZED);
