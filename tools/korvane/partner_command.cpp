@@ -3,6 +3,7 @@
 // files and keep-alives in the order given and prints what comes back; with
 // --console-link it links the service with a console over TCP.
 
+#include "host/command_check.h"
 #include "partner/console_source.h"
 #include "partner/partner_link.h"
 #include "partner/partner_session.h"
@@ -43,8 +44,11 @@ const char kPartnerHelp[] =
     "  --wait MS       after the last send, keep answering for MS\n"
     "                  milliseconds (default 300)\n"
     "  --timeout MS    how long a send waits for the service (default 5000)\n"
-    "  --strict        refuse (exit 2) a LINE the service would read otherwise\n"
-    "                  than it says; without, such a line gets a warning on\n"
+    "  --strict        refuse (exit 2) a command line the service would read\n"
+    "                  otherwise than it says (more than six fields, a number\n"
+    "                  outside signed 32 bits, a negative path number, a text\n"
+    "                  with a blank or of more than 63 characters, no value);\n"
+    "                  without, such a line gets a one-line warning on\n"
     "                  standard error and is sent\n"
     "  --json          one JSON object per line instead of the text lines: a\n"
     "                  report as 'decode --json' writes it (\"report\", \"path\",\n"
@@ -136,6 +140,21 @@ struct PartnerOptions
     std::vector<Action> actions;
 };
 
+// Checks a command line against how the service reads it: a warning on
+// standard error, or with --strict a refusal (false).
+bool CheckLine(const std::string& line, bool strict)
+{
+    const std::vector<CommandFinding> findings = CheckCommandLine(line);
+    if (findings.empty())
+        return true;
+    std::string text;
+    for (const CommandFinding& finding : findings)
+        text += (text.empty() ? "" : "; ") + finding.text;
+    std::fprintf(stderr, "%s: %s %s: %s\n", CommandLabel("partner").c_str(),
+                 strict ? "refused" : "warning:", line.c_str(), text.c_str());
+    return !strict;
+}
+
 // Maps a failure of the library to the tool's message and status.
 int Failed(const std::string& reason)
 {
@@ -199,6 +218,11 @@ int RunPartner(PartnerOptions& options)
 {
     if (options.help)
         return PrintHelp(kPartnerHelp);
+    // Every line given is checked before anything is sent.
+    for (const Action& action : options.actions)
+        if (action.kind == Action::Command && action.text != "-" &&
+            !CheckLine(action.text, options.strict))
+            return kExitUsage;
     if (!options.consoleLink.empty())
         return RunLink(options);
     if (options.retriesGiven)
@@ -247,6 +271,8 @@ int RunPartner(PartnerOptions& options)
                 line.pop_back();
             if (line.empty() || line[0] == '#')
                 continue;
+            if (!CheckLine(line, options.strict))
+                return kExitUsage;
             ok = sendLine(line);
             ++sent;
         }
