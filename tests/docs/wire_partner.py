@@ -8,8 +8,9 @@ Starts `KORVANE serve` in a private runtime folder, opens the endpoint
 TEST_RX there, finds the service, and checks the encoded octets of the eight
 tree shapes, commands that send nothing, the keep-alive echo, reports (the
 report rule, text reports, the duplicate rule, a message split over two
-blocks), console data sent from inside the handling of a report (re-entrancy)
-and that a malformed frame is dropped without a reply. With
+blocks), console data sent from inside the handling of a report (re-entrancy),
+incarnations (a request for an earlier one is refused) and that a malformed
+frame (a wrong magic) is dropped without a reply. With
 --transcript every datagram is printed in hex. Exit status 0 when every
 check passed, 1 otherwise.
 """
@@ -23,10 +24,10 @@ import sys
 import tempfile
 import time
 
-MAGIC = b"KVN1"
-HEADER = struct.Struct("<4sBBHQIIQqQ")  # 48 octets, little-endian
+MAGIC = b"KVN2"
+HEADER = struct.Struct("<4sBBHQIIQqQQQ")  # 64 octets, little-endian
 REQUEST, REPLY = 1, 2
-FLAG_WINDOW, FLAG_BLOCK = 1, 2
+FLAG_WINDOW, FLAG_BLOCK, FLAG_GONE = 1, 2, 4
 WM_COPYDATA = 0x004A
 
 BLOCK_COMMAND = 0x0C67
@@ -94,6 +95,10 @@ class Partner:
         self.sock.bind(os.path.join(folder, name))
         self.sequence = 0
         self.service = None
+        # This endpoint's incarnation: drawn once, never 0.
+        self.incarnation = int.from_bytes(os.urandom(8), "little") or 1
+        # The service's, learnt from its requests (0: whoever has the name).
+        self.service_incarnation = 0
         # Called with each block of the service before it is answered; may
         # send in turn (a nested request).
         self.on_request = None
@@ -123,17 +128,21 @@ class Partner:
             print("  -> %s %d octets: %s" % (os.path.basename(path), len(datagram), hexed(datagram)))
         self.sock.sendto(datagram, path)
 
-    def request(self, kind, length, octets, raw=None):
+    def request(self, kind, length, octets, raw=None, receiver=None):
         """Sends one WM_COPYDATA block to the service and answers every
         request that comes in before the reply. Returns (result, events);
-        result is None when no reply came in time."""
+        result is None when no reply came in time, "gone" when the service
+        refused it as meant for an earlier incarnation."""
         self.sequence += 1
         sequence = self.sequence
         if raw is None:
             name = self.name.encode()
             dw_data = (kind << 16) | (length & 0xFFFF)
+            if receiver is None:
+                receiver = self.service_incarnation
             raw = HEADER.pack(MAGIC, REQUEST, FLAG_WINDOW | FLAG_BLOCK, len(name), sequence,
-                              WM_COPYDATA, len(octets), 0, 0, dw_data) + name + octets
+                              WM_COPYDATA, len(octets), 0, 0, dw_data, receiver,
+                              self.incarnation) + name + octets
         self._send(raw, os.path.join(self.folder, self.service))
         events = []
         deadline = time.monotonic() + WAIT_SECONDS
@@ -151,33 +160,42 @@ class Partner:
             if frame is None:
                 events.append(("malformed", data))
                 continue
-            (fkind, flags, sequence_in, message, w_name, dw_data, block, result) = frame
+            (fkind, flags, sequence_in, message, w_name, dw_data, block, result, receiver_in,
+             window_in) = frame
             if fkind == REPLY:
                 if sequence_in == sequence:
-                    return result, events
+                    return ("gone" if flags & FLAG_GONE else result), events
                 events.append(("stray reply", sequence_in))
                 continue
+            if receiver_in not in (0, self.incarnation):
+                # Meant for an earlier owner of our name: refused, not handled.
+                self._send(HEADER.pack(MAGIC, REPLY, FLAG_GONE, 0, sequence_in, 0, 0, 0, 0, 0, 0, 0),
+                           source)
+                continue
             # A request of the service while ours waits: handle it, answer 1.
+            if w_name == self.service:
+                self.service_incarnation = window_in
             event = (dw_data >> 16, dw_data & 0xFFFF, block, w_name, message)
             events.append(event)
             if self.on_request:
                 self.on_request(event)
-            answer = HEADER.pack(MAGIC, REPLY, 0, 0, sequence_in, 0, 0, 0, 1, 0)
+            answer = HEADER.pack(MAGIC, REPLY, 0, 0, sequence_in, 0, 0, 0, 1, 0, 0, 0)
             self._send(answer, source)
 
 
 def decode(data):
-    """(kind, flags, sequence, message, window name, dwData, block, result)
-    of a well-formed frame, else None."""
+    """(kind, flags, sequence, message, window name, dwData, block, result,
+    receiver incarnation, window incarnation) of a well-formed frame, else
+    None."""
     if len(data) < HEADER.size:
         return None
-    (magic, kind, flags, name_length, sequence, message, cb_data, w_param, l_param,
-     dw_data) = HEADER.unpack_from(data)
+    (magic, kind, flags, name_length, sequence, message, cb_data, w_param, l_param, dw_data,
+     receiver, window) = HEADER.unpack_from(data)
     if magic != MAGIC or len(data) != HEADER.size + name_length + cb_data:
         return None
     name = data[HEADER.size:HEADER.size + name_length].decode()
     block = data[HEADER.size + name_length:]
-    return (kind, flags, sequence, message, name, dw_data, block, l_param)
+    return (kind, flags, sequence, message, name, dw_data, block, l_param, receiver, window)
 
 
 def encoded_events(events):
@@ -270,15 +288,26 @@ def run_checks(partner):
           [t[0] for t in report_texts(events)] == ["1,2,3,4,5,100", "1,2,3,0,4,5"],
           "console data sent from inside a report's handling: decoded after the outer block")
 
+    # Incarnations: the service named itself in its requests; a request for
+    # another incarnation of its name is refused (a reply with flag 4) and
+    # not handled, one for its own is handled.
+    check(partner.service_incarnation != 0, "the service's requests carry its incarnation")
+    result, events = partner.request(BLOCK_COMMAND, 0, b"1,2,3,4,5,100\0",
+                                     receiver=partner.service_incarnation ^ 1)
+    check(result == "gone" and not events, "a request for an earlier incarnation: refused")
+    result, events = partner.request(BLOCK_COMMAND, 0, b"1,2,3,4,5,100\0")
+    check(result == 1 and len(encoded_events(events)) == 1,
+          "a request for the service's own incarnation: handled")
+
     # A malformed frame gets no reply: the next request's reply is the first
     # thing that comes back.
     bad = bytearray(HEADER.pack(MAGIC, REQUEST, FLAG_BLOCK, 0, 999999, WM_COPYDATA, 13, 0, 0,
-                                (BLOCK_CONSOLE_DATA << 16) | 13) + KEEP_ALIVE)
-    bad[0:4] = b"KVN0"
+                                (BLOCK_CONSOLE_DATA << 16) | 13, 0, 0) + KEEP_ALIVE)
+    bad[0:4] = b"KVN1"
     partner._send(bytes(bad), os.path.join(partner.folder, partner.service))
     result, events = command(partner, "1,2,3,4,5,-1")
     check(result == 1 and len(events) == 1 and len(encoded_events(events)) == 1,
-          "a frame with a wrong magic is dropped without a reply")
+          "a frame with a wrong magic (KVN1) is dropped without a reply")
 
 
 def wait_ready(process):
