@@ -10,8 +10,6 @@
 
 namespace {
 
-constexpr size_t kMaxConsoleBlock = 0xFFFF;
-
 BOOL CollectName(const char* name, void* context)
 {
     static_cast<std::vector<std::string>*>(context)->push_back(name);
