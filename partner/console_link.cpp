@@ -47,6 +47,8 @@ public:
 
     size_t Unconsumed() const { return m_unconsumed.load(); }
 
+    bool ReadingPaused() const { return m_readPaused.load(); }
+
     void Consumed(size_t octets)
     {
         m_unconsumed -= std::min(octets, m_unconsumed.load());
@@ -289,7 +291,7 @@ private:
     int m_failures = 0;
     bool m_connected = false;
     bool m_writing = false;
-    bool m_readPaused = false;
+    std::atomic<bool> m_readPaused{false};
     bool m_stopped = false;
 };
 
@@ -325,6 +327,11 @@ void CConsoleLink::Consumed(size_t octets)
 size_t CConsoleLink::Unconsumed() const
 {
     return m_impl->Unconsumed();
+}
+
+bool CConsoleLink::ReadingPaused() const
+{
+    return m_impl->ReadingPaused();
 }
 
 void CConsoleLink::Stop()

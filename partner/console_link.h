@@ -86,6 +86,9 @@ public:
     // Console data handed out and not yet Consumed() (any thread).
     size_t Unconsumed() const;
 
+    // True while reading waits for Consumed() (any thread).
+    bool ReadingPaused() const;
+
     // Closes the link and ends its thread.
     void Stop();
 

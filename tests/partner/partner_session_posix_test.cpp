@@ -4,8 +4,7 @@
 // private one, so no service of another process is found.
 #include "partner/partner_session.h"
 
-#include "host/loopback.h"
-#include "host/report_reader.h"
+#include "tests/partner/partner_helpers.h"
 #include "tests/support/ember_messages.h"
 #include "tests/support/posix_endpoints.h"
 
@@ -18,41 +17,7 @@
 namespace {
 
 using namespace testing_support;
-
-// A service in this process: the loopback host behind a window `name`
-// that hands every block on to it.
-class InProcessService
-{
-public:
-    explicit InProcessService(const std::string& name) : m_host(m_reader)
-    {
-        m_window = CreateLocalWindow(name.c_str(), Relay);
-        if (m_window)
-            SetWindowLongPtrA(m_window, GWLP_USERDATA, reinterpret_cast<intptr_t>(this));
-    }
-    ~InProcessService() { Stop(); }
-
-    bool Ok() const { return m_window && m_host.Ok(); }
-    void Stop()
-    {
-        if (m_window)
-            DestroyWindow(m_window);
-        m_window = nullptr;
-    }
-
-private:
-    static LRESULT CALLBACK Relay(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-    {
-        auto* self = reinterpret_cast<InProcessService*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-        if (!self || message != WM_COPYDATA)
-            return DefWindowProcA(window, message, wParam, lParam);
-        return SendMessageA(self->m_host.Handle(), message, wParam, lParam);
-    }
-
-    CReportReader m_reader;
-    CLoopbackHost m_host;
-    HWND m_window = nullptr;
-};
+using partner_testing::InProcessService;
 
 std::string Hex(const std::vector<uint8_t>& octets)
 {
