@@ -20,16 +20,14 @@ BOOL CollectName(const char* name, void* context)
 
 const std::vector<uint8_t>& PartnerKeepAliveOctets()
 {
-    static const std::vector<uint8_t> octets = {0x7F, 0x8F, 0xFF, 0xFE, 0xD9, 0x5C, 0x80,
-                                                0x30, 0x80, 0x00, 0x00, 0x00, 0x00};
+    static const std::vector<uint8_t> octets(kKeepAliveOctets.begin(), kKeepAliveOctets.end());
     return octets;
 }
 
 std::vector<std::string> RunningPartnerServices()
 {
     std::vector<std::string> names;
-    const std::string prefix(kServicePrefix);
-    EnumWindowNames(prefix.c_str(), CollectName, &names);
+    EnumWindowNames(kHostWindowPrefix, CollectName, &names);
     return names;
 }
 
@@ -127,7 +125,7 @@ EPartnerStatus CPartnerSession::Impl::Open(const CPartnerSessionOptions& options
     SetWindowLongPtrA(m_self, GWLP_USERDATA, reinterpret_cast<intptr_t>(this));
     m_endpoint = options.endpoint;
 
-    const std::string prefix(kServicePrefix);
+    const std::string prefix(kHostWindowPrefix);
     EPartnerStatus status = EPartnerStatus::Ok;
     if (!options.service.empty()) {
         // "ARG" names Korvane_ARG; a full name Korvane_... is taken as it is.
@@ -289,16 +287,14 @@ EPartnerStatus
 CPartnerSession::SendConsoleData(const uint8_t* octets, size_t size, size_t chunk, size_t* sent,
                                  const std::function<void(size_t offset, size_t size)>& onBlock)
 {
-    chunk = std::clamp<size_t>(chunk, 1, kMaxConsoleBlock);
     if (sent)
         *sent = 0;
     size_t offset = 0;
     while (offset < size) {
-        size_t block = std::min(size - offset, chunk);
-        // A block of 13 octets would be echoed as a keep-alive, not decoded:
-        // it goes one octet shorter (a whole input of 13 goes as it is).
-        if (block == KEEP_ALIVE_LENGTH && size != KEEP_ALIVE_LENGTH)
-            --block;
+        // A whole input of 13 octets goes as it is: the service echoes it.
+        const size_t block = size == KEEP_ALIVE_LENGTH && chunk >= KEEP_ALIVE_LENGTH
+                                 ? size
+                                 : ConsoleBlockLength(size - offset, chunk);
         if (onBlock)
             onBlock(offset, block);
         const EPartnerStatus status = SendConsoleBlock(octets + offset, block);

@@ -43,8 +43,6 @@ struct CPartnerSessionOptions
     bool local = false;
 };
 
-// The prefix of every service's window name.
-constexpr std::string_view kServicePrefix = "Korvane_";
 // The longest command line a block carries (with its NUL, 64 KiB).
 constexpr size_t kMaxPartnerCommandLength = 0xFFFF;
 

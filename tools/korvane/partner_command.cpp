@@ -4,6 +4,7 @@
 // --console-link it links the service with a console over TCP.
 
 #include "host/command_check.h"
+#include "host/protocol.h"
 #include "partner/console_source.h"
 #include "partner/partner_link.h"
 #include "partner/partner_session.h"
