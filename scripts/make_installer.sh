@@ -6,8 +6,10 @@
 #   scripts/make_installer.sh
 #
 # Configures the `windows` preset (MinGW-w64 cross build) when needed and
-# builds only what the packages hold: Korvane.exe, korvane-cli.exe and the
-# README. Needs the packages of scripts/setup.sh (MinGW-w64, nsis).
+# builds only what the packages hold: Korvane.exe, korvane-cli.exe, the
+# partner SDK (SDK\: korvane_partner.h, the import library and
+# korvane-partner.dll) and the README. Needs the packages of scripts/setup.sh
+# (MinGW-w64, nsis).
 set -eu
 
 root=$(cd "$(dirname "$0")/.." && pwd)

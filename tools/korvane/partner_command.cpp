@@ -128,7 +128,7 @@ struct Action
 struct PartnerOptions
 {
     bool help = false;
-    std::string name = kPartnerWindowName;
+    std::string name = "TEST_RX";
     std::string serviceName;
     bool hex = false;
     int chunk = 4096;

@@ -87,7 +87,10 @@ std::string TimeStamp()
     const auto millis =
         std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
     std::tm local = {};
-    localtime_r(&seconds, &local);
+    // (std::localtime: the MinGW C run-time has no localtime_r; traces are
+    // written on one thread.)
+    if (const std::tm* now_local = std::localtime(&seconds))
+        local = *now_local;
     char text[32];
     std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d ", local.tm_hour, local.tm_min,
                   local.tm_sec, int(millis.count()));
