@@ -3,11 +3,13 @@
 #include "tests/console/console_helpers.h"
 #include "tests/support/ember_messages.h"
 #include "tests/support/hex.h"
+#include "tests/support/tree_framer.h"
 #include "tools/console/console_tree.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 
 namespace {
 
@@ -149,6 +151,87 @@ TEST(ConsoleFramer, NoDataBlockHasThirteenOctets)
     framer.Push(garbage.data(), garbage.size(), out);
     EXPECT_EQ(Describe(out),
               (std::vector<std::string>{"D:" + ToHex(std::vector<uint8_t>(12, 0x42)), "D:42"}));
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// The framer against the framer as it was (the tree-building reader as its
+// tracker): the same blocks, the same octets held and the same octets
+// dropped at a break, on console traffic of every kind split anywhere.
+
+namespace {
+
+std::vector<uint8_t> Piece(std::mt19937& random)
+{
+    static const std::vector<std::vector<uint8_t>> pieces = {
+        KeepAliveOctets(),
+        Message({Ctx(7, {Ctx(1, {Prv(2, {IntValue(5)})})})}),
+        Message({Ctx(7, {Ctx(1, {Prv(2, {TextValue("Ch 1")}), Prv(3, {IntValue(-1)})})})}),
+        Message({Ctx(7, {Ctx(1, {Prv(2, {TextValue(std::string(
+                                            reinterpret_cast<const char*>(KeepAliveOctets().data()),
+                                            13))})})})}),
+        console_testing::HostBlock("1,2,3,4,5,100"),
+        console_testing::HostBlock("1,2,3,4,5,?"),
+        // Broken off by the framing, by a value's content and by a repeated
+        // tag in a Set; the rest of each is octets between messages.
+        Hex("7F 8F FF FE D9 5C 80 30 80 A1 00 55 66"),
+        Hex("7F 8F FF FE D9 5C 80 30 80 A1 02 02 00 7F 8F FF FE D9 5C 80 30 80 00 00 00 00 00 00 "
+            "00 00"),
+        Hex("7F 8F FF FE D9 5C 80 30 80 A2 0C 31 0A A1 03 02 01 05 A1 03 02 01 06 00 00 00 00"),
+        Hex("7F 8F FF FE D9 5C 80 30 80 A1 03 0D 01 81 00 00 00 00"),
+        Hex("01 02 7F 8F 03"),
+        Hex("7F 7F 8F FF FE D9 5C 80 30 80 00 00 00 00"),
+        std::vector<uint8_t>(70000, 0x5A),
+    };
+    return pieces[random() % pieces.size()];
+}
+
+std::vector<uint8_t> Traffic(std::mt19937& random)
+{
+    std::vector<uint8_t> octets;
+    for (int i = 1 + int(random() % 12); i > 0; --i) {
+        const std::vector<uint8_t> piece = Piece(random);
+        octets.insert(octets.end(), piece.begin(), piece.end());
+    }
+    for (int i = int(random() % 4); i > 0 && !octets.empty(); --i) {
+        const size_t at = random() % octets.size();
+        if (random() % 2)
+            octets[at] = uint8_t(random());
+        else
+            octets.erase(octets.begin() + long(at));
+    }
+    return octets;
+}
+
+TEST(ConsoleFramer, CutsExactlyAsTheTreeReaderFramerDid)
+{
+    std::mt19937 random(20261208);
+    for (int round = 0; round < 150; ++round) {
+        SCOPED_TRACE(round);
+        const std::vector<uint8_t> octets = Traffic(random);
+        CConsoleFramer framer;
+        testing_support::TreeFramer reference;
+        std::vector<Block> got, expected;
+        for (size_t at = 0; at < octets.size();) {
+            const size_t size = std::min<size_t>(
+                random() % 3 == 0 ? 1 + random() % 4 : 1 + random() % 5000, octets.size() - at);
+            got.clear();
+            expected.clear();
+            framer.Push(octets.data() + at, size, got);
+            reference.Push(octets.data() + at, size, expected);
+            at += size;
+            ASSERT_EQ(got.size(), expected.size()) << "after " << at << " octets";
+            for (size_t i = 0; i < got.size(); ++i) {
+                ASSERT_EQ(got[i].keepAlive, expected[i].keepAlive) << "after " << at << " octets";
+                ASSERT_EQ(got[i].octets, expected[i].octets) << "after " << at << " octets";
+            }
+            ASSERT_EQ(framer.Held(), reference.Held());
+            if (random() % 50 == 0) {
+                ASSERT_EQ(framer.Break(), reference.Break());
+            }
+        }
+    }
 }
 
 } // namespace

@@ -1,24 +1,34 @@
 #include "tools/console/console_framer.h"
 
-#include "ember/ber/stream_reader.h"
+#include "ember/ber/boundary_scanner.h"
 #include "host/protocol.h"
 #include "tools/console/console_tree.h"
 
 #include <algorithm>
 
-CConsoleFramer::CConsoleFramer() : m_tracker(std::make_unique<CEmber_StreamReader>(1)) {}
+CConsoleFramer::CConsoleFramer() : m_tracker(std::make_unique<CEmber_BoundaryScanner>()) {}
 
 CConsoleFramer::~CConsoleFramer() = default;
 
 bool CConsoleFramer::Waiting() const
 {
-    return m_tracker->GetMatchPosition() >= 0;
+    return m_tracker->IsWaiting();
 }
 
 void CConsoleFramer::Push(const uint8_t* octets, size_t size, std::vector<Block>& out)
 {
     const std::vector<uint8_t>& keepAlive = KeepAliveOctets();
     for (size_t i = 0; i < size; ++i) {
+        if (!Waiting()) {
+            // Inside a message (nothing is held as a keep-alive candidate
+            // then): up to its end in one go.
+            const size_t taken = m_tracker->Scan(octets + i, size - i);
+            m_pending.insert(m_pending.end(), octets + i, octets + i + taken);
+            i += taken - 1;
+            if (Waiting())
+                Flush(out);
+            continue;
+        }
         const uint8_t octet = octets[i];
         if (!m_candidate.empty() || (Waiting() && octet == keepAlive[0])) {
             if (octet == keepAlive[m_candidate.size()]) {
@@ -68,7 +78,7 @@ size_t CConsoleFramer::Break()
     const size_t dropped = Held();
     m_pending.clear();
     m_candidate.clear();
-    m_tracker = std::make_unique<CEmber_StreamReader>(1);
+    m_tracker = std::make_unique<CEmber_BoundaryScanner>();
     return dropped;
 }
 

@@ -5,8 +5,10 @@
 // and decodes every other block, so the framer sends the console's
 // keep-alive (the 13-octet empty root, met between messages) as a block of
 // its own and never makes any other block of 13 octets. It follows the
-// stream with a stream reader of the library fed exactly the octets the
-// service's reader will get, so it knows where messages begin and end:
+// stream with a boundary scanner of the library, which ends and breaks off
+// messages exactly where the service's stream reader does, fed exactly the
+// octets that reader will get, so it knows where messages begin and end
+// without decoding them:
 //   - octets between messages (garbage, partial start sequences) and every
 //     finished message (complete or broken off by a reader error) are handed
 //     out at once;
@@ -25,7 +27,7 @@
 #include <memory>
 #include <vector>
 
-class CEmber_StreamReader;
+class CEmber_BoundaryScanner;
 
 class CConsoleFramer
 {
@@ -65,7 +67,7 @@ private:
     void Track(uint8_t octet, std::vector<Block>& out);
     void Flush(std::vector<Block>& out);
 
-    std::unique_ptr<CEmber_StreamReader> m_tracker;
+    std::unique_ptr<CEmber_BoundaryScanner> m_tracker;
     // Octets fed to the tracker and not handed out yet.
     std::vector<uint8_t> m_pending;
     // Octets met between messages that match the keep-alive so far; not fed
