@@ -1,6 +1,6 @@
 #include "partner/console_link.h"
 
-#include "tools/console/console_framer.h"
+#include "partner/console_framer.h"
 
 #include <asio/connect.hpp>
 #include <asio/executor_work_guard.hpp>
