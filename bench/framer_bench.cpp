@@ -9,7 +9,7 @@
 
 #include "ember/ber/boundary_scanner.h"
 #include "tests/support/tree_framer.h"
-#include "tools/console/console_framer.h"
+#include "partner/console_framer.h"
 
 #include <benchmark/benchmark.h>
 

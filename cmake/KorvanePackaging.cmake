@@ -127,8 +127,9 @@ set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_PACKAGE_DESCRIPTION
     "The korvane tool (encode, decode, dump, reencode, serve, partner), the\n"
-    "Ember codec library libkorvane-ember.a with its headers, CMake and\n"
-    "pkg-config files, the manual page and the systemd user unit\n"
+    "Ember codec library libkorvane-ember.a and the partner library\n"
+    "libkorvane-partner.so (C interface korvane_partner.h) with their headers,\n"
+    "CMake and pkg-config files, the manual page, the systemd user unit\n"
     "korvane@.service (systemctl --user start korvane@NAME), and the\n"
     "Wireshark dissector of the console link in Wireshark's Lua plugin folder.")
 string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")

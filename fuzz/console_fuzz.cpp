@@ -6,7 +6,7 @@
 // unchanged apart from the keep-alives it takes out (the target aborts
 // otherwise).
 #include "ember/ber/stream_reader.h"
-#include "tools/console/console_framer.h"
+#include "partner/console_framer.h"
 #include "tools/console/console_simulator.h"
 
 #include <cstddef>

@@ -7,7 +7,10 @@
 #
 # Configures the `windows` preset (MinGW-w64 cross build) when needed and
 # builds only what the packages hold: Korvane.exe, korvane-cli.exe, the
-# README and the Wireshark dissector wireshark/korvane.lua. Needs the packages of scripts/setup.sh (MinGW-w64, nsis).
+# partner SDK (SDK\: korvane_partner.h, the import library and
+# korvane-partner.dll) and the README. Needs the packages of scripts/setup.sh
+# (MinGW-w64, nsis).
+# The packages also carry the Wireshark dissector wireshark/korvane.lua.
 set -eu
 
 root=$(cd "$(dirname "$0")/.." && pwd)

@@ -26,7 +26,8 @@ for f in bin/korvane include/korvane/korvane_version.h include/korvane/ember/val
     [ -f "$PREFIX/$f" ] || fail "$f not installed"
     echo "installed: $f"
 done
-for pattern in 'libkorvane-ember.a' 'korvane.pc' 'KorvaneConfig.cmake' 'KorvaneConfigVersion.cmake' \
+for pattern in 'libkorvane-ember.a' 'korvane.pc' 'libkorvane-partner.so.*.*' 'korvane-partner.pc' \
+    'korvane_partner.h' 'KorvaneConfig.cmake' 'KorvaneConfigVersion.cmake' \
     'KorvaneTargets.cmake'; do
     found=$(find "$PREFIX" -name "$pattern" | head -n 1)
     [ -n "$found" ] || fail "$pattern not installed"

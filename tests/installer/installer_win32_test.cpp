@@ -30,8 +30,14 @@ using testing_support::korvane_exe::WaitUntil;
 constexpr char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Korvane";
 constexpr DWORD kInstallTimeoutMs = 60000;
 
-const char* const kInstalledFiles[] = {"Korvane.exe", "korvane-cli.exe", "README.txt",
-                                       "wireshark\\korvane.lua", "uninstall.exe"};
+const char* const kInstalledFiles[] = {"Korvane.exe",
+                                       "korvane-cli.exe",
+                                       "README.txt",
+                                       "wireshark\\korvane.lua",
+                                       "SDK\\include\\korvane_partner.h",
+                                       "SDK\\lib\\libkorvane-partner.dll.a",
+                                       "SDK\\bin\\korvane-partner.dll",
+                                       "uninstall.exe"};
 
 bool Exists(const std::string& path)
 {

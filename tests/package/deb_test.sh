@@ -3,7 +3,7 @@
 # dpkg-deb -x (nothing is installed on this machine), checks its name,
 # control fields and contents, runs the unpacked tool, checks the systemd
 # user unit (with systemd-analyze verify where it is available) and builds
-# tests/consumer against the unpacked library.
+# tests/consumer against the unpacked libraries (codec and partner).
 #
 #   tests/package/deb_test.sh BUILD_DIR VERSION [CXX]
 set -eu
@@ -39,7 +39,9 @@ for f in usr/bin/korvane usr/share/man/man1/korvane.1.gz usr/lib/systemd/user/ko
     usr/include/korvane/korvane_version.h usr/include/korvane/ember/values/root.h \
     usr/lib/libkorvane-ember.a usr/lib/pkgconfig/korvane.pc \
     usr/lib/cmake/Korvane/KorvaneConfig.cmake usr/lib/cmake/Korvane/KorvaneConfigVersion.cmake \
-    usr/lib/cmake/Korvane/KorvaneTargets.cmake; do
+    usr/lib/cmake/Korvane/KorvaneTargets.cmake \
+    usr/include/korvane/korvane_partner.h "usr/lib/libkorvane-partner.so.$VERSION" \
+    usr/lib/pkgconfig/korvane-partner.pc; do
     [ -f "$ROOT/$f" ] || fail "$f is not in the package"
     grep -q " \./$f\$" "$WORK/contents" || fail "$f missing from dpkg-deb -c"
 done
@@ -49,6 +51,11 @@ MULTIARCH=$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || gcc -print-mul
 PLUGIN="usr/lib/$MULTIARCH/wireshark/plugins/korvane.lua"
 [ -f "$ROOT/$PLUGIN" ] || fail "$PLUGIN is not in the package"
 echo "package: $PLUGIN present"
+
+soname=$(objdump -p "$ROOT/usr/lib/libkorvane-partner.so.$VERSION" | awk '$1 == "SONAME" { print $2 }')
+[ "$soname" = "libkorvane-partner.so.${VERSION%%.*}" ] || fail "partner library soname: $soname"
+[ -L "$ROOT/usr/lib/$soname" ] || fail "no link $soname"
+echo "package: partner library with soname $soname"
 
 # The unpacked tool.
 TOOL="$ROOT/usr/bin/korvane"

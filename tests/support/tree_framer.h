@@ -4,7 +4,7 @@
 // and as the baseline of the framer benchmark.
 #pragma once
 
-#include "tools/console/console_framer.h"
+#include "partner/console_framer.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -2,6 +2,11 @@
 // backoff, cuts what the console sends into console-data blocks (through
 // CConsoleFramer) and writes whatever it is given to the console.
 //
+// Bounded both ways: the link stops reading from the console while more
+// than maxUnconsumedOctets of the console data it handed out have not been
+// reported Consumed() (TCP then pushes back on the console), and a write
+// that makes no progress for stallTimeoutMs counts as a lost link.
+//
 // The link runs its own thread. Events (connected, lost, a connection
 // attempt that failed, octets of an unfinished message dropped at a break,
 // giving up, and every block for the service) are handed to the callback on
@@ -24,10 +29,16 @@ struct ConsoleLinkOptions
     uint16_t port = 9000;
     // Connection attempts in a row that may fail before the link gives up
     // (each failure waits first 100 ms, then twice as long as before, at
-    // most maxBackoffMs).
+    // most maxBackoffMs); 0: never gives up.
     int retries = 10;
     int firstBackoffMs = 100;
     int maxBackoffMs = 5000;
+    // A write to the console that makes no progress for this long loses the
+    // link (the block is written again, whole, on the next connection).
+    int stallTimeoutMs = 10000;
+    // Console data handed out and not yet Consumed() above which the link
+    // stops reading from the console.
+    size_t maxUnconsumedOctets = 1u << 20;
 };
 
 struct ConsoleLinkEvent
@@ -67,6 +78,16 @@ public:
 
     // Blocks queued and not yet written completely (any thread).
     size_t PendingWrites() const;
+
+    // The consumer is done with `octets` octets of the console data it was
+    // handed (any thread); reading resumes once under the bound.
+    void Consumed(size_t octets);
+
+    // Console data handed out and not yet Consumed() (any thread).
+    size_t Unconsumed() const;
+
+    // True while reading waits for Consumed() (any thread).
+    bool ReadingPaused() const;
 
     // Closes the link and ends its thread.
     void Stop();

@@ -1,4 +1,4 @@
-#include "tools/console/console_framer.h"
+#include "partner/console_framer.h"
 
 #include "tests/console/console_helpers.h"
 #include "tests/support/ember_messages.h"

@@ -1,18 +1,21 @@
 // The partner's console link against the console server, both in this
 // process: the server on a thread of its own, the link on its own thread,
 // the test waiting (bounded) for the link's events.
-#include "tools/console_net/console_link.h"
+#include "partner/console_link.h"
 
 #include "tests/console/console_helpers.h"
+#include "tests/partner/partner_helpers.h"
 #include "tests/support/ember_messages.h"
 #include "tests/support/hex.h"
 #include "tools/console_net/console_server.h"
 
 #include <asio/io_context.hpp>
 #include <asio/post.hpp>
+#include <asio/write.hpp>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -22,44 +25,8 @@
 namespace {
 
 using console_testing::HostBlock;
+using partner_testing::ServerThread;
 using testing_support::ToHex;
-
-// A console server running on its own thread until the object goes.
-class ServerThread
-{
-public:
-    explicit ServerThread(ConsoleServerOptions options = {})
-        : m_server(m_io, m_simulator, WithPort0(options))
-    {
-        std::string error;
-        m_listening = m_server.Listen(error);
-        m_port = m_server.LocalPort();
-        m_thread = std::thread([this] { m_io.run(); });
-    }
-    ~ServerThread()
-    {
-        asio::post(m_io, [this] { m_server.Stop(); });
-        m_thread.join();
-    }
-
-    bool Listening() const { return m_listening; }
-    uint16_t Port() const { return m_port; }
-
-private:
-    static ConsoleServerOptions WithPort0(ConsoleServerOptions options)
-    {
-        options.port = 0;
-        return options;
-    }
-
-    asio::io_context m_io;
-    CParameterStore m_store;
-    CConsoleSimulator m_simulator{m_store, 7};
-    CConsoleServer m_server;
-    bool m_listening = false;
-    uint16_t m_port = 0;
-    std::thread m_thread;
-};
 
 // The link's events, kept in order.
 class Events
@@ -233,6 +200,82 @@ TEST(ConsoleLink, AConsoleThatNeverAnswersLeavesTheLinkUp)
     EXPECT_EQ(link.PendingWrites(), 0u);
     // Connected, and nothing else: no data, no loss, no retry.
     EXPECT_EQ(events.Snapshot().size(), 1u);
+}
+
+// Waits (bounded) until done holds.
+bool WaitUntil(const std::function<bool()>& done)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+TEST(ConsoleLink, AFloodingConsoleIsReadOnlyWhileTheConsumerKeepsUp)
+{
+    // A console that writes 256 KiB of messages as fast as TCP takes them.
+    const std::vector<uint8_t> message = HostBlock("1,2,3,4,5,100");
+    std::vector<uint8_t> flood;
+    while (flood.size() < (256u << 10))
+        flood.insert(flood.end(), message.begin(), message.end());
+    asio::io_context io;
+    asio::ip::tcp::acceptor acceptor(
+        io, asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0));
+    std::thread console([&] {
+        asio::ip::tcp::socket socket(io);
+        std::error_code error;
+        acceptor.accept(socket, error);
+        if (!error)
+            asio::write(socket, asio::buffer(flood), error);
+    });
+
+    ConsoleLinkOptions options = LinkTo(acceptor.local_endpoint().port());
+    options.maxUnconsumedOctets = 16 * 1024;
+    CConsoleLink link(options);
+    std::atomic<size_t> received{0};
+    std::atomic<size_t> most{0};
+    link.Start([&](const ConsoleLinkEvent& event) {
+        received += event.octets.size();
+        // Counted on the link's own thread, as each block is handed out.
+        most = std::max(most.load(), link.Unconsumed());
+    });
+    // The consumer takes what is queued only once reading has stopped.
+    while (received.load() < flood.size()) {
+        ASSERT_TRUE(
+            WaitUntil([&] { return link.ReadingPaused() || received.load() == flood.size(); }));
+        EXPECT_LE(link.Unconsumed(), options.maxUnconsumedOctets + 65536);
+        link.Consumed(link.Unconsumed());
+    }
+    console.join();
+    EXPECT_EQ(received.load(), flood.size());
+    // At most one read (64 KiB) beyond the bound is ever queued.
+    EXPECT_LE(most.load(), options.maxUnconsumedOctets + 65536);
+}
+
+TEST(ConsoleLink, AConsoleThatStopsReadingLosesTheLink)
+{
+    // Accepts and never reads: the link's writes fill the socket and stall.
+    asio::io_context io;
+    asio::ip::tcp::acceptor silent(io,
+                                   asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0));
+    Events events;
+    ConsoleLinkOptions options = LinkTo(silent.local_endpoint().port());
+    options.stallTimeoutMs = 200;
+    CConsoleLink link(options);
+    link.Start([&](const ConsoleLinkEvent& event) { events.Add(event); });
+    link.Send(std::vector<uint8_t>(64u << 20, 0x00));
+    ASSERT_TRUE(
+        events.WaitFor([](const auto& all) { return Count(all, ConsoleLinkEvent::Lost) >= 1; }));
+    for (const auto& event : events.Snapshot()) {
+        if (event.kind == ConsoleLinkEvent::Lost) {
+            EXPECT_EQ(event.text, "the console took nothing for 200 ms");
+        }
+    }
+    // The block is kept for the next connection.
+    EXPECT_EQ(link.PendingWrites(), 1u);
 }
 
 } // namespace

@@ -1,8 +1,7 @@
-#include "tools/console/console_framer.h"
+#include "partner/console_framer.h"
 
 #include "ember/ber/boundary_scanner.h"
 #include "host/protocol.h"
-#include "tools/console/console_tree.h"
 
 #include <algorithm>
 
@@ -17,7 +16,7 @@ bool CConsoleFramer::Waiting() const
 
 void CConsoleFramer::Push(const uint8_t* octets, size_t size, std::vector<Block>& out)
 {
-    const std::vector<uint8_t>& keepAlive = KeepAliveOctets();
+    const auto& keepAlive = kKeepAliveOctets;
     for (size_t i = 0; i < size; ++i) {
         if (!Waiting()) {
             // Inside a message (nothing is held as a keep-alive candidate
