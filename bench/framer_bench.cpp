@@ -8,8 +8,8 @@
 #include "bench/corpus.h"
 
 #include "ember/ber/boundary_scanner.h"
-#include "tests/support/tree_framer.h"
 #include "partner/console_framer.h"
+#include "tests/support/tree_framer.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,70 +1,10 @@
 #include "partner/console_source.h"
 
+#include "partner/hex_text.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-
-namespace {
-
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-} // namespace
-
-bool ParseConsoleHex(const std::string& text, std::vector<uint8_t>& octets, std::string& error)
-{
-    octets.clear();
-    bool comment = false;
-    int high = -1;
-    size_t line = 1;
-    for (const char c : text) {
-        if (c == '\n') {
-            comment = false;
-            ++line;
-            continue;
-        }
-        if (comment)
-            continue;
-        if (c == '#') {
-            comment = true;
-            continue;
-        }
-        if (c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v')
-            continue;
-        const int digit = HexDigit(c);
-        if (digit < 0) {
-            const unsigned char shown = static_cast<unsigned char>(c);
-            char reason[96];
-            if (shown >= 0x20 && shown < 0x7F)
-                std::snprintf(reason, sizeof reason, "'%c' on line %zu is not a hex digit", c,
-                              line);
-            else
-                std::snprintf(reason, sizeof reason, "octet 0x%02X on line %zu is not a hex digit",
-                              unsigned(shown), line);
-            error = reason;
-            return false;
-        }
-        if (high < 0) {
-            high = digit;
-        } else {
-            octets.push_back(uint8_t(high << 4 | digit));
-            high = -1;
-        }
-    }
-    if (high >= 0) {
-        error = "odd number of hex digits";
-        return false;
-    }
-    return true;
-}
 
 EPartnerStatus ReadConsoleSource(const std::string& name, EConsoleSourceFormat format,
                                  std::vector<uint8_t>& octets, std::string& error)
@@ -91,7 +31,7 @@ EPartnerStatus ReadConsoleSource(const std::string& name, EConsoleSourceFormat f
     }
     if (format == EConsoleSourceFormat::Hex) {
         std::string why;
-        if (!ParseConsoleHex(contents, octets, why)) {
+        if (!ParseHexText(contents, octets, why)) {
             error = shown + ": bad hex text: " + why;
             return EPartnerStatus::SourceError;
         }

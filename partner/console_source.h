@@ -21,7 +21,3 @@ enum class EConsoleSourceFormat
 // system's reason" or "NAME: bad hex text: ...".
 EPartnerStatus ReadConsoleSource(const std::string& name, EConsoleSourceFormat format,
                                  std::vector<uint8_t>& octets, std::string& error);
-
-// Hex text as above into octets; false with the reason on any other
-// character or an odd number of digits.
-bool ParseConsoleHex(const std::string& text, std::vector<uint8_t>& octets, std::string& error);

@@ -62,33 +62,6 @@ TEST_P(Reports, AreReadAsTheServiceWritesThem)
 INSTANTIATE_TEST_SUITE_P(Partner, Reports, testing::ValuesIn(kReports),
                          [](const auto& test) { return std::string(test.param.name); });
 
-struct HexCase
-{
-    const char* text;
-    std::vector<uint8_t> octets;
-    const char* error; // nullptr: accepted
-};
-
-TEST(ConsoleHex, DigitPairsBlanksAndCommentsOnly)
-{
-    const HexCase cases[] = {
-        {"7F 8f\n# a comment 12\r\n00", {0x7F, 0x8F, 0x00}, nullptr},
-        {"", {}, nullptr},
-        {"7F8", {}, "odd number of hex digits"},
-        {"7F\n8G", {}, "'G' on line 2 is not a hex digit"},
-        {"7F\x01", {}, "octet 0x01 on line 1 is not a hex digit"},
-    };
-    for (const HexCase& c : cases) {
-        std::vector<uint8_t> octets;
-        std::string error;
-        EXPECT_EQ(ParseConsoleHex(c.text, octets, error), c.error == nullptr) << c.text;
-        if (c.error)
-            EXPECT_EQ(error, c.error);
-        else
-            EXPECT_EQ(octets, c.octets);
-    }
-}
-
 TEST(ConsoleSource, ReadsFilesAndSaysWhyNot)
 {
     testing_support::TempFile hex("# level\n63 03 02 01 64\n");
@@ -109,7 +82,7 @@ TEST(ConsoleSource, ReadsFilesAndSaysWhyNot)
     testing_support::TempFile bad("7F 8G");
     EXPECT_EQ(ReadConsoleSource(bad.Path(), EConsoleSourceFormat::Hex, octets, error),
               EPartnerStatus::SourceError);
-    EXPECT_EQ(error, bad.Path() + ": bad hex text: 'G' on line 1 is not a hex digit");
+    EXPECT_EQ(error, bad.Path() + ": bad hex text: 'G' at offset 4 is not a hexadecimal digit");
 }
 
 } // namespace

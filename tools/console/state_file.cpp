@@ -102,5 +102,5 @@ bool LoadStateFile(const std::string& path, CParameterStore& store, std::string&
 
 bool SaveStateFile(const std::string& path, const CParameterStore& store, std::string& error)
 {
-    return ReplaceFile(path, FormatState(store), error);
+    return WriteFileAtomically(path, FormatState(store), error);
 }

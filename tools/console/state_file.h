@@ -30,7 +30,7 @@ std::string FormatState(const CParameterStore& store);
 // kMaxStateFileOctets); false with the reason.
 bool LoadStateFile(const std::string& path, CParameterStore& store, std::string& error);
 
-// Writes the store to path with ReplaceFile (atomically, keeping the file's
+// Writes the store to path with WriteFileAtomically (atomically, keeping the file's
 // permissions, through a symbolic link to its target); false with the
 // reason.
 bool SaveStateFile(const std::string& path, const CParameterStore& store, std::string& error);

@@ -21,4 +21,4 @@ bool ReadRegularFile(const std::string& path, size_t limit, std::string& text, s
 // and group); a new one is made with the usual permissions. When anything
 // fails the file is unchanged and the new file is removed. False with a
 // one-line reason.
-bool ReplaceFile(const std::string& path, const std::string& text, std::string& error);
+bool WriteFileAtomically(const std::string& path, const std::string& text, std::string& error);

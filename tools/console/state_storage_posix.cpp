@@ -114,7 +114,7 @@ bool ReadRegularFile(const std::string& path, size_t limit, std::string& text, s
     return ok;
 }
 
-bool ReplaceFile(const std::string& path, const std::string& text, std::string& error)
+bool WriteFileAtomically(const std::string& path, const std::string& text, std::string& error)
 {
     std::string target;
     if (!FollowLinks(path, target, error))

@@ -60,7 +60,7 @@ bool ReadRegularFile(const std::string& path, size_t limit, std::string& text, s
     return true;
 }
 
-bool ReplaceFile(const std::string& path, const std::string& text, std::string& error)
+bool WriteFileAtomically(const std::string& path, const std::string& text, std::string& error)
 {
     const fs::path target = FollowLinks(fs::path(path));
     fs::path temporary = target;

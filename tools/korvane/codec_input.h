@@ -4,7 +4,7 @@
 // standard output with its write errors.
 #pragma once
 
-#include "tools/korvane/output/hex_text.h"
+#include "partner/hex_text.h"
 
 #include <cstdint>
 #include <cstdio>

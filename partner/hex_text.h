@@ -1,4 +1,4 @@
-// The one reader of hexadecimal text in the tool, for every --hex input
+// The one reader of hexadecimal text, for every --hex input of the tool
 // (decode, dump, reencode, partner): digit pairs in either case, white space
 // anywhere ignored, "#" starting a comment that runs to the end of its line.
 // It takes the text in pieces of any size, so an input of any length is

@@ -1,4 +1,4 @@
-#include "tools/korvane/output/hex_text.h"
+#include "partner/hex_text.h"
 
 namespace {
 
