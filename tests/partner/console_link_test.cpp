@@ -25,44 +25,11 @@
 namespace {
 
 using console_testing::HostBlock;
+using partner_testing::Count;
+using partner_testing::Events;
+using partner_testing::LinkTo;
 using partner_testing::ServerThread;
 using testing_support::ToHex;
-
-// The link's events, kept in order.
-class Events
-{
-public:
-    void Add(const ConsoleLinkEvent& event)
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_events.push_back(event);
-        m_changed.notify_all();
-    }
-
-    // Waits (bounded) until done holds over the events so far.
-    bool WaitFor(const std::function<bool(const std::vector<ConsoleLinkEvent>&)>& done)
-    {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        return m_changed.wait_for(lock, std::chrono::seconds(15), [&] { return done(m_events); });
-    }
-
-    std::vector<ConsoleLinkEvent> Snapshot()
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_events;
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::vector<ConsoleLinkEvent> m_events;
-};
-
-size_t Count(const std::vector<ConsoleLinkEvent>& events, ConsoleLinkEvent::Kind kind)
-{
-    return size_t(std::count_if(events.begin(), events.end(),
-                                [kind](const auto& e) { return e.kind == kind; }));
-}
 
 // Console data of the events, joined.
 std::vector<uint8_t> Data(const std::vector<ConsoleLinkEvent>& events)
@@ -79,16 +46,6 @@ std::vector<uint8_t> AnswerFor(const std::string& command)
     console_testing::RecordingSimulator console;
     console.Feed(console.simulator.Connect(""), HostBlock(command));
     return console.sent.at(0).message;
-}
-
-ConsoleLinkOptions LinkTo(uint16_t port, int retries = 10)
-{
-    ConsoleLinkOptions options;
-    options.port = port;
-    options.retries = retries;
-    options.firstBackoffMs = 20;
-    options.maxBackoffMs = 200;
-    return options;
 }
 
 TEST(ConsoleLink, CommandsGoToTheConsoleAndItsAnswersComeBackAsConsoleData)
@@ -253,29 +210,6 @@ TEST(ConsoleLink, AFloodingConsoleIsReadOnlyWhileTheConsumerKeepsUp)
     EXPECT_EQ(received.load(), flood.size());
     // At most one read (64 KiB) beyond the bound is ever queued.
     EXPECT_LE(most.load(), options.maxUnconsumedOctets + 65536);
-}
-
-TEST(ConsoleLink, AConsoleThatStopsReadingLosesTheLink)
-{
-    // Accepts and never reads: the link's writes fill the socket and stall.
-    asio::io_context io;
-    asio::ip::tcp::acceptor silent(io,
-                                   asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0));
-    Events events;
-    ConsoleLinkOptions options = LinkTo(silent.local_endpoint().port());
-    options.stallTimeoutMs = 200;
-    CConsoleLink link(options);
-    link.Start([&](const ConsoleLinkEvent& event) { events.Add(event); });
-    link.Send(std::vector<uint8_t>(64u << 20, 0x00));
-    ASSERT_TRUE(
-        events.WaitFor([](const auto& all) { return Count(all, ConsoleLinkEvent::Lost) >= 1; }));
-    for (const auto& event : events.Snapshot()) {
-        if (event.kind == ConsoleLinkEvent::Lost) {
-            EXPECT_EQ(event.text, "the console took nothing for 200 ms");
-        }
-    }
-    // The block is kept for the next connection.
-    EXPECT_EQ(link.PendingWrites(), 1u);
 }
 
 } // namespace

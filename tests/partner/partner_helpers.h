@@ -4,6 +4,7 @@
 
 #include "host/loopback.h"
 #include "host/report_reader.h"
+#include "partner/console_link.h"
 #include "tools/console/console_simulator.h"
 #include "tools/console/parameter_store.h"
 #include "tools/console_net/console_server.h"
@@ -12,8 +13,14 @@
 #include <asio/io_context.hpp>
 #include <asio/post.hpp>
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace partner_testing {
 
@@ -88,5 +95,51 @@ private:
     uint16_t m_port = 0;
     std::thread m_thread;
 };
+
+// The link's events, kept in order.
+class Events
+{
+public:
+    void Add(const ConsoleLinkEvent& event)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_events.push_back(event);
+        m_changed.notify_all();
+    }
+
+    // Waits (bounded) until done holds over the events so far.
+    bool WaitFor(const std::function<bool(const std::vector<ConsoleLinkEvent>&)>& done)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::seconds(15), [&] { return done(m_events); });
+    }
+
+    std::vector<ConsoleLinkEvent> Snapshot()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_events;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<ConsoleLinkEvent> m_events;
+};
+
+inline size_t Count(const std::vector<ConsoleLinkEvent>& events, ConsoleLinkEvent::Kind kind)
+{
+    return size_t(std::count_if(events.begin(), events.end(),
+                                [kind](const auto& e) { return e.kind == kind; }));
+}
+
+inline ConsoleLinkOptions LinkTo(uint16_t port, int retries = 10)
+{
+    ConsoleLinkOptions options;
+    options.port = port;
+    options.retries = retries;
+    options.firstBackoffMs = 20;
+    options.maxBackoffMs = 200;
+    return options;
+}
 
 } // namespace partner_testing
