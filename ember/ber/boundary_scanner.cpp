@@ -1,5 +1,7 @@
 #include "ember/ber/boundary_scanner.h"
 
+#include "ember/ber/identifier.h"
+#include "ember/ber/length.h"
 #include "ember/ber/reader.h"
 #include "ember/ber/stream_reader.h"
 #include "ember/ber/tree_reader.h"
@@ -21,29 +23,6 @@ constexpr size_t kCollectedKeep = 1u << 16;
 uint64_t KeyOf(const CEmber_Tag& tag)
 {
     return (uint64_t(tag.ClassBits()) << 32) | tag.Number();
-}
-
-CEmber_Tag IdentifierOf(const uint8_t* octets, size_t count)
-{
-    uint32_t number = octets[0] & 0x1Fu;
-    if (number == 0x1F) {
-        number = 0;
-        for (size_t i = 1; i < count; ++i)
-            number = (number << 7) | (octets[i] & 0x7Fu);
-    }
-    return CEmber_Tag::FromIdentifier(octets[0], number);
-}
-
-uint32_t LengthOf(const uint8_t* octets, size_t count)
-{
-    if (octets[0] < 0x80)
-        return octets[0];
-    if (octets[0] == 0x80)
-        return IndefiniteLength;
-    uint32_t length = 0;
-    for (size_t i = 1; i < count; ++i)
-        length = (length << 8) | octets[i];
-    return length;
 }
 
 } // namespace

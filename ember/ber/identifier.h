@@ -9,6 +9,7 @@
 #include "ember/ber/tag.h"
 #include "ember/values/output_stream.h"
 
+#include <cstddef>
 #include <cstdint>
 
 // Octet count of the base-128 form of number, 1 to 5.
@@ -60,3 +61,16 @@ uint32_t DecodeTagNumber(CEmber_InputStream& in);
 
 // Reads identifier octets; the tag keeps class and constructed bits.
 CEmber_Tag DecodeIdentifier(CEmber_InputStream& in);
+
+// The identifier of a complete field of collected octets: what
+// DecodeIdentifier reads from them, without a stream.
+inline CEmber_Tag IdentifierOf(const uint8_t* octets, size_t count)
+{
+    uint32_t number = octets[0] & 0x1Fu;
+    if (number == 0x1F) {
+        number = 0;
+        for (size_t i = 1; i < count; ++i)
+            number = (number << 7) | (octets[i] & 0x7Fu);
+    }
+    return CEmber_Tag::FromIdentifier(octets[0], number);
+}

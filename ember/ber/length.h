@@ -11,6 +11,7 @@
 #include "ember/ber/types.h"
 #include "ember/values/output_stream.h"
 
+#include <cstddef>
 #include <cstdint>
 
 // Long-form octet count after the initial octet: that of the length taken
@@ -64,3 +65,17 @@ int32_t EncodeLength(CEmber_OutputStream& out, uint32_t length);
 // Reads length octets; the indefinite form gives IndefiniteLength. Leading
 // zero octets are accepted.
 uint32_t DecodeLength(CEmber_InputStream& in);
+
+// The length of a complete field of collected octets: what DecodeLength
+// reads from them, without a stream.
+inline uint32_t LengthOf(const uint8_t* octets, size_t count)
+{
+    if (octets[0] < 0x80)
+        return octets[0];
+    if (octets[0] == 0x80)
+        return IndefiniteLength;
+    uint32_t length = 0;
+    for (size_t i = 1; i < count; ++i)
+        length = (length << 8) | octets[i];
+    return length;
+}

@@ -1,6 +1,8 @@
 #include "ember/ber/reader.h"
 
 #include "ember/ber/exception.h"
+#include "ember/ber/identifier.h"
+#include "ember/ber/length.h"
 #include "ember/ber/types.h"
 #include "ember/values/text_list.h"
 
@@ -13,33 +15,6 @@ constexpr uint32_t kMaxLengthOctets = 5;
 constexpr uint32_t kTerminatorOctets = 4;
 // Capacity kept by the collection buffer between elements.
 constexpr size_t kBufferKeep = 1u << 20;
-
-// The identifier of a complete field of collected octets: what
-// DecodeIdentifier reads from them, without a stream.
-CEmber_Tag IdentifierOf(const uint8_t* octets, size_t count)
-{
-    uint32_t number = octets[0] & 0x1Fu;
-    if (number == 0x1F) {
-        number = 0;
-        for (size_t i = 1; i < count; ++i)
-            number = (number << 7) | (octets[i] & 0x7Fu);
-    }
-    return CEmber_Tag::FromIdentifier(octets[0], number);
-}
-
-// The length of a complete field of collected octets: what DecodeLength
-// reads from them, without a stream.
-uint32_t LengthOf(const uint8_t* octets, size_t count)
-{
-    if (octets[0] < 0x80)
-        return octets[0];
-    if (octets[0] == 0x80)
-        return IndefiniteLength;
-    uint32_t length = 0;
-    for (size_t i = 1; i < count; ++i)
-        length = (length << 8) | octets[i];
-    return length;
-}
 
 // The framing rules, each a predicate giving the error code of a breach or
 // 0. The octet handlers raise the code; the block path leaves an element
