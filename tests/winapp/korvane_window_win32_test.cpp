@@ -78,6 +78,29 @@ TEST_F(KorvaneExeTest, ClosingTheWindowEndsTheProgramWithCodeZero)
     EXPECT_EQ(korvane.WaitForExit(), 0);
 }
 
+// Under Wine a process started without DISPLAY cannot create windows; the
+// test `winapp_no_display` runs this so (KORVANE_NO_DISPLAY set), the
+// ordinary run skips it.
+TEST(KorvaneExeWithoutDisplay, SaysWhyAndExitsWithCodeOne)
+{
+    HWND probe = CreateWindowExA(0, "STATIC", "probe", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                                 nullptr, nullptr);
+    if (probe) {
+        DestroyWindow(probe);
+        if (GetEnvironmentVariableA("KORVANE_NO_DISPLAY", nullptr, 0) != 0)
+            FAIL() << "windows can still be created";
+        GTEST_SKIP() << "windows can be created here";
+    }
+    KorvaneProcess korvane;
+    ASSERT_TRUE(korvane.Start(KorvaneExePath(), "T9"));
+    EXPECT_EQ(korvane.WaitForExit(), 1);
+    const std::vector<std::string> traces = korvane.Traces();
+    ASSERT_EQ(traces.size(), 1u);
+    EXPECT_EQ(traces[0].rfind("Korvane: the window Korvane_T9 could not be created (error ", 0), 0u)
+        << traces[0];
+    EXPECT_EQ(korvane.UnhandledExceptions(), 0);
+}
+
 TEST_F(KorvaneExeTest, CrashReportLibraryBesideTheProgramIsLoadedAndTraced)
 {
     ScratchFolder folder;
