@@ -74,6 +74,7 @@ install(TARGETS korvane_partner_c EXPORT KorvaneTargets
     ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}"
     RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
 install(FILES "${PROJECT_SOURCE_DIR}/partner/c_api/korvane_partner.h"
+    "${PROJECT_SOURCE_DIR}/partner/c_api/korvane_partner.hpp"
     DESTINATION "${KORVANE_INSTALL_INCLUDEDIR}")
 if(NOT WIN32)
     configure_file("${PROJECT_SOURCE_DIR}/cmake/korvane-partner.pc.in"
@@ -90,7 +91,8 @@ add_executable(codec_example "${PROJECT_SOURCE_DIR}/examples/codec/codec_example
 target_link_libraries(codec_example PRIVATE ember korvane_warnings korvane_sanitizers)
 
 add_executable(partner_example "${PROJECT_SOURCE_DIR}/examples/partner/partner_example.cpp")
-target_link_libraries(partner_example PRIVATE korvane_partner korvane_warnings korvane_sanitizers)
+# Built as a partner developer builds it: the SDK's headers and shared library.
+target_link_libraries(partner_example PRIVATE korvane_partner_c korvane_warnings korvane_sanitizers)
 
 # The C header compiles as C, on its own.
 add_library(korvane_partner_c_check OBJECT "${PROJECT_SOURCE_DIR}/partner/c_api/header_check.c")

@@ -1,54 +1,52 @@
-// A partner on the partner library: sends a command, passes the encoded
-// message back to the service as a console would answer it (one Set level
-// above the partner's path), and sends a keep-alive; prints every event.
+// A partner in C++ on the partner SDK (korvane_partner.hpp over
+// libkorvane-partner / korvane-partner.dll): sends a command, passes the
+// encoded message back to the service as a console would answer it (one Set
+// level above the partner's path), and sends a keep-alive; prints every
+// event.
 //
 //   partner_example [--service ARG] [--name NAME]
-#include "partner/partner_session.h"
+#include "korvane_partner.hpp"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <string>
 #include <vector>
 
 int main(int argc, char** argv)
 {
-    CPartnerSessionOptions options; // endpoint TEST_RX, the only service running
+    const char* service = nullptr; // the only service running
+    const char* name = nullptr;    // TEST_RX
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--service") == 0)
-            options.service = argv[i + 1];
+            service = argv[i + 1];
         else if (std::strcmp(argv[i], "--name") == 0)
-            options.endpoint = argv[i + 1];
+            name = argv[i + 1];
     }
 
-    CPartnerSession session;
-    std::vector<uint8_t> encoded;
-    session.SetEventHandler([&encoded](const CPartnerEvent& event) {
-        if (event.kind == CPartnerEvent::Encoded) {
+    std::vector<std::uint8_t> encoded;
+    const korvane::EventHandler print = [&encoded](const korvane::Event& event) {
+        if (event.kind == korvane::Event::Encoded) {
             std::printf("encoded %zu octets\n", event.octets.size());
-            encoded = event.octets; // events hold copies: keeping them is fine
-        } else if (event.kind == CPartnerEvent::Report) {
-            std::printf("report: %s\n", event.report.line.c_str());
-        } else if (event.kind == CPartnerEvent::KeepAliveEcho) {
-            std::printf("keep-alive echoed%s\n", event.unchanged ? "" : " (changed)");
+            encoded.assign(event.octets.begin(), event.octets.end()); // valid only here: copy
+        } else if (event.kind == korvane::Event::Report) {
+            std::printf("report: %.*s\n", int(event.report.size()), event.report.data());
+        } else if (event.kind == korvane::Event::KeepAliveEcho) {
+            std::printf("keep-alive echoed\n");
         }
-    });
-    if (session.Open(options) != EPartnerStatus::Ok) {
-        std::fprintf(stderr, "partner_example: %s\n", session.LastError().c_str());
-        return 2;
-    }
-    std::printf("service %s\n", session.ServiceName().c_str());
+    };
 
-    // The console answers the partner's 1,2,3,4,0,75 with its own level 7
-    // above: the tree the service builds for 7,1,2,3,4,75. Its report is
-    // 1,2,3,0,4,75 (see docs/PARTNER.md).
-    EPartnerStatus status = session.SendCommand("7,1,2,3,4,75");
-    if (status == EPartnerStatus::Ok)
-        status = session.SendConsoleData(encoded.data(), encoded.size());
-    if (status == EPartnerStatus::Ok)
-        status = session.SendKeepAlive();
-    if (status != EPartnerStatus::Ok) {
-        std::fprintf(stderr, "partner_example: %s\n", session.LastError().c_str());
-        return 1;
+    try {
+        korvane::Partner partner(name, service);
+        std::printf("service %s\n", partner.Service().c_str());
+        // The console answers the partner's 1,2,3,4,0,75 with its own level 7
+        // above: the tree the service builds for 7,1,2,3,4,75. Its report is
+        // 1,2,3,0,4,75 (see docs/PARTNER.md).
+        partner.SendCommand("7,1,2,3,4,75", print);
+        partner.SendConsole(encoded, print);
+        partner.SendKeepAlive(print);
+    } catch (const korvane::Error& error) {
+        std::fprintf(stderr, "partner_example: %s\n", error.what());
+        return error.status() == KORVANE_NO_SERVICE ? 2 : 1;
     }
     return 0;
 }

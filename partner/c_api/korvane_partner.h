@@ -106,6 +106,10 @@ KORVANE_PARTNER_API int korvane_partner_send_keepalive(korvane_partner* p,
  * until the next call with the handle. */
 KORVANE_PARTNER_API const char* korvane_partner_last_error(const korvane_partner* p);
 
+/* The full name of the service the handle found ("Korvane_..."); "" for
+ * NULL. Valid as long as the handle. */
+KORVANE_PARTNER_API const char* korvane_partner_service(const korvane_partner* p);
+
 /* Closes the endpoint and frees the handle; NULL is allowed. Returns 0. */
 KORVANE_PARTNER_API int korvane_partner_close(korvane_partner* p);
 

@@ -162,6 +162,11 @@ const char* korvane_partner_last_error(const korvane_partner* p)
     return p ? p->error.c_str() : t_openError.c_str();
 }
 
+const char* korvane_partner_service(const korvane_partner* p)
+{
+    return p ? p->session.ServiceName().c_str() : "";
+}
+
 int korvane_partner_close(korvane_partner* p)
 {
     delete p; // the session closes its endpoint; nothing in it throws

@@ -28,6 +28,12 @@ grep "Korvane " "$WORK/cmake.log" || true
 cmake --build "$WORK/cmake" >"$WORK/build.log" 2>&1 || { cat "$WORK/build.log"; exit 1; }
 "$WORK/cmake/consumer"
 KORVANE_RUNTIME_DIR="$WORK/runtime" "$WORK/cmake/partner_consumer"
+# The C++ example, where no service runs: exit 2 and the reason.
+status=0
+KORVANE_RUNTIME_DIR="$WORK/runtime" "$WORK/cmake/partner_example" 2>"$WORK/example.err" || status=$?
+cat "$WORK/example.err"
+[ "$status" -eq 2 ] && grep -q '^partner_example: ' "$WORK/example.err" ||
+    { echo "consumer: partner_example without a service exited $status" >&2; exit 1; }
 
 step "pkg-config: korvane.pc under $PREFIX"
 PKG_CONFIG_PATH=$(find "$PREFIX" -name korvane.pc -path '*/pkgconfig/*' -exec dirname {} \; | head -n 1)

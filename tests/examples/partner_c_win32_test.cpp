@@ -2,12 +2,14 @@
 // the real Korvane.exe under Wine: the three sends with their events, and
 // the statuses of a missing service and bad arguments.
 #include "korvane_partner.h"
+#include "korvane_partner.hpp"
 #include "korvane_version.h"
 #include "tests/support/korvane_exe_win32.h"
 #include "tests/support/run_program.h"
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -80,6 +82,31 @@ TEST(PartnerCInterface, SendsToKorvaneExe)
     EXPECT_EQ(korvane_partner_close(partner), 0);
 }
 
+// The C++ face: the service's name, an exception from the handler comes out
+// of the send and leaves the session usable, a failure is a korvane::Error.
+TEST(PartnerCppInterface, HandlerExceptionsAndFailures)
+{
+    KorvaneProcess korvane;
+    ASSERT_TRUE(korvane.Start(NativePath(KORVANE_EXE_PATH), "P"));
+    ASSERT_NE(korvane.WaitForWindow("Korvane_P", "Korvane"), nullptr);
+
+    korvane::Partner partner(nullptr, "P", 20000);
+    EXPECT_EQ(partner.Service(), "Korvane_P");
+    const auto refuse = [](const korvane::Event&) { throw std::logic_error("refused"); };
+    EXPECT_THROW(partner.SendCommand("1,2,3,4,5,100", refuse), std::logic_error);
+    int echoes = 0;
+    partner.SendKeepAlive([&](const korvane::Event& event) {
+        echoes += event.kind == korvane::Event::KeepAliveEcho;
+    });
+    EXPECT_EQ(echoes, 1);
+    try {
+        partner.SendConsole({}, nullptr);
+        ADD_FAILURE() << "no octets taken";
+    } catch (const korvane::Error& error) {
+        EXPECT_EQ(error.status(), KORVANE_BAD_ARGUMENT);
+    }
+}
+
 TEST(PartnerCInterface, NoSuchServiceAndBadArguments)
 {
     korvane_partner* partner = nullptr;
@@ -93,6 +120,12 @@ TEST(PartnerCInterface, NoSuchServiceAndBadArguments)
     EXPECT_EQ(korvane_partner_open(nullptr, nullptr, 1000, nullptr), KORVANE_BAD_ARGUMENT);
     EXPECT_EQ(korvane_partner_send_keepalive(nullptr, nullptr, nullptr), KORVANE_BAD_ARGUMENT);
     EXPECT_STREQ(korvane_partner_version(), KORVANE_VERSION);
+    try {
+        korvane::Partner missing("TEST_RX_C", "NoSuchService", 1000);
+        ADD_FAILURE() << "opened without a service";
+    } catch (const korvane::Error& error) {
+        EXPECT_EQ(error.status(), KORVANE_NO_SERVICE);
+    }
 }
 
 } // namespace

@@ -35,6 +35,7 @@ const char* const kInstalledFiles[] = {"Korvane.exe",
                                        "README.txt",
                                        "wireshark\\korvane.lua",
                                        "SDK\\include\\korvane_partner.h",
+                                       "SDK\\include\\korvane_partner.hpp",
                                        "SDK\\lib\\libkorvane-partner.dll.a",
                                        "SDK\\bin\\korvane-partner.dll",
                                        "uninstall.exe"};

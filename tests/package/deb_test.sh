@@ -40,7 +40,8 @@ for f in usr/bin/korvane usr/share/man/man1/korvane.1.gz usr/lib/systemd/user/ko
     usr/lib/libkorvane-ember.a usr/lib/pkgconfig/korvane.pc \
     usr/lib/cmake/Korvane/KorvaneConfig.cmake usr/lib/cmake/Korvane/KorvaneConfigVersion.cmake \
     usr/lib/cmake/Korvane/KorvaneTargets.cmake \
-    usr/include/korvane/korvane_partner.h "usr/lib/libkorvane-partner.so.$VERSION" \
+    usr/include/korvane/korvane_partner.h usr/include/korvane/korvane_partner.hpp \
+    "usr/lib/libkorvane-partner.so.$VERSION" \
     usr/lib/pkgconfig/korvane-partner.pc; do
     [ -f "$ROOT/$f" ] || fail "$f is not in the package"
     grep -q " \./$f\$" "$WORK/contents" || fail "$f missing from dpkg-deb -c"
