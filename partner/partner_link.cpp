@@ -45,6 +45,8 @@ struct Outgoing
     std::string line;
     std::vector<uint8_t> octets;
     bool announced = false;
+    // Why a send was stopped ("" if it was not).
+    std::string stopped;
 };
 
 // Where the other threads leave their items; shared with them, since the
@@ -262,6 +264,10 @@ void CPartnerLink::Impl::SendPending()
                 ? m_session.SendCommand(out.line)
                 : m_session.SendConsoleBlock(out.octets.data(), out.octets.size());
         m_sending.clear();
+        if (status == EPartnerStatus::Stopped) {
+            out.stopped = m_session.LastError();
+            return;
+        }
         if (out.kind != Outgoing::KeepAlive)
             m_lastActivity = Clock::now();
         if (status == EPartnerStatus::SendFailed) {
@@ -310,6 +316,7 @@ void CPartnerLink::Impl::SendPending()
 EPartnerStatus CPartnerLink::Impl::Run(CPartnerLink& owner)
 {
     m_stop.store(false);
+    CPartnerSession::ResumeSends();
     m_failure = EPartnerStatus::Ok;
     m_error.clear();
     if (m_options.retries < 0 || m_options.firstBackoffMs < 1 ||
@@ -409,7 +416,7 @@ EPartnerStatus CPartnerLink::Impl::Run(CPartnerLink& owner)
         CPartnerLinkEvent event;
         event.kind = CPartnerLinkEvent::NotSent;
         event.line = out.line;
-        event.text = "not sent to the service";
+        event.text = out.stopped.empty() ? "not sent to the service" : out.stopped;
         Emit(event);
     }
     m_outgoing.clear();
@@ -417,6 +424,7 @@ EPartnerStatus CPartnerLink::Impl::Run(CPartnerLink& owner)
     m_queuedBlocks = 0;
     m_link.reset();
     m_session.Close();
+    CPartnerSession::ResumeSends();
     if (m_failure != EPartnerStatus::Ok)
         return m_failure;
     return m_stop.load() ? EPartnerStatus::Stopped : EPartnerStatus::Ok;
@@ -446,6 +454,7 @@ EPartnerStatus CPartnerLink::Run()
 void CPartnerLink::Stop()
 {
     m_impl->m_stop.store(true);
+    CPartnerSession::CancelSends();
     CPartnerSession::Wake();
 }
 

@@ -14,7 +14,9 @@
 //   - a write to the console that makes no progress for stallTimeoutMs is a
 //     lost link, reconnected as any other;
 //   - Stop() (or SIGINT/SIGTERM with stopOnSignals) ends Run() within a
-//     second however much is queued; what was not sent is reported.
+//     second however much is queued, also while a send waits for a service
+//     that does not answer (on Windows that send ends at its answer or its
+//     timeout); what was not sent is reported.
 // A console that closes or cannot be reached is reconnected with back-off
 // (firstBackoffMs, doubling, at most maxBackoffMs); a service that does not
 // take a block is retried the same way, the block waiting at the head of the
@@ -127,8 +129,8 @@ public:
     // service gave up). Lines never sent are reported as NotSent events.
     EPartnerStatus Run();
 
-    // Ends Run() within a second. Callable from any thread and from a signal
-    // handler.
+    // Ends Run() within a second (see above) and cancels the process's sends
+    // while it runs. Callable from any thread and from a signal handler.
     void Stop();
 
     // The reason of the failure Run() returned, one line.

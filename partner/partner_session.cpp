@@ -193,6 +193,8 @@ EPartnerStatus CPartnerSession::Impl::Send(uintptr_t dwData, const void* data, s
     block.lpData = const_cast<void*>(data);
     // Bounded: a service that does not answer fails the send. The blocks it
     // sends back meanwhile are handled inside the wait.
+    if (SendsCancelled())
+        return Fail(EPartnerStatus::Stopped, "stopped before the block was sent");
     SetLastError(ERROR_SUCCESS);
     DWORD_PTR answer = 0;
     const bool delivered =
@@ -203,6 +205,9 @@ EPartnerStatus CPartnerSession::Impl::Send(uintptr_t dwData, const void* data, s
     if (delivered)
         return Succeed();
     const DWORD error = GetLastError();
+    if (error == ERROR_CANCELLED)
+        return Fail(EPartnerStatus::Stopped, "stopped while the service " + m_serviceName +
+                                                 " had the block; it may have handled it");
     if (error == ERROR_TIMEOUT || error == ERROR_SUCCESS)
         return Fail(EPartnerStatus::Timeout, "the service " + m_serviceName +
                                                  " did not answer within " +
@@ -341,4 +346,14 @@ EPartnerStatus CPartnerSession::FindServiceAgain()
 void CPartnerSession::Wake()
 {
     WakeMessageLoop();
+}
+
+void CPartnerSession::CancelSends()
+{
+    ::CancelSends();
+}
+
+void CPartnerSession::ResumeSends()
+{
+    ::ResumeSends();
 }

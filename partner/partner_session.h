@@ -120,6 +120,14 @@ public:
     // from a signal handler and from other threads.
     static void Wake();
 
+    // Cancels the sends of every session of the process until ResumeSends:
+    // later sends return Stopped without being made, and (except on Windows,
+    // where a waiting send ends only at its answer or timeout) a send waiting
+    // for the service returns Stopped at once; the service may still handle
+    // that block. Callable from a signal handler and from other threads.
+    static void CancelSends();
+    static void ResumeSends();
+
 private:
     class Impl;
     std::unique_ptr<Impl> m_impl;

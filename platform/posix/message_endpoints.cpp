@@ -141,12 +141,7 @@ void ForgetEndpointsInChild()
     registry.quit = false;
     registry.exitCode = 0;
     registry.owner = getpid();
-    const int wakeWrite = g_wakeWrite.exchange(-1);
-    if (wakeWrite >= 0)
-        close(wakeWrite);
-    if (g_wakeRead >= 0)
-        close(g_wakeRead);
-    g_wakeRead = -1;
+    CloseWakePipes();
 }
 
 void InstallHooks()

@@ -282,6 +282,14 @@ LRESULT SendToOtherProcess(KorvaneWindow* target, UINT message, WPARAM wParam, L
     struct stat receiver = {};
     const bool knowReceiver = receiverFd >= 0 && fstat(receiverFd, &receiver) == 0;
 
+    EnsureWakePipe();
+    if (g_sendsCancelled.load()) {
+        if (receiverFd >= 0)
+            close(receiverFd);
+        Fail(ERROR_CANCELLED, "sends to " + name + " are cancelled");
+        CloseProcessEndpointIfIdle();
+        return 0;
+    }
     const int timeout = SendTimeout();
     const int error =
         SendDatagram(registry.processFd, path, korvane_wire::EncodeFrame(frame), timeout);
@@ -319,7 +327,11 @@ LRESULT SendToOtherProcess(KorvaneWindow* target, UINT message, WPARAM wParam, L
             break;
         const int slice = int(std::min<int64_t>(timeout - waited, kProbeIntervalMs - sinceProbe));
         int64_t spent = 0;
-        const PumpResult pumped = Pump(std::max(slice, 0), false, &spent);
+        const PumpResult pumped = Pump(std::max(slice, 0), false, &spent, true);
+        if (pumped == PumpResult::Cancelled) {
+            outcome = ERROR_CANCELLED;
+            break;
+        }
         waited += spent;
         sinceProbe += spent;
         if (pumped == PumpResult::TimedOut || sinceProbe >= kProbeIntervalMs) {
@@ -341,6 +353,9 @@ LRESULT SendToOtherProcess(KorvaneWindow* target, UINT message, WPARAM wParam, L
         close(receiverFd);
     if (outcome == ERROR_TIMEOUT) {
         Fail(ERROR_TIMEOUT, name + " did not answer in time");
+    } else if (outcome == ERROR_CANCELLED) {
+        // Delivered: the receiver may still handle it.
+        Fail(ERROR_CANCELLED, "the wait for " + name + " was cancelled");
     } else if (outcome != ERROR_SUCCESS) {
         Fail(outcome, name + " went away before answering");
         if (incarnation != 0)

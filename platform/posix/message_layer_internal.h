@@ -161,6 +161,12 @@ inline Registry& TheRegistry()
 extern std::atomic<int> g_wakeWrite;
 extern int g_wakeRead;
 
+// The latch of CancelSends: a pipe that stays readable while sends are
+// cancelled (the write end is used from signal handlers), and its flag.
+extern std::atomic<int> g_cancelWrite;
+extern int g_cancelRead;
+extern std::atomic<bool> g_sendsCancelled;
+
 enum class Probe
 {
     Live,    // a socket someone has bound
@@ -174,6 +180,7 @@ enum class PumpResult
     Handled,     // one datagram was read (and handled or dropped)
     TimedOut,    // nothing arrived in time
     Interrupted, // a signal or WakeMessageLoop
+    Cancelled,   // CancelSends (only when asked to watch for it)
 };
 
 // message_registry.cpp
@@ -298,11 +305,15 @@ LRESULT SendToOtherProcess(KorvaneWindow* target, UINT message, WPARAM wParam, L
 
 // message_pump.cpp
 
+// Makes the wake and cancel pipes (once).
 void EnsureWakePipe();
+// Closes them (the layer is reset).
+void CloseWakePipes();
 
 // Waits up to timeoutMs (negative: no limit) for a datagram at any of this
 // process's endpoints and handles one. waitedMs gets the time spent waiting
-// (not handling).
-PumpResult Pump(int timeoutMs, bool withWake, int64_t* waitedMs = nullptr);
+// (not handling). withWake: WakeMessageLoop ends the wait (Interrupted);
+// withCancel: CancelSends ends it (Cancelled).
+PumpResult Pump(int timeoutMs, bool withWake, int64_t* waitedMs = nullptr, bool withCancel = false);
 
 } // namespace korvane_layer

@@ -24,24 +24,71 @@ int g_wakeRead = -1;
 static_assert(std::atomic<int>::is_always_lock_free,
               "the wake descriptor is read in signal handlers");
 
-void EnsureWakePipe()
+std::atomic<int> g_cancelWrite{-1};
+int g_cancelRead = -1;
+std::atomic<bool> g_sendsCancelled{false};
+
+namespace {
+
+void MakePipe(int& readEnd, std::atomic<int>& writeEnd)
 {
-    if (g_wakeRead >= 0)
+    if (readEnd >= 0)
         return;
     int fds[2];
     if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
-    g_wakeRead = fds[0];
-    g_wakeWrite.store(fds[1]);
+    readEnd = fds[0];
+    writeEnd.store(fds[1]);
 }
 
-PumpResult Pump(int timeoutMs, bool withWake, int64_t* waitedMs)
+void ClosePipe(int& readEnd, std::atomic<int>& writeEnd)
+{
+    const int write = writeEnd.exchange(-1);
+    if (write >= 0)
+        close(write);
+    if (readEnd >= 0)
+        close(readEnd);
+    readEnd = -1;
+}
+
+void Drain(int fd)
+{
+    char drain[64];
+    while (read(fd, drain, sizeof drain) > 0) {
+    }
+}
+
+} // namespace
+
+void EnsureWakePipe()
+{
+    MakePipe(g_wakeRead, g_wakeWrite);
+    MakePipe(g_cancelRead, g_cancelWrite);
+    // Cancelled before the pipe existed: it is readable from the start.
+    if (g_sendsCancelled.load())
+        CancelSends();
+}
+
+void CloseWakePipes()
+{
+    ClosePipe(g_wakeRead, g_wakeWrite);
+    ClosePipe(g_cancelRead, g_cancelWrite);
+    g_sendsCancelled.store(false);
+}
+
+PumpResult Pump(int timeoutMs, bool withWake, int64_t* waitedMs, bool withCancel)
 {
     Registry& registry = TheRegistry();
     std::vector<pollfd> fds;
     std::vector<KorvaneWindow*> owners;
-    if (withWake && g_wakeRead >= 0) {
+    const bool watchWake = withWake && g_wakeRead >= 0;
+    const bool watchCancel = withCancel && g_cancelRead >= 0;
+    if (watchWake) {
         fds.push_back({g_wakeRead, POLLIN, 0});
+        owners.push_back(nullptr);
+    }
+    if (watchCancel) {
+        fds.push_back({g_cancelRead, POLLIN, 0});
         owners.push_back(nullptr);
     }
     const size_t first = fds.size();
@@ -63,10 +110,11 @@ PumpResult Pump(int timeoutMs, bool withWake, int64_t* waitedMs)
         return errno == EINTR ? PumpResult::Interrupted : PumpResult::TimedOut;
     if (rc == 0)
         return PumpResult::TimedOut;
-    if (first == 1 && (fds[0].revents & POLLIN)) {
-        char drain[64];
-        while (read(g_wakeRead, drain, sizeof drain) > 0) {
-        }
+    // The cancel latch stays readable: it is not drained here.
+    if (watchCancel && (fds[first - 1].revents & POLLIN))
+        return PumpResult::Cancelled;
+    if (watchWake && (fds[0].revents & POLLIN)) {
+        Drain(g_wakeRead);
         return PumpResult::Interrupted;
     }
     // Endpoints take turns, so a busy one cannot starve the others.
@@ -105,6 +153,30 @@ int RunMessageLoop(int timeoutMs)
         if (timeoutMs >= 0 && (pumped == PumpResult::TimedOut || NowMs() >= deadline))
             return -2;
     }
+}
+
+void CancelSends()
+{
+    // The flag first: a send that makes the pipe afterwards sees it.
+    g_sendsCancelled.store(true);
+    const int fd = g_cancelWrite.load();
+    if (fd >= 0) {
+        const char octet = 1;
+        const ssize_t written = write(fd, &octet, 1);
+        (void)written;
+    }
+}
+
+bool SendsCancelled()
+{
+    return g_sendsCancelled.load();
+}
+
+void ResumeSends()
+{
+    g_sendsCancelled.store(false);
+    if (g_cancelRead >= 0)
+        Drain(g_cancelRead);
 }
 
 void WakeMessageLoop()

@@ -69,6 +69,7 @@ typedef struct tagCOPYDATASTRUCT
 #define ERROR_ALREADY_EXISTS 183
 #define ERROR_INVALID_WINDOW_HANDLE 1400
 #define ERROR_TIMEOUT 1460
+#define ERROR_CANCELLED 1223
 
 #define LOWORD(l) ((uint16_t)(((uintptr_t)(l)) & 0xffff))
 #define HIWORD(l) ((uint16_t)((((uintptr_t)(l)) >> 16) & 0xffff))
@@ -153,6 +154,15 @@ void ClearQuitRequest();
 // Makes a waiting (or the next) RunMessageLoop return -1. Safe to call from
 // a signal handler once the layer has an endpoint.
 void WakeMessageLoop();
+
+// Cancels sends until ResumeSends: a send waiting for its answer returns at
+// once, and later sends fail without being made, both with ERROR_CANCELLED (a
+// send cancelled while waiting was delivered: the receiver may handle it).
+// Messages for this process's own windows are not affected. CancelSends is
+// safe to call from a signal handler and from other threads.
+void CancelSends();
+void ResumeSends();
+bool SendsCancelled();
 
 // How long SendMessageA waits for an answer from another process, in
 // milliseconds (default 5000, or $KORVANE_SEND_TIMEOUT_MS). Time spent

@@ -1,6 +1,7 @@
 #include "winapi.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -164,6 +165,25 @@ HANDLE WakeEvent()
 }
 
 } // namespace
+
+namespace {
+std::atomic<bool> g_sendsCancelled{false};
+}
+
+void CancelSends()
+{
+    g_sendsCancelled.store(true);
+}
+
+void ResumeSends()
+{
+    g_sendsCancelled.store(false);
+}
+
+bool SendsCancelled()
+{
+    return g_sendsCancelled.load();
+}
 
 void WakeMessageLoop()
 {

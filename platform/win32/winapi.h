@@ -48,6 +48,14 @@ int RunMessageLoop(int timeoutMs);
 // thread.
 void WakeMessageLoop();
 
+// Marks sends as cancelled until ResumeSends (SendsCancelled tells); callers
+// check it before sending. Windows has no way to end a SendMessageTimeoutA
+// that is already waiting: that one ends at its answer or its timeout (on
+// the POSIX layer it ends at once). Callable from any thread.
+void CancelSends();
+void ResumeSends();
+bool SendsCancelled();
+
 // Calls `callback` with the title of every top-level window whose title
 // begins with `prefix`: those of this process first, then those of other
 // processes, each group in the order of their names. Stops when the callback

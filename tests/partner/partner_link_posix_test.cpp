@@ -9,12 +9,14 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
 
 using partner_testing::InProcessService;
 using partner_testing::ServerThread;
+using testing_support::RawSocket;
 
 CPartnerLinkOptions LinkTo(uint16_t port)
 {
@@ -135,6 +137,38 @@ TEST_F(PartnerLink, AServiceThatIsGoneIsRetriedThenGivenUp)
                                               "not sent 1,2,3,4,5,1 (not sent to the service)",
                                               "not sent 1,2,3,4,5,2 (not sent to the service)"}));
     EXPECT_EQ(link.LastError().rfind("the service does not take blocks any more: ", 0), 0u);
+}
+
+TEST_F(PartnerLink, StopEndsASendToAServiceThatDoesNotAnswer)
+{
+    ServerThread console;
+    RawSocket mute(m_sandbox.Endpoint("Korvane_mute")); // takes requests, never answers
+    ASSERT_TRUE(mute.Bound());
+    CPartnerLinkOptions options = LinkTo(console.Port());
+    options.session.local = false;
+    options.session.service = "mute";
+    options.session.sendTimeoutMs = 60000; // only Stop() ends the wait sooner
+    CPartnerLink link(options);
+    link.AddCommand("1,2,3,4,5,1");
+    link.AddCommand("1,2,3,4,5,2");
+    std::thread stopper;
+    bool requested = false;
+    const std::vector<std::string> seen =
+        Run(link, EPartnerStatus::Stopped, [&](const CPartnerLinkEvent& event) {
+            if (event.kind == CPartnerLinkEvent::CommandSent && !stopper.joinable())
+                stopper = std::thread([&] {
+                    std::vector<uint8_t> request;
+                    requested = mute.Receive(request);
+                    link.Stop();
+                });
+        });
+    stopper.join();
+    EXPECT_TRUE(requested);
+    EXPECT_EQ(seen, (std::vector<std::string>{
+                        "command 1,2,3,4,5,1",
+                        "not sent 1,2,3,4,5,1 (stopped while the service Korvane_mute had the "
+                        "block; it may have handled it)",
+                        "not sent 1,2,3,4,5,2 (not sent to the service)"}));
 }
 
 } // namespace
