@@ -32,6 +32,8 @@ public:
     RunningProgram& operator=(const RunningProgram&) = delete;
 
     bool Started() const;
+    // Its process id (0 before it started).
+    unsigned long Id() const;
     // What it has written to standard output so far.
     std::string OutputSoFar() const;
     // What it has written to standard error so far.

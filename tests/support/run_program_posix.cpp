@@ -100,6 +100,11 @@ bool RunningProgram::Started() const
     return m_parts->pid > 0;
 }
 
+unsigned long RunningProgram::Id() const
+{
+    return m_parts->pid > 0 ? static_cast<unsigned long>(m_parts->pid) : 0;
+}
+
 std::string RunningProgram::OutputSoFar() const
 {
     return m_parts->out.Read();

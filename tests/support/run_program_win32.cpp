@@ -155,6 +155,11 @@ bool RunningProgram::Started() const
     return m_parts->process != nullptr;
 }
 
+unsigned long RunningProgram::Id() const
+{
+    return m_parts->process ? GetProcessId(m_parts->process) : 0;
+}
+
 std::string RunningProgram::OutputSoFar() const
 {
     return m_parts->out.Read();

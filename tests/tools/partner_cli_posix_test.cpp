@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <string>
 #include <vector>
 
@@ -137,6 +138,40 @@ TEST_P(PartnerCli, DoesWhatItsHelpSays)
 
 INSTANTIATE_TEST_SUITE_P(Partner, PartnerCli, testing::ValuesIn(kInvocations),
                          [](const auto& test) { return std::string(test.param.name); });
+
+// SIGTERM while the link waits for a service that never answers: it ends at
+// once, names the line, and says it stopped with lines not sent (exit 2).
+TEST(PartnerCliSignals, StoppedWhileTheServiceHasALineItExitsWithTwo)
+{
+    RuntimeSandbox sandbox;
+    RawSocket mute(sandbox.Endpoint("Korvane_mute"));
+    ASSERT_TRUE(mute.Bound());
+    RunningProgram console(KorvaneCliPath(), {"console", "--listen", "127.0.0.1:0"});
+    std::string address;
+    ASSERT_TRUE(WaitUntil([&] {
+        const std::string err = console.ErrorSoFar();
+        const size_t at = err.find("listening on ");
+        const size_t end = err.find(';', at);
+        if (at == std::string::npos || end == std::string::npos)
+            return false;
+        address = err.substr(at + 13, end - at - 13);
+        return true;
+    }));
+    RunningProgram partner(KorvaneCliPath(), {"partner", "--console-link", address, "--service",
+                                              "mute", "--timeout", "60000", "1,2,3,4,5,1"});
+    std::vector<uint8_t> request;
+    ASSERT_TRUE(mute.Receive(request)); // the partner now waits for the answer
+    ASSERT_EQ(kill(pid_t(partner.Id()), SIGTERM), 0);
+    const ProgramResult result = partner.Wait();
+    EXPECT_EQ(result.status, 2) << result.err;
+    EXPECT_NE(result.out.find("not sent: 1,2,3,4,5,1 (stopped while the service Korvane_mute "
+                              "had the block; it may have handled it)"),
+              std::string::npos)
+        << result.out;
+    EXPECT_NE(result.err.find("korvane partner: stopped before every command line was sent\n"),
+              std::string::npos)
+        << result.err;
+}
 
 } // namespace
 

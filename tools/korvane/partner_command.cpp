@@ -100,7 +100,8 @@ const char kPartnerHelp[] =
     "     the service found no value\n"
     "  2  usage or I/O error, no service (or several and no --service), a\n"
     "     send that failed or was not answered within --timeout, a console\n"
-    "     link that gave up\n"
+    "     link that gave up or was stopped (SIGINT, SIGTERM) before every\n"
+    "     command line was sent\n"
     "\n"
     "examples:\n"
     "  korvane partner 1,2,3,4,5,100 1,2,3,4,5,-1 1,2,3,0,0,Ch~1\n"
@@ -205,9 +206,11 @@ int RunLink(const PartnerOptions& options)
     for (const std::string& line : lines)
         partner.AddCommand(line);
     const EPartnerStatus status = partner.Run();
-    if (status != EPartnerStatus::Ok && status != EPartnerStatus::Stopped) {
+    const bool stoppedEarly = status == EPartnerStatus::Stopped && !notSent.empty();
+    if ((status != EPartnerStatus::Ok && status != EPartnerStatus::Stopped) || stoppedEarly) {
         std::fprintf(stderr, "%s: %s\n", CommandLabel("partner").c_str(),
-                     partner.LastError().c_str());
+                     stoppedEarly ? "stopped before every command line was sent"
+                                  : partner.LastError().c_str());
         for (const std::string& line : notSent)
             std::fprintf(stderr, "%s: not sent: %s\n", CommandLabel("partner").c_str(),
                          line.c_str());
