@@ -7,6 +7,7 @@
 #include "winapi.h"
 
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace testing_support {
@@ -31,6 +32,22 @@ private:
 // A window name no other test window uses, in this process or another one:
 // the prefix, the process id and a counter.
 std::string UniqueWindowName(const char* prefix);
+
+// A place of its own for the endpoints a test makes, while it lives: a
+// private runtime folder on our message layer; nothing on Windows, where the
+// names UniqueWindowName gives keep tests apart.
+class PrivateEndpoints
+{
+public:
+    PrivateEndpoints();
+    ~PrivateEndpoints();
+    PrivateEndpoints(const PrivateEndpoints&) = delete;
+    PrivateEndpoints& operator=(const PrivateEndpoints&) = delete;
+
+private:
+    struct Parts;
+    std::unique_ptr<Parts> m_parts;
+};
 
 // Platform parts.
 HWND CreatePlatformWindow(const char* name, WNDPROC procedure);

@@ -1,6 +1,8 @@
 // Test windows on our own message layer.
 #include "tests/support/test_window.h"
 
+#include "tests/support/posix_endpoints.h"
+
 #include <unistd.h>
 
 namespace testing_support {
@@ -14,6 +16,14 @@ void DestroyPlatformWindow(HWND window)
 {
     DestroyWindow(window);
 }
+
+struct PrivateEndpoints::Parts
+{
+    RuntimeSandbox sandbox;
+};
+
+PrivateEndpoints::PrivateEndpoints() : m_parts(std::make_unique<Parts>()) {}
+PrivateEndpoints::~PrivateEndpoints() = default;
 
 unsigned long CurrentProcessId()
 {

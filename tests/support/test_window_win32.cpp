@@ -37,4 +37,10 @@ unsigned long CurrentProcessId()
     return static_cast<unsigned long>(GetCurrentProcessId());
 }
 
+struct PrivateEndpoints::Parts
+{};
+
+PrivateEndpoints::PrivateEndpoints() = default;
+PrivateEndpoints::~PrivateEndpoints() = default;
+
 } // namespace testing_support
