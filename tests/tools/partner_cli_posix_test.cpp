@@ -99,6 +99,18 @@ const Invocation kInvocations[] = {
      "korvane partner: no service Korvane_nope is running (none in the runtime folder "},
 };
 
+// The address a console simulator started on port 0 says it listens on.
+bool ListeningAddress(const RunningProgram& console, std::string& address)
+{
+    const std::string err = console.ErrorSoFar();
+    const size_t at = err.find("listening on ");
+    const size_t end = err.find(';', at);
+    if (at == std::string::npos || end == std::string::npos)
+        return false;
+    address = err.substr(at + 13, end - at - 13);
+    return true;
+}
+
 class PartnerCli : public testing::TestWithParam<Invocation>
 {};
 
@@ -109,15 +121,7 @@ TEST_P(PartnerCli, DoesWhatItsHelpSays)
     ASSERT_TRUE(WaitUntil([] { return FindWindowA(nullptr, "Korvane_demo") != nullptr; }));
     RunningProgram console(KorvaneCliPath(), {"console", "--listen", "127.0.0.1:0"});
     std::string address;
-    ASSERT_TRUE(WaitUntil([&] {
-        const std::string err = console.ErrorSoFar();
-        const size_t at = err.find("listening on ");
-        const size_t end = err.find(';', at);
-        if (at == std::string::npos || end == std::string::npos)
-            return false;
-        address = err.substr(at + 13, end - at - 13);
-        return true;
-    }));
+    ASSERT_TRUE(WaitUntil([&] { return ListeningAddress(console, address); }));
 
     const Invocation& c = GetParam();
     std::vector<std::string> args = c.args;
@@ -148,15 +152,7 @@ TEST(PartnerCliSignals, StoppedWhileTheServiceHasALineItExitsWithTwo)
     ASSERT_TRUE(mute.Bound());
     RunningProgram console(KorvaneCliPath(), {"console", "--listen", "127.0.0.1:0"});
     std::string address;
-    ASSERT_TRUE(WaitUntil([&] {
-        const std::string err = console.ErrorSoFar();
-        const size_t at = err.find("listening on ");
-        const size_t end = err.find(';', at);
-        if (at == std::string::npos || end == std::string::npos)
-            return false;
-        address = err.substr(at + 13, end - at - 13);
-        return true;
-    }));
+    ASSERT_TRUE(WaitUntil([&] { return ListeningAddress(console, address); }));
     RunningProgram partner(KorvaneCliPath(), {"partner", "--console-link", address, "--service",
                                               "mute", "--timeout", "60000", "1,2,3,4,5,1"});
     std::vector<uint8_t> request;
