@@ -164,11 +164,9 @@ HANDLE WakeEvent()
     return event;
 }
 
-} // namespace
-
-namespace {
 std::atomic<bool> g_sendsCancelled{false};
-}
+
+} // namespace
 
 void CancelSends()
 {
