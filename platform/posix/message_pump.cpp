@@ -30,15 +30,17 @@ std::atomic<bool> g_sendsCancelled{false};
 
 namespace {
 
-void MakePipe(int& readEnd, std::atomic<int>& writeEnd)
+// True when the pipe was made now.
+bool MakePipe(int& readEnd, std::atomic<int>& writeEnd)
 {
     if (readEnd >= 0)
-        return;
+        return false;
     int fds[2];
     if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
-        return;
+        return false;
     readEnd = fds[0];
     writeEnd.store(fds[1]);
+    return true;
 }
 
 void ClosePipe(int& readEnd, std::atomic<int>& writeEnd)
@@ -63,9 +65,8 @@ void Drain(int fd)
 void EnsureWakePipe()
 {
     MakePipe(g_wakeRead, g_wakeWrite);
-    MakePipe(g_cancelRead, g_cancelWrite);
     // Cancelled before the pipe existed: it is readable from the start.
-    if (g_sendsCancelled.load())
+    if (MakePipe(g_cancelRead, g_cancelWrite) && g_sendsCancelled.load())
         CancelSends();
 }
 
