@@ -34,6 +34,7 @@ set_target_properties(ember korvane_platform korvane_partner PROPERTIES
 korvane_glob_sources(partner_c_sources "partner/c_api/*.cpp")
 add_library(korvane_partner_c SHARED ${partner_c_sources})
 target_include_directories(korvane_partner_c PUBLIC
+    "$<BUILD_INTERFACE:${PROJECT_BINARY_DIR}/generated/partner>"
     "$<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/partner/c_api>"
     "$<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/korvane>")
 target_compile_definitions(korvane_partner_c PRIVATE KORVANE_PARTNER_BUILDING)
@@ -73,7 +74,7 @@ install(TARGETS korvane_partner_c EXPORT KorvaneTargets
     LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}"
     ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}"
     RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
-install(FILES "${PROJECT_SOURCE_DIR}/partner/c_api/korvane_partner.h"
+install(FILES "${KORVANE_PARTNER_HEADER}"
     "${PROJECT_SOURCE_DIR}/partner/c_api/korvane_partner.hpp"
     DESTINATION "${KORVANE_INSTALL_INCLUDEDIR}")
 if(NOT WIN32)
@@ -97,7 +98,7 @@ target_link_libraries(partner_example PRIVATE korvane_partner_c korvane_warnings
 # The C header compiles as C, on its own.
 add_library(korvane_partner_c_check OBJECT "${PROJECT_SOURCE_DIR}/partner/c_api/header_check.c")
 target_link_libraries(korvane_partner_c_check PRIVATE korvane_warnings)
-target_include_directories(korvane_partner_c_check PRIVATE "${PROJECT_SOURCE_DIR}/partner/c_api")
+target_include_directories(korvane_partner_c_check PRIVATE "${PROJECT_BINARY_DIR}/generated/partner")
 
 if(NOT KORVANE_TESTS)
     return()
@@ -140,6 +141,10 @@ add_test(NAME example_python_partner
         --library "$<TARGET_FILE:korvane_partner_c>" --service example)
 set_tests_properties(example_partner example_python_partner PROPERTIES
     LABELS examples TIMEOUT 120)
+if(TARGET partner_c_tests)
+    # tests/partner_c: the C interface through the shared library.
+    target_link_libraries(partner_c_tests PRIVATE korvane_partner_c)
+endif()
 if(korvane_san_link)
     # Python is no sanitized program: the library's run-time goes in first.
     execute_process(COMMAND "${CMAKE_CXX_COMPILER}" -print-file-name=libasan.so

@@ -29,6 +29,8 @@ const char* PartnerStatusName(EPartnerStatus status)
         return "link gave up";
     case EPartnerStatus::Stopped:
         return "stopped";
+    case EPartnerStatus::Reentered:
+        return "called from its own handler";
     }
     return "unknown status";
 }

@@ -14,7 +14,8 @@
 
 // The result of a partner call. Ok and NoValue are successes; the negative
 // codes are failures, their one-line reason in the object's LastError().
-// The numbers are stable (the C interface passes them on).
+// The numbers are stable within this library; the C interface has numbers
+// of its own (korvane_partner.h), to which it maps each of these.
 enum class EPartnerStatus : int
 {
     Ok = 0,
@@ -44,6 +45,9 @@ enum class EPartnerStatus : int
     LinkGaveUp = -9,
     // Stopped on request (Stop(), SIGINT or SIGTERM) before the work was done.
     Stopped = -10,
+    // Called from the session's own event handler, which may not use its
+    // session; nothing was done.
+    Reentered = -11,
 };
 
 // A short English name of the status ("ok", "no value", "no service", ...).

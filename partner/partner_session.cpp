@@ -38,8 +38,19 @@ public:
 
     EPartnerStatus Open(const CPartnerSessionOptions& options);
     void Close();
+    HWND CreateEndpoint();
+    void SetAside();
     EPartnerStatus FindService(const std::string& wanted);
     EPartnerStatus Send(uintptr_t dwData, const void* data, size_t size, LRESULT& result);
+    // Refuses a call made from inside the handler (false: go on).
+    bool Reentered(const char* call)
+    {
+        if (m_handling == 0)
+            return false;
+        m_error = std::string(call) + " was called from the session's own event handler; a "
+                                      "handler may not use its session";
+        return true;
+    }
     EPartnerStatus Fail(EPartnerStatus status, std::string reason)
     {
         m_error = std::move(reason);
@@ -54,15 +65,39 @@ public:
 
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
+    // The endpoint; null while open only when setting a request aside could
+    // not make it again (the next send tries once more).
     HWND m_self = nullptr;
+    bool m_open = false;
+    bool m_local = false;
     HWND m_service = nullptr;
     std::string m_endpoint;
     std::string m_serviceName;
     std::string m_error;
     int m_timeoutMs = 5000;
     EventHandler m_handler;
+    // Handler calls in progress (a handler that calls its session is
+    // refused, see Reentered).
+    int m_handling = 0;
     std::vector<uint8_t> m_keepAliveSent;
 };
+
+namespace {
+
+// Counts a handler call for as long as it runs, however it ends.
+class HandlingScope
+{
+public:
+    explicit HandlingScope(int& depth) : m_depth(depth) { ++m_depth; }
+    ~HandlingScope() { --m_depth; }
+    HandlingScope(const HandlingScope&) = delete;
+    HandlingScope& operator=(const HandlingScope&) = delete;
+
+private:
+    int& m_depth;
+};
+
+} // namespace
 
 LRESULT CALLBACK CPartnerSession::Impl::Procedure(HWND window, UINT message, WPARAM wParam,
                                                   LPARAM lParam)
@@ -105,8 +140,10 @@ void CPartnerSession::Impl::OnBlock(const COPYDATASTRUCT& block)
         event.blockLength = length;
         event.octets.assign(octets, octets + size);
     }
-    if (m_handler)
+    if (m_handler) {
+        const HandlingScope scope(m_handling);
         m_handler(event);
+    }
 }
 
 EPartnerStatus CPartnerSession::Impl::Open(const CPartnerSessionOptions& options)
@@ -117,13 +154,15 @@ EPartnerStatus CPartnerSession::Impl::Open(const CPartnerSessionOptions& options
     if (options.sendTimeoutMs < 1)
         return Fail(EPartnerStatus::InvalidArgument, "the send timeout must be 1 ms or more");
     m_timeoutMs = options.sendTimeoutMs;
-    m_self = options.local ? CreateLocalWindow(options.endpoint.c_str(), Procedure)
-                           : CreateMessageWindow(options.endpoint.c_str(), Procedure);
-    if (!m_self)
+    m_local = options.local;
+    m_endpoint = options.endpoint;
+    m_self = CreateEndpoint();
+    if (!m_self) {
+        m_endpoint.clear();
         return Fail(EPartnerStatus::EndpointUnavailable,
                     "cannot open the endpoint " + options.endpoint + ": " + GetMessageLayerError());
-    SetWindowLongPtrA(m_self, GWLP_USERDATA, reinterpret_cast<intptr_t>(this));
-    m_endpoint = options.endpoint;
+    }
+    m_open = true;
 
     const std::string prefix(kHostWindowPrefix);
     EPartnerStatus status = EPartnerStatus::Ok;
@@ -170,6 +209,31 @@ EPartnerStatus CPartnerSession::Impl::FindService(const std::string& wanted)
     return Succeed();
 }
 
+HWND CPartnerSession::Impl::CreateEndpoint()
+{
+    HWND window = m_local ? CreateLocalWindow(m_endpoint.c_str(), Procedure)
+                          : CreateMessageWindow(m_endpoint.c_str(), Procedure);
+    if (window)
+        SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<intptr_t>(this));
+    return window;
+}
+
+// After a send that gave up waiting, the service may still handle that
+// block and send what it causes. Those blocks go to the sender of the block
+// (the service answers the window a block came from, never a later one), so
+// the window that sent it is destroyed and a fresh one made under the same
+// name: a new window (on our message layer a new incarnation), which the
+// late blocks cannot reach. The next block goes from the fresh window, and
+// everything the service sends while handling it goes there.
+void CPartnerSession::Impl::SetAside()
+{
+    if (m_self) {
+        SetWindowLongPtrA(m_self, GWLP_USERDATA, 0);
+        DestroyWindow(m_self);
+    }
+    m_self = CreateEndpoint();
+}
+
 void CPartnerSession::Impl::Close()
 {
     if (m_self) {
@@ -177,6 +241,7 @@ void CPartnerSession::Impl::Close()
         DestroyWindow(m_self);
     }
     m_self = nullptr;
+    m_open = false;
     m_service = nullptr;
     m_endpoint.clear();
     m_serviceName.clear();
@@ -185,8 +250,11 @@ void CPartnerSession::Impl::Close()
 EPartnerStatus CPartnerSession::Impl::Send(uintptr_t dwData, const void* data, size_t size,
                                            LRESULT& result)
 {
-    if (!m_self)
+    if (!m_open)
         return Fail(EPartnerStatus::NotOpen, "the session is not open");
+    if (!m_self && !(m_self = CreateEndpoint()))
+        return Fail(EPartnerStatus::EndpointUnavailable,
+                    "cannot open the endpoint " + m_endpoint + " again: " + GetMessageLayerError());
     COPYDATASTRUCT block = {};
     block.dwData = dwData;
     block.cbData = DWORD(size);
@@ -205,13 +273,17 @@ EPartnerStatus CPartnerSession::Impl::Send(uintptr_t dwData, const void* data, s
     if (delivered)
         return Succeed();
     const DWORD error = GetLastError();
-    if (error == ERROR_CANCELLED)
+    if (error == ERROR_CANCELLED) {
+        SetAside();
         return Fail(EPartnerStatus::Stopped, "stopped while the service " + m_serviceName +
                                                  " had the block; it may have handled it");
-    if (error == ERROR_TIMEOUT || error == ERROR_SUCCESS)
+    }
+    if (error == ERROR_TIMEOUT || error == ERROR_SUCCESS) {
+        SetAside();
         return Fail(EPartnerStatus::Timeout, "the service " + m_serviceName +
                                                  " did not answer within " +
                                                  std::to_string(m_timeoutMs) + " ms");
+    }
     return Fail(EPartnerStatus::SendFailed,
                 "the service " + m_serviceName +
                     " did not take the block: " + GetMessageLayerError());
@@ -223,17 +295,26 @@ CPartnerSession::~CPartnerSession() = default;
 
 EPartnerStatus CPartnerSession::Open(const CPartnerSessionOptions& options)
 {
+    if (m_impl->Reentered("Open"))
+        return EPartnerStatus::Reentered;
     return m_impl->Open(options);
 }
 
 void CPartnerSession::Close()
 {
+    if (m_impl->Reentered("Close"))
+        return;
     m_impl->Close();
 }
 
 bool CPartnerSession::IsOpen() const
 {
-    return m_impl->m_self != nullptr;
+    return m_impl->m_open;
+}
+
+bool CPartnerSession::InHandler() const
+{
+    return m_impl->m_handling > 0;
 }
 
 const std::string& CPartnerSession::ServiceName() const
@@ -253,11 +334,15 @@ const std::string& CPartnerSession::LastError() const
 
 void CPartnerSession::SetEventHandler(EventHandler handler)
 {
+    if (m_impl->Reentered("SetEventHandler"))
+        return;
     m_impl->m_handler = std::move(handler);
 }
 
 EPartnerStatus CPartnerSession::SendCommand(std::string_view line)
 {
+    if (m_impl->Reentered("SendCommand"))
+        return EPartnerStatus::Reentered;
     if (line.empty())
         return m_impl->Fail(EPartnerStatus::InvalidArgument, "empty command line");
     if (line.size() > kMaxPartnerCommandLength)
@@ -279,6 +364,8 @@ EPartnerStatus CPartnerSession::SendCommand(std::string_view line)
 
 EPartnerStatus CPartnerSession::SendConsoleBlock(const uint8_t* octets, size_t size)
 {
+    if (m_impl->Reentered("SendConsoleBlock"))
+        return EPartnerStatus::Reentered;
     if (size == 0 || !octets || size > kMaxConsoleBlock)
         return m_impl->Fail(EPartnerStatus::InvalidArgument,
                             "a console block holds 1 to 65535 octets, not " + std::to_string(size));
@@ -294,6 +381,8 @@ CPartnerSession::SendConsoleData(const uint8_t* octets, size_t size, size_t chun
 {
     if (sent)
         *sent = 0;
+    if (m_impl->Reentered("SendConsoleData"))
+        return EPartnerStatus::Reentered;
     size_t offset = 0;
     while (offset < size) {
         // A whole input of 13 octets goes as it is: the service echoes it.
@@ -314,14 +403,22 @@ CPartnerSession::SendConsoleData(const uint8_t* octets, size_t size, size_t chun
 
 EPartnerStatus CPartnerSession::SendKeepAlive()
 {
+    if (m_impl->Reentered("SendKeepAlive"))
+        return EPartnerStatus::Reentered;
     const std::vector<uint8_t>& octets = PartnerKeepAliveOctets();
     return SendConsoleBlock(octets.data(), octets.size());
 }
 
 EPartnerStatus CPartnerSession::Wait(int milliseconds)
 {
-    if (!m_impl->m_self)
+    if (m_impl->Reentered("Wait"))
+        return EPartnerStatus::Reentered;
+    if (!m_impl->m_open)
         return m_impl->Fail(EPartnerStatus::NotOpen, "the session is not open");
+    if (!m_impl->m_self && !(m_impl->m_self = m_impl->CreateEndpoint()))
+        return m_impl->Fail(EPartnerStatus::EndpointUnavailable,
+                            "cannot open the endpoint " + m_impl->m_endpoint +
+                                " again: " + GetMessageLayerError());
     using Clock = std::chrono::steady_clock;
     const auto until = Clock::now() + std::chrono::milliseconds(std::max(milliseconds, 0));
     for (;;) {
@@ -337,7 +434,9 @@ EPartnerStatus CPartnerSession::Wait(int milliseconds)
 
 EPartnerStatus CPartnerSession::FindServiceAgain()
 {
-    if (!m_impl->m_self)
+    if (m_impl->Reentered("FindServiceAgain"))
+        return EPartnerStatus::Reentered;
+    if (!m_impl->m_open)
         return m_impl->Fail(EPartnerStatus::NotOpen, "the session is not open");
     const std::string name = m_impl->m_serviceName;
     return m_impl->FindService(name);

@@ -9,8 +9,24 @@
 // A send is bounded by the send timeout and returns only after the service
 // has handled the block, with every event the block caused (the encoded
 // message, the reports, the keep-alive echo) already passed to the handler,
-// in the order the service sent them. The handler must not send on the same
-// session. Blocks the service sends outside a send arrive during Wait().
+// in the order the service sent them. Blocks the service sends outside a
+// send arrive during Wait().
+//
+// The handler may not use its own session: a send, Wait(), Open() or
+// FindServiceAgain() called from it returns Reentered, Close() and
+// SetEventHandler() do nothing, each with the reason in LastError(); the
+// send in progress goes on whole.
+//
+// After a timeout: a send that returns Timeout (or Stopped while the
+// service had the block) gave up waiting, but the service may still handle
+// the block and send what it causes later. Such late blocks never become
+// events: before it returns, the send destroys the endpoint and makes a
+// fresh one under the same name (a new window on Windows, a new incarnation
+// on our message layer), which the service's late blocks cannot reach; the
+// next send goes from the fresh endpoint, so what the service sends while
+// handling it is that send's own. The late blocks are lost (the abandoned
+// command's encoded message, the reports of an abandoned console block);
+// send the command again if it is still wanted.
 //
 // Finding the service: options.service "ARG" names the service Korvane_ARG,
 // a full name Korvane_... is taken as it is; an empty one takes the only
@@ -80,18 +96,23 @@ public:
     // empty after a call that succeeded.
     const std::string& LastError() const;
 
-    // Receives every event; may be set at any time (none: events are
-    // dropped).
+    // True while the event handler runs.
+    bool InHandler() const;
+
+    // Receives every event; may be set at any time but from the handler
+    // itself (none: events are dropped).
     void SetEventHandler(EventHandler handler);
 
     // Sends one command line (1 to kMaxPartnerCommandLength characters, no
     // NUL or line end). Ok, NoValue (the service found no value: it sends
-    // nothing back), InvalidArgument, SendFailed, Timeout, NotOpen.
+    // nothing back), InvalidArgument, SendFailed, Timeout, Stopped, NotOpen,
+    // EndpointUnavailable (the endpoint could not be made again after a
+    // timeout), Reentered.
     EPartnerStatus SendCommand(std::string_view line);
 
     // Sends one console block of 1 to 65535 octets (its length travels in 16
     // bits) as it is; one of 13 octets is echoed as a keep-alive.
-    // Ok, InvalidArgument, SendFailed, Timeout, NotOpen.
+    // The statuses of SendCommand but NoValue.
     EPartnerStatus SendConsoleBlock(const uint8_t* octets, size_t size);
 
     // Sends console data in blocks of at most `chunk` octets (clamped to 1
