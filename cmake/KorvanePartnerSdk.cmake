@@ -84,6 +84,19 @@ if(NOT WIN32)
         DESTINATION "${CMAKE_INSTALL_LIBDIR}/pkgconfig")
 endif()
 
+if(NOT WIN32)
+    # The Python package korvane (python/): the module where Debian's
+    # Python finds it, and the package's sources for `pip install`.
+    install(DIRECTORY "${PROJECT_SOURCE_DIR}/python/korvane"
+        DESTINATION "lib/python3/dist-packages"
+        FILES_MATCHING PATTERN "*.py" PATTERN "py.typed")
+    install(FILES "${PROJECT_SOURCE_DIR}/python/pyproject.toml" "${PROJECT_SOURCE_DIR}/python/README.md"
+        DESTINATION "${CMAKE_INSTALL_DATADIR}/korvane/python")
+    install(DIRECTORY "${PROJECT_SOURCE_DIR}/python/korvane"
+        DESTINATION "${CMAKE_INSTALL_DATADIR}/korvane/python"
+        FILES_MATCHING PATTERN "*.py" PATTERN "py.typed")
+endif()
+
 # ---------------------------------------------------------------------------
 # Examples (examples/): built with the project; the partners run against a
 # real service in the tests below.
@@ -141,6 +154,26 @@ add_test(NAME example_python_partner
         --library "$<TARGET_FILE:korvane_partner_c>" --service example)
 set_tests_properties(example_partner example_python_partner PROPERTIES
     LABELS examples TIMEOUT 120)
+# The Python package against `korvane serve`, with Debian's Python and
+# pytest (scripts/setup.sh, test group).
+find_program(KORVANE_SYSTEM_PYTHON NAMES python3 PATHS /usr/bin NO_DEFAULT_PATH)
+if(KORVANE_SYSTEM_PYTHON)
+    add_test(NAME python_partner
+        COMMAND "${KORVANE_SYSTEM_PYTHON}" -m pytest -q -p no:cacheprovider
+            "${PROJECT_SOURCE_DIR}/tests/python")
+    set(korvane_python_env
+        "KORVANE_CLI=$<TARGET_FILE:korvane>"
+        "KORVANE_PARTNER_LIBRARY=$<TARGET_FILE:korvane_partner_c>"
+        "PYTHONPATH=${PROJECT_SOURCE_DIR}/python")
+    if(korvane_san_link)
+        execute_process(COMMAND "${CMAKE_CXX_COMPILER}" -print-file-name=libasan.so
+            OUTPUT_VARIABLE korvane_python_asan OUTPUT_STRIP_TRAILING_WHITESPACE)
+        list(APPEND korvane_python_env "LD_PRELOAD=${korvane_python_asan}" "ASAN_OPTIONS=detect_leaks=0")
+    endif()
+    set_tests_properties(python_partner PROPERTIES
+        LABELS python TIMEOUT 120 ENVIRONMENT "${korvane_python_env}")
+endif()
+
 if(TARGET partner_c_tests)
     # tests/partner_c: the C interface through the shared library.
     target_link_libraries(partner_c_tests PRIVATE korvane_partner_c)
@@ -150,5 +183,8 @@ if(korvane_san_link)
     execute_process(COMMAND "${CMAKE_CXX_COMPILER}" -print-file-name=libasan.so
         OUTPUT_VARIABLE korvane_libasan OUTPUT_STRIP_TRAILING_WHITESPACE)
     set_tests_properties(example_python_partner PROPERTIES
-        ENVIRONMENT "LD_PRELOAD=${korvane_libasan};ASAN_OPTIONS=detect_leaks=0")
+        ENVIRONMENT "LD_PRELOAD=${korvane_libasan};ASAN_OPTIONS=detect_leaks=0;PYTHONPATH=${PROJECT_SOURCE_DIR}/python")
+else()
+    set_tests_properties(example_python_partner PROPERTIES
+        ENVIRONMENT "PYTHONPATH=${PROJECT_SOURCE_DIR}/python")
 endif()

@@ -28,10 +28,12 @@ libcli11-dev libasio-dev nlohmann-json3-dev help2man gzip
 "
 # GoogleTest and Google Benchmark (the release preset builds the benchmark
 # programs), jq for the JSON examples' tests, clang-format for
-# scripts/format.sh, GNU time for the tool's peak-memory test.
+# scripts/format.sh, GNU time for the tool's peak-memory test; pytest,
+# setuptools and venv for the Python package (python/) and its tests.
 TEST_PACKAGES="
 googletest libgtest-dev libgmock-dev libbenchmark-dev
 jq clang-format-14 time
+python3-pytest python3-setuptools python3-venv
 "
 # googletest: its sources are compiled with the cross compiler.
 WINDOWS_PACKAGES="

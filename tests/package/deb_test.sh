@@ -42,7 +42,8 @@ for f in usr/bin/korvane usr/share/man/man1/korvane.1.gz usr/lib/systemd/user/ko
     usr/lib/cmake/Korvane/KorvaneTargets.cmake \
     usr/include/korvane/korvane_partner.h usr/include/korvane/korvane_partner.hpp \
     "usr/lib/libkorvane-partner.so.$VERSION" \
-    usr/lib/pkgconfig/korvane-partner.pc; do
+    usr/lib/pkgconfig/korvane-partner.pc \
+    usr/lib/python3/dist-packages/korvane/__init__.py usr/share/korvane/python/pyproject.toml; do
     [ -f "$ROOT/$f" ] || fail "$f is not in the package"
     grep -q " \./$f\$" "$WORK/contents" || fail "$f missing from dpkg-deb -c"
 done
