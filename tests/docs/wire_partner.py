@@ -9,14 +9,18 @@ TEST_RX there, finds the service, and checks the encoded octets of the eight
 tree shapes, commands that send nothing, the keep-alive echo, reports (the
 report rule, text reports, the duplicate rule, a message split over two
 blocks), console data sent from inside the handling of a report (re-entrancy),
-incarnations (a request for an earlier one is refused) and that a malformed
-frame (a wrong magic) is dropped without a reply. With
+incarnations (a request for an earlier one is refused), that a malformed
+frame (a wrong magic) is dropped without a reply, and the late blocks of a
+request given up after a timeout (the service stopped, then continued): they
+arrive in the next request unless the partner sets them aside with a fresh
+endpoint, as the page says. With
 --transcript every datagram is printed in hex. Exit status 0 when every
 check passed, 1 otherwise.
 """
 
 import os
 import select
+import signal
 import socket
 import struct
 import subprocess
@@ -107,6 +111,14 @@ class Partner:
         self.sock.close()
         os.unlink(os.path.join(self.folder, self.name))
 
+    def renew(self):
+        """After a timeout: a fresh endpoint under the same name, with a new
+        incarnation, so that the service's late blocks are refused."""
+        self.close()
+        self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        self.sock.bind(os.path.join(self.folder, self.name))
+        self.incarnation = int.from_bytes(os.urandom(8), "little") or 1
+
     def find_service(self):
         """The one live endpoint named Korvane_*."""
         live = []
@@ -128,7 +140,7 @@ class Partner:
             print("  -> %s %d octets: %s" % (os.path.basename(path), len(datagram), hexed(datagram)))
         self.sock.sendto(datagram, path)
 
-    def request(self, kind, length, octets, raw=None, receiver=None):
+    def request(self, kind, length, octets, raw=None, receiver=None, wait=None):
         """Sends one WM_COPYDATA block to the service and answers every
         request that comes in before the reply. Returns (result, events);
         result is None when no reply came in time, "gone" when the service
@@ -145,7 +157,7 @@ class Partner:
                               self.incarnation) + name + octets
         self._send(raw, os.path.join(self.folder, self.service))
         events = []
-        deadline = time.monotonic() + WAIT_SECONDS
+        deadline = time.monotonic() + (WAIT_SECONDS if wait is None else wait)
         while True:
             left = deadline - time.monotonic()
             if left <= 0:
@@ -211,13 +223,39 @@ def report_texts(events):
     return texts
 
 
-def command(partner, line):
+def command(partner, line, wait=None):
     text = line.encode() + b"\0"
-    return partner.request(BLOCK_COMMAND, 0, text)
+    return partner.request(BLOCK_COMMAND, 0, text, wait=wait)
 
 
 def console(partner, octets):
     return partner.request(BLOCK_CONSOLE_DATA, len(octets), octets)
+
+
+def blocks(events):
+    """The service's blocks among the events (not stray replies)."""
+    return [e for e in events if e[0] not in ("stray reply", "malformed")]
+
+
+def run_late_checks(partner, service):
+    """A request given up while the service is stopped; the service, once
+    continued, still handles it and sends its encoded block late."""
+    for renew in (False, True):
+        service.send_signal(signal.SIGSTOP)
+        result, events = command(partner, "1,2,3,4,5,100", wait=1.0)
+        check(result is None and not blocks(events),
+              "a stopped service: the partner gives up (%s, %s)" % (result, events))
+        if renew:
+            partner.renew()
+        service.send_signal(signal.SIGCONT)
+        result, events = console(partner, KEEP_ALIVE)
+        kinds = [e[0] for e in blocks(events)]
+        if renew:
+            check(result == 1 and kinds == [BLOCK_CONSOLE_DATA],
+                  "after a fresh endpoint the next request sees only its own block: %s" % kinds)
+        else:
+            check(result == 1 and kinds == [BLOCK_ENCODED, BLOCK_CONSOLE_DATA],
+                  "without a fresh endpoint the late encoded block arrives first: %s" % kinds)
 
 
 def run_checks(partner):
@@ -353,9 +391,11 @@ def main():
             if services:
                 partner.service = services[0]
                 run_checks(partner)
+                run_late_checks(partner, service)
         finally:
             if partner:
                 partner.close()
+            service.send_signal(signal.SIGCONT)
             service.terminate()
             try:
                 status = service.wait(WAIT_SECONDS)
