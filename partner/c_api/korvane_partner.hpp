@@ -18,8 +18,10 @@
 // An exception thrown by the handler is held while the C call finishes and
 // rethrown from the send; the events after it in the same send are not
 // delivered. The use rules of korvane_partner.h apply: one thread at a time,
-// the thread that opened the session makes every send, and the handler does
-// not send with the same Partner.
+// the thread that opened the session makes every send, and a send with the
+// same Partner from the handler throws Error with KORVANE_REENTERED (the
+// outer send goes on). After a timeout no late block of the abandoned send
+// reaches a later send's handler (see korvane_partner.h).
 #ifndef KORVANE_PARTNER_HPP
 #define KORVANE_PARTNER_HPP
 
