@@ -1409,7 +1409,7 @@ local function read_segment(state, payload, seq, reported)
     end
     frame.offset = state.offset - skip
     if skip < captured then
-        frame.records = feed_segment(state.reader, payload:sub(skip + 1), state.offset)
+        frame.records = feed_segment(state.reader, skip > 0 and payload:sub(skip + 1) or payload, state.offset)
         state.offset = state.offset + captured - skip
     end
     if captured < reported then
