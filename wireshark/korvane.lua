@@ -11,7 +11,9 @@
 -- messages in one segment alike), raises the reader's error codes and
 -- texts as expert info and then waits for the next start sequence, and
 -- shows every message as a tree of its elements with the parameter reports
--- the service would send to its partner ("1,2,3,4,5,100").
+-- the service would send to its partner ("1,2,3,4,5,100"): the first 10,000
+-- of each, the rest counted. What it keeps grows with the octets of the
+-- messages that span segments, not with their elements.
 --
 -- Install: copy this file into the personal Lua plugin folder
 -- (~/.local/lib/wireshark/plugins on Linux, %APPDATA%\Wireshark\plugins on
