@@ -177,7 +177,13 @@ LRESULT HostOnReport(CHostState& state, WPARAM wParam, LPARAM lParam)
     state.outgoing.dwData = MakeDwData(BLOCK_REPORT, uint32_t(length + 1));
     state.outgoing.lpData = state.reportField;
 
-    HostSendBlock(state, &state.outgoing);
+    // The field as it is now, for the same reason as the descriptor (see
+    // HostSendBlock).
+    char field[REPORT_FIELD_SIZE];
+    std::memcpy(field, state.reportField, sizeof field);
+    COPYDATASTRUCT report = state.outgoing;
+    report.lpData = field;
+    HostSendBlock(state, &report);
     // From the reader's line, not the report field: a block of another
     // partner handled while this send waited may have refilled the field.
     std::memcpy(console->lastReport, text, length);

@@ -28,7 +28,11 @@ void HostSendBlock(CHostState& state, const COPYDATASTRUCT* block)
     HWND target = HostSendTarget(state);
     if (state.onBlock)
         state.onBlock(true, target, *block);
-    SendMessageA(target, WM_COPYDATA, WPARAM(state.hostWindow), LPARAM(block));
+    // The receiver gets the descriptor as it is now: a block of another
+    // partner handled while this send waits refills the outgoing descriptor,
+    // and a receiver on another thread of this process reads it in place.
+    COPYDATASTRUCT now = *block;
+    SendMessageA(target, WM_COPYDATA, WPARAM(state.hostWindow), LPARAM(&now));
 }
 
 int32_t HostToggleDebug(CHostState& state)

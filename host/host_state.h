@@ -100,7 +100,7 @@ void HostTrace(const CHostState& state, const char* format, ...)
 HWND HostSendTarget(const CHostState& state);
 
 // Sends one block to HostSendTarget with the host window as wParam; the
-// partner's answer is not used.
+// partner's answer is not used. The receiver gets a copy of the descriptor.
 void HostSendBlock(CHostState& state, const COPYDATASTRUCT* block);
 
 // Flips the Debug switch (and the report readers' trace switches with it);
