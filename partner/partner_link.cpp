@@ -247,8 +247,18 @@ void CPartnerLink::Impl::Handle(Item& item)
                                                          std::to_string(m_options.console.port) +
                                                          " cannot be reached: " + event.text);
         break;
-    case ConsoleLinkEvent::Connected:
     case ConsoleLinkEvent::Lost:
+        // At the end, with every line sent, what the console did not take
+        // stays undelivered: the link ends instead of trying for ever.
+        if (!m_options.untilStopped && m_inputDone && m_link->PendingWrites() > 0 &&
+            std::none_of(m_outgoing.begin(), m_outgoing.end(),
+                         [](const Outgoing& o) { return o.kind == Outgoing::Command; }))
+            m_failure =
+                Fail(EPartnerStatus::LinkGaveUp, "the console " + m_options.console.host + ":" +
+                                                     std::to_string(m_options.console.port) +
+                                                     " did not take every message: " + event.text);
+        break;
+    case ConsoleLinkEvent::Connected:
     case ConsoleLinkEvent::Failed:
     case ConsoleLinkEvent::Dropped:
         break;
