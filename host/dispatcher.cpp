@@ -32,20 +32,20 @@ LRESULT OnCommandBlock(CHostState& state, const COPYDATASTRUCT* block)
     return 1;
 }
 
-// Feeds one block to the reader. The reader catches the codec's own errors;
-// anything else thrown while it reads (memory running out in the reader or
-// the node pool) loses the message being read, with the rest of that block:
-// the reader starts over and waits for the next message start. Later blocks
-// are fed as usual.
-void FeedReader(CHostState& state, const uint8_t* octets, uint32_t length)
+// Feeds one block to a partner's reader. The reader catches the codec's own
+// errors; anything else thrown while it reads (memory running out in the
+// reader or the node pool) loses the message being read, with the rest of
+// that block: the reader starts over and waits for the next message start.
+// Later blocks are fed as usual.
+void FeedReader(CHostState& state, CReportReader& reader, const uint8_t* octets, uint32_t length)
 {
     try {
-        state.reader->FeedBlock(octets, length);
+        reader.FeedBlock(octets, length);
     } catch (const std::exception& error) {
-        state.reader->Reset();
+        reader.Reset();
         HostTrace(state, "console message dropped: %s \n", error.what());
     } catch (...) {
-        state.reader->Reset();
+        reader.Reset();
         HostTrace(state, "console message dropped: unknown failure \n");
     }
 }
@@ -68,47 +68,53 @@ private:
     HWND m_saved;
 };
 
-// Clears the feeding mark however the feeding ends.
+// Clears a console's feeding mark however the feeding ends.
 class FeedingScope
 {
 public:
-    explicit FeedingScope(CHostState& state) : m_state(state) { m_state.feeding = true; }
-    ~FeedingScope() { m_state.feeding = false; }
+    explicit FeedingScope(CPartnerConsole& console) : m_console(console)
+    {
+        m_console.feeding = true;
+    }
+    ~FeedingScope() { m_console.feeding = false; }
     FeedingScope(const FeedingScope&) = delete;
     FeedingScope& operator=(const FeedingScope&) = delete;
 
 private:
-    CHostState& m_state;
+    CPartnerConsole& m_console;
 };
 
-// Feeds the reader, then every block that arrived meanwhile, in order.
+// Feeds the sender's reader, then every block of the same sender that
+// arrived meanwhile, in order. Each partner has a reader of its own: a block
+// of another partner that arrives while this one is fed (inside a send's
+// wait) is decoded at once, nested, so its reports reach it during its own
+// send.
 void FeedConsole(CHostState& state, const uint8_t* octets, uint32_t length)
 {
-    if (state.feeding) {
-        if (state.pendingOctets + length > kMaxPendingOctets) {
+    CPartnerConsole& console = HostConsoleFor(state, state.blockSender);
+    if (console.feeding) {
+        if (console.pendingOctets + length > kMaxPendingOctets) {
             HostTrace(state, "console block of %u octets dropped: too much data waiting \n",
                       unsigned(length));
             return;
         }
         try {
-            state.pendingBlocks.push_back({state.blockSender, {octets, octets + length}});
+            console.pendingBlocks.emplace_back(octets, octets + length);
         } catch (const std::bad_alloc&) {
             HostTrace(state, "console block of %u octets dropped: out of memory \n",
                       unsigned(length));
             return;
         }
-        state.pendingOctets += length;
+        console.pendingOctets += length;
         return;
     }
-    const FeedingScope scope(state);
-    FeedReader(state, octets, length);
-    // A block held back is fed for its own sender: its reports go there.
-    while (!state.pendingBlocks.empty()) {
-        CHostState::PendingBlock next = std::move(state.pendingBlocks.front());
-        state.pendingBlocks.pop_front();
-        state.pendingOctets -= next.octets.size();
-        const SenderScope sender(state, next.sender);
-        FeedReader(state, next.octets.data(), uint32_t(next.octets.size()));
+    const FeedingScope scope(console);
+    FeedReader(state, *console.reader, octets, length);
+    while (!console.pendingBlocks.empty()) {
+        const std::vector<uint8_t> next = std::move(console.pendingBlocks.front());
+        console.pendingBlocks.pop_front();
+        console.pendingOctets -= next.size();
+        FeedReader(state, *console.reader, next.data(), uint32_t(next.size()));
     }
 }
 
@@ -124,7 +130,7 @@ void OnConsoleBlock(CHostState& state, const COPYDATASTRUCT* block)
     // The length field may promise more than the block carries.
     if (length > block->cbData)
         length = block->cbData;
-    if (length == 0 || !block->lpData || !state.reader)
+    if (length == 0 || !block->lpData || state.consoles.empty())
         return;
     FeedConsole(state, static_cast<const uint8_t*>(block->lpData), length);
 }
@@ -149,18 +155,21 @@ LRESULT HostOnCopyData(CHostState& state, HWND sender, const COPYDATASTRUCT* blo
 
 LRESULT HostOnReport(CHostState& state, WPARAM wParam, LPARAM lParam)
 {
-    // Only the report the host's own reader is sending right now is read;
-    // any other message 3179, from anywhere, is ignored untouched.
-    if (wParam != REPORT_WPARAM || !state.reader || !state.reader->IsSendingReport(lParam))
+    // Only a report one of the host's own readers is sending right now is
+    // read; any other message 3179, from anywhere, is ignored untouched.
+    if (wParam != REPORT_WPARAM)
+        return 0;
+    CPartnerConsole* console = HostConsoleSending(state, lParam);
+    if (!console)
         return 0;
     const char* text = reinterpret_cast<const char*>(lParam);
     const size_t length = strnlen(text, CReportReader::kLineSize);
     if (length >= REPORT_MAX_LENGTH)
         return 0;
 
-    // A report equal to the last one forwarded is dropped before anything
-    // is filled in.
-    if (std::memcmp(text, state.lastReport, length + 1) == 0)
+    // A report equal to the last one forwarded to this partner is dropped
+    // before anything is filled in.
+    if (std::memcmp(text, console->lastReport, length + 1) == 0)
         return 0;
     std::memcpy(state.reportField, text, length);
     std::memset(state.reportField + length, 0, sizeof state.reportField - length);
@@ -169,7 +178,10 @@ LRESULT HostOnReport(CHostState& state, WPARAM wParam, LPARAM lParam)
     state.outgoing.lpData = state.reportField;
 
     HostSendBlock(state, &state.outgoing);
-    std::memcpy(state.lastReport, state.reportField, length + 1);
+    // From the reader's line, not the report field: a block of another
+    // partner handled while this send waited may have refilled the field.
+    std::memcpy(console->lastReport, text, length);
+    console->lastReport[length] = '\0';
     return 0;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 void HostTrace(const CHostState& state, const char* format, ...)
 {
@@ -35,5 +36,65 @@ int32_t HostToggleDebug(CHostState& state)
     state.debugFlag = state.debugFlag == 0 ? 1 : 0;
     if (state.reader)
         state.reader->SetTraceSwitch(state.debugFlag);
+    for (const auto& console : state.consoles)
+        console->reader->SetTraceSwitch(state.debugFlag);
     return state.debugFlag;
+}
+
+CPartnerConsole::CPartnerConsole() = default;
+CPartnerConsole::~CPartnerConsole() = default;
+
+void HostAddStartupConsole(CHostState& state, CReportReader& reader)
+{
+    state.consoles.clear();
+    auto console = std::make_unique<CPartnerConsole>();
+    console->reader = &reader;
+    state.consoles.push_back(std::move(console));
+}
+
+CPartnerConsole& HostConsoleFor(CHostState& state, HWND partner)
+{
+    ++state.consoleBlocks;
+    CPartnerConsole* free = nullptr;
+    CPartnerConsole* idlest = nullptr;
+    for (const auto& console : state.consoles) {
+        if (console->partner == partner) {
+            console->lastUse = state.consoleBlocks;
+            return *console;
+        }
+        if (!console->partner && !free)
+            free = console.get();
+        if (!console->feeding && (!idlest || console->lastUse < idlest->lastUse))
+            idlest = console.get();
+    }
+    CPartnerConsole* chosen = free;
+    if (!chosen && (state.consoles.size() < kMaxPartnerConsoles || !idlest)) {
+        auto made = std::make_unique<CPartnerConsole>();
+        made->owned = std::make_unique<CReportReader>();
+        made->reader = made->owned.get();
+        made->reader->Bind(state.hostWindow);
+        made->reader->SetTraceSwitch(state.debugFlag);
+        chosen = made.get();
+        state.consoles.push_back(std::move(made));
+    }
+    if (!chosen) {
+        HostTrace(state, "console data of partner %p set aside for partner %p \n",
+                  static_cast<void*>(idlest->partner), static_cast<void*>(partner));
+        idlest->reader->Reset();
+        idlest->lastReport[0] = '\0';
+        idlest->pendingBlocks.clear();
+        idlest->pendingOctets = 0;
+        chosen = idlest;
+    }
+    chosen->partner = partner;
+    chosen->lastUse = state.consoleBlocks;
+    return *chosen;
+}
+
+CPartnerConsole* HostConsoleSending(CHostState& state, LPARAM line)
+{
+    for (const auto& console : state.consoles)
+        if (console->reader->IsSendingReport(line))
+            return console.get();
+    return nullptr;
 }

@@ -9,9 +9,43 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <vector>
 
 class CReportReader;
+
+// The console data of one partner: a reader state and a duplicate rule of
+// its own, so that one partner's unfinished message or last report never
+// touches another's. With one partner there is one, around the start-up
+// reader, and everything is as if the host had just that reader.
+struct CPartnerConsole
+{
+    CPartnerConsole();
+    ~CPartnerConsole();
+    CPartnerConsole(const CPartnerConsole&) = delete;
+    CPartnerConsole& operator=(const CPartnerConsole&) = delete;
+
+    // The partner whose console data this is (nullptr: nobody's yet).
+    HWND partner = nullptr;
+    // The start-up reader, or one made for this partner (owned).
+    CReportReader* reader = nullptr;
+    std::unique_ptr<CReportReader> owned;
+    // The last report forwarded to this partner.
+    char lastReport[512] = {};
+
+    // Console blocks of this partner that arrive while its reader is being
+    // fed (sent from inside its own handlers) wait here and are fed in
+    // arrival order once it returns.
+    bool feeding = false;
+    std::deque<std::vector<uint8_t>> pendingBlocks;
+    size_t pendingOctets = 0;
+    // When the partner last sent console data (a count of blocks).
+    uint64_t lastUse = 0;
+};
+
+// Partners whose console data is kept apart at one time; the one that sent
+// nothing for longest gives its place to a new one (with a trace line).
+constexpr size_t kMaxPartnerConsoles = 8;
 
 struct CHostState
 {
@@ -27,26 +61,16 @@ struct CHostState
     HWND blockSender = nullptr;
     // 0 off, 1 on; traces are written only while it is 1.
     int32_t debugFlag = 0;
-    // The last report forwarded to the partner.
-    char lastReport[512] = {};
     // The report field of the latest BLOCK_REPORT.
     char reportField[REPORT_FIELD_SIZE] = {};
     // Reused for every BLOCK_ENCODED and BLOCK_REPORT; filled right before
     // each send.
     COPYDATASTRUCT outgoing = {};
-    // The one console-data consumer.
+    // The start-up console-data consumer, the first partner's.
     CReportReader* reader = nullptr;
-
-    // Console blocks that arrive while the reader is being fed wait here,
-    // with their senders, and are fed in arrival order once it returns.
-    struct PendingBlock
-    {
-        HWND sender = nullptr;
-        std::vector<uint8_t> octets;
-    };
-    bool feeding = false;
-    std::deque<PendingBlock> pendingBlocks;
-    size_t pendingOctets = 0;
+    // The partners' console data, the start-up reader's first (HostAttach).
+    std::vector<std::unique_ptr<CPartnerConsole>> consoles;
+    uint64_t consoleBlocks = 0;
 
     // Handlers of the user interface, where there is one (WM_PAINT,
     // WM_COMMAND); without them those messages get the default handling.
@@ -60,8 +84,8 @@ struct CHostState
     std::function<void(bool sent, HWND partner, const COPYDATASTRUCT& block)> onBlock;
 };
 
-// Octets that may wait for the reader at one time; a partner that sends more
-// from inside its own handlers loses the excess (with a trace).
+// Octets that may wait for a partner's reader at one time; a partner that
+// sends more from inside its own handlers loses the excess (with a trace).
 constexpr size_t kMaxPendingOctets = 16u << 20;
 
 // Writes a trace line through HostWriteTrace while the debug flag is on.
@@ -79,6 +103,17 @@ HWND HostSendTarget(const CHostState& state);
 // partner's answer is not used.
 void HostSendBlock(CHostState& state, const COPYDATASTRUCT* block);
 
-// Flips the Debug switch (and the report reader's trace switch with it);
+// Flips the Debug switch (and the report readers' trace switches with it);
 // returns the new flag.
 int32_t HostToggleDebug(CHostState& state);
+
+// Makes the start-up reader the first partner console (HostAttach).
+void HostAddStartupConsole(CHostState& state, CReportReader& reader);
+
+// The console data of this partner: its own, an unused one, a new one, or
+// the place of the partner idle for longest (its state dropped, with a
+// trace). A console being fed is never given away.
+CPartnerConsole& HostConsoleFor(CHostState& state, HWND partner);
+
+// The console whose reader is sending this report line now, if any.
+CPartnerConsole* HostConsoleSending(CHostState& state, LPARAM line);

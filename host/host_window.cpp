@@ -16,6 +16,7 @@ void HostAttach(CHostState& state, CReportReader& reader, HWND window)
     state.hostWindow = window;
     state.reader = &reader;
     reader.Bind(window);
+    HostAddStartupConsole(state, reader);
     SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<intptr_t>(&state));
 }
 
@@ -25,6 +26,8 @@ void HostDetach(CHostState& state)
         SetWindowLongPtrA(state.hostWindow, GWLP_USERDATA, 0);
     if (state.reader)
         state.reader->Bind(nullptr);
+    for (const auto& console : state.consoles)
+        console->reader->Bind(nullptr);
 }
 
 HWND HostFindPartner()

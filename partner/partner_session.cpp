@@ -130,9 +130,9 @@ EPartnerStatus CPartnerSession::Impl::Open(const CPartnerSessionOptions& options
     if (!options.service.empty()) {
         // "ARG" names Korvane_ARG; a full name Korvane_... is taken as it is.
         status = FindService(prefix + options.service);
-        if (status != EPartnerStatus::Ok && options.service.rfind(prefix, 0) == 0)
+        if (status == EPartnerStatus::NoService && options.service.rfind(prefix, 0) == 0)
             status = FindService(options.service);
-        if (status != EPartnerStatus::Ok)
+        if (status == EPartnerStatus::NoService)
             m_error = "no service " + prefix + options.service + " is running (" +
                       NoServiceDetail() + ")";
     } else {
@@ -148,7 +148,7 @@ EPartnerStatus CPartnerSession::Impl::Open(const CPartnerSessionOptions& options
                           "several services are running (" + list + "); name one (--service)");
         } else {
             status = FindService(running.front());
-            if (status != EPartnerStatus::Ok)
+            if (status == EPartnerStatus::NoService)
                 m_error = "the service " + running.front() + " went away";
         }
     }
@@ -163,6 +163,11 @@ EPartnerStatus CPartnerSession::Impl::Open(const CPartnerSessionOptions& options
 EPartnerStatus CPartnerSession::Impl::FindService(const std::string& wanted)
 {
     HWND found = FindWindowA(nullptr, wanted.c_str());
+    // Out of descriptors, the look itself failed: that is no answer about
+    // the service.
+    if (!found && GetLastError() == ERROR_TOO_MANY_OPEN_FILES)
+        return Fail(EPartnerStatus::EndpointUnavailable,
+                    "cannot look for the service " + wanted + ": " + GetMessageLayerError());
     if (!found)
         return Fail(EPartnerStatus::NoService, "no service " + wanted + " is running");
     m_service = found;

@@ -26,6 +26,12 @@ options:
   --port N          the console's TCP port (default 9000)
   --client-port N   the partner's TCP port (default 50000)
   --hex             the PART files hold hexadecimal text
+  --layout RANGES   cut each part into these segments instead: octet ranges
+                    FIRST-LAST of the part (from 0, both included), in the
+                    order sent, e.g. 0-14,0-14,10-29,30-41; a range may repeat
+                    or overlap earlier ones, as retransmissions do, and the
+                    octets after the last range follow in segments of
+                    --segment
   --snaplen N       keep at most N octets of each frame, as a capture with a
                     small snapshot length does (default: whole frames)
   --cut N           end the file after its first N octets, in the middle of
@@ -91,11 +97,17 @@ class Capture:
         self.frame(self.console, self.partner, SYN | ACK)
         self.frame(self.partner, self.console, ACK)
 
-    def send(self, sender, octets, segment):
+    def send(self, sender, octets, segment, layout=()):
         receiver = self.console if sender is self.partner else self.partner
-        for at in range(0, len(octets), segment):
-            self.frame(sender, receiver, PSH | ACK, octets[at : at + segment])
+        pieces = list(layout)
+        done = max((last + 1 for _, last in pieces), default=0)
+        pieces += [(at, min(at + segment, len(octets)) - 1) for at in range(done, len(octets), segment)]
+        start = sender.seq
+        for first, last in pieces:
+            sender.seq = (start + first) & 0xFFFFFFFF
+            self.frame(sender, receiver, PSH | ACK, octets[first : last + 1])
             self.frame(receiver, sender, ACK)
+        sender.seq = (start + len(octets)) & 0xFFFFFFFF
 
     def close(self):
         self.frame(self.partner, self.console, FIN | ACK)
@@ -126,6 +138,7 @@ def main(argv):
     parser.add_argument("--hex", action="store_true")
     parser.add_argument("--snaplen", type=int, default=0)
     parser.add_argument("--cut", type=int, default=-1)
+    parser.add_argument("--layout", default="")
     args = parser.parse_args(argv[1:])
     if args.segment < 1:
         parser.error("--segment needs a number of 1 or more")
@@ -134,6 +147,12 @@ def main(argv):
             parser.error(f"--{name.replace('_', '-')} needs a number from 1 to 65535")
     if args.snaplen < 0 or 0 < args.snaplen < 54:
         parser.error("--snaplen needs a number of 54 or more (the headers)")
+    layout = []
+    for text in filter(None, args.layout.split(",")):
+        first, _, last = text.partition("-")
+        if not (first.isdigit() and last.isdigit() and int(first) <= int(last)):
+            parser.error(f"--layout needs ranges FIRST-LAST with FIRST <= LAST, not '{text}'")
+        layout.append((int(first), int(last)))
 
     capture = Capture(args.port, args.client_port, args.snaplen)
     capture.connect()
@@ -146,7 +165,9 @@ def main(argv):
         except (OSError, ValueError, UnicodeDecodeError) as error:
             print(f"make_pcap.py: {name}: {error}", file=sys.stderr)
             return 2
-        capture.send(capture.console if side == "c" else capture.partner, octets, args.segment)
+        if any(last >= len(octets) for _, last in layout):
+            parser.error(f"--layout reaches past the {len(octets)} octets of '{part}'")
+        capture.send(capture.console if side == "c" else capture.partner, octets, args.segment, layout)
     capture.close()
 
     data = capture.octets()

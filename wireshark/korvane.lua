@@ -11,7 +11,9 @@
 -- messages in one segment alike), raises the reader's error codes and
 -- texts as expert info and then waits for the next start sequence, and
 -- shows every message as a tree of its elements with the parameter reports
--- the service would send to its partner ("1,2,3,4,5,100").
+-- the service would send to its partner ("1,2,3,4,5,100"): the first 10,000
+-- of each, the rest counted. What it keeps grows with the octets of the
+-- messages that span segments, not with their elements.
 --
 -- Install: copy this file into the personal Lua plugin folder
 -- (~/.local/lib/wireshark/plugins on Linux, %APPDATA%\Wireshark\plugins on
@@ -21,6 +23,8 @@
 -- seen. See docs/WIRESHARK.md.
 
 local korvane = Proto("korvane", "Korvane console link")
+-- Reads the segments TCP does not hand over (see its dissector below).
+local korvane_late = Proto("korvane_late", "Korvane console link, octets of retransmissions")
 
 -- ---------------------------------------------------------------------------
 -- Facts of the octet format
@@ -47,6 +51,12 @@ local MAX_MESSAGE_OCTETS = 64 * 1048576
 local MAX_MESSAGE_NODES = 1048576
 local MAX_BER_TYPE = 30
 local LINE_SIZE = 64 -- a report line and its terminating NUL
+
+-- What the tree shows of one message: Wireshark refuses a frame of more
+-- than a million tree items, and a message of many small elements holds
+-- far more; the elements and reports past these are counted, not shown.
+local MAX_SHOWN_ELEMENTS = 10000
+local MAX_SHOWN_REPORTS = 10000
 
 local TYPE_NAMES = {
     [1] = "Boolean", [2] = "Integer", [3] = "Bitstring", [4] = "OctetString", [5] = "Null",
@@ -133,11 +143,12 @@ local pf = {
     fragment = ProtoField.bytes("korvane.fragment", "Message octets"),
     error_code = ProtoField.uint32("korvane.error.code", "Error code", base.DEC),
     error_message = ProtoField.string("korvane.error.message", "Error"),
+    not_shown = ProtoField.uint32("korvane.not_shown", "Not shown", base.DEC),
 }
 korvane.fields = {
     pf.direction, pf.message, pf.kind, pf.report, pf.path, pf.value, pf.value_type, pf.element,
     pf.tag, pf.outer_length, pf.type, pf.constructed, pf.length, pf.element_value, pf.held,
-    pf.terminator, pf.skipped, pf.fragment, pf.error_code, pf.error_message,
+    pf.terminator, pf.skipped, pf.fragment, pf.error_code, pf.error_message, pf.not_shown,
 }
 
 local ef = {
@@ -152,6 +163,8 @@ korvane.experts = { ef.error, ef.skipped, ef.gap }
 
 local f_tcp_stream = Field.new("tcp.stream")
 local f_tcp_seq = Field.new("tcp.seq")
+local f_tcp_len = Field.new("tcp.len")
+local f_tcp_payload = Field.new("tcp.payload")
 
 korvane.prefs.port = Pref.uint("TCP port", 9000, "The console's TCP port")
 korvane.prefs.heuristic = Pref.bool("Find the start sequence on other ports", true,
@@ -422,10 +435,13 @@ local function render_time(content)
         second, ms)
 end
 
+local HEX = {}
+for octet = 0, 255 do
+    HEX[string.char(octet)] = string.format("%02X", octet)
+end
+
 local function hex_text(content)
-    return (content:gsub(".", function(c)
-        return string.format("%02X", c:byte())
-    end))
+    return (content:gsub(".", HEX))
 end
 
 -- Makes the leaf of a value element: sets el.value (the value as a dump
@@ -476,157 +492,142 @@ local function make_leaf(reader, el, content)
 end
 
 -- ---------------------------------------------------------------------------
--- The tree the reader builds (enough of it for the reports and the display)
+-- What the reader keeps of a message: the elements the tree shows (at most
+-- MAX_SHOWN_ELEMENTS, the rest counted) and, for the reports, only the open
+-- containers. The reports are made as the elements arrive, in the order a
+-- walk of the finished tree makes them: Set levels are counted from the
+-- top, depth first, and the first one fills slot 1, which no report
+-- carries.
 -- ---------------------------------------------------------------------------
+
+local MODE_WALK, MODE_SEARCH = 1, 2 -- how the reports look into a container
 
 local function tag_key(octet, number)
     return band(octet, 0xC0) * TWO32 + number
 end
 
--- The type a node answers: the type read for a leaf; 16 or 17 for a
--- container (every constructed type other than a Sequence makes a Set).
-local function node_type(el)
-    if el.container then
-        return el.type == TYPE_SEQUENCE and TYPE_SEQUENCE or TYPE_SET
+-- A report of the open container `container`, for its first child with the
+-- value tag, if that child is a leaf of the type `want`.
+local function send_report(reader, container, want)
+    local child = container.first_value
+    if not child or child.container or child.type ~= want then
+        return
     end
-    return el.type
+    local slots = reader.slots
+    local numbers, value, kind
+    if want == 2 then
+        if child.integer == nil or container.under_no_integer then
+            return
+        end
+        slots[6] = container.number
+        numbers = { slots[2], slots[3], slots[4], slots[5], slots[6] }
+        value, kind = string.format("%d", child.integer), "integer"
+    else
+        if child.text == nil then
+            return
+        end
+        local number = container.number
+        numbers = { slots[2], slots[3], slots[4], slots[5], number }
+        if slots[2] ~= 0 and slots[3] ~= 0 and slots[4] == 0 then
+            numbers[3], numbers[4], numbers[5] = number, 0, 0
+        end
+        slots[6] = numbers[5]
+        value, kind = child.text:gsub(" ", "~"), "text"
+    end
+    local pieces = {}
+    for i = 1, 5 do
+        pieces[i] = string.format("%d", signed32(numbers[i]))
+    end
+    local path = table.concat(pieces, ",")
+    local line = path .. "," .. value
+    if kind == "text" then
+        line = line .. " \n"
+    end
+    if #line < LINE_SIZE then
+        reader.report_count = reader.report_count + 1
+        if #reader.reports < MAX_SHOWN_REPORTS then
+            reader.reports[#reader.reports + 1] = { line = line, path = path, value = value, kind = kind }
+        end
+    end
 end
 
-local function find_child(container, octet, number)
-    if container.keys then
-        return container.keys[tag_key(octet, number)]
+-- The reports' view of a node just linked into the open container
+-- `parent`: counts a Set level, makes the report of a value, and returns
+-- how the node's own children are looked at (nil: not at all).
+local function report_step(reader, parent, node)
+    local mode = parent.mode
+    if mode == MODE_WALK and (node.octet == CLASS_APPLICATION or node.octet == CLASS_CONTEXT) then
+        if not node.container then
+            return nil
+        end
+        if node.type ~= TYPE_SEQUENCE then
+            reader.set_count = reader.set_count + 1
+            if reader.set_count <= 6 then
+                reader.slots[reader.set_count] = node.number
+            end
+        end
+        return MODE_WALK
     end
-    for _, child in ipairs(container.children) do
-        if child.octet == octet and child.number == number then
-            return child
+    if mode == nil or (mode == MODE_WALK and node.octet ~= CLASS_PRIVATE) then
+        return nil
+    end
+    -- A private node under a walked container, or any node under a
+    -- private one: a value search.
+    if node.octet == CLASS_PRIVATE then
+        return node.container and MODE_SEARCH or nil
+    end
+    if node.octet == CLASS_APPLICATION and node.number == TAG_VALUE and not node.container then
+        if node.type == 2 or node.type == 12 then
+            send_report(reader, parent, node.type)
         end
     end
     return nil
 end
 
--- Links a new node into the current container: a root holds a child with
--- the aside tag out of its list; a Set refuses a second child of a tag.
-local function link_node(reader, el)
+-- Shows element `el` (nil when not kept) under the open container.
+local function show(reader, parent, el)
+    local shown = parent.el
+    if not shown then
+        return
+    end
+    shown.count = shown.count + 1
+    if el then
+        shown.items[#shown.items + 1] = el
+    else
+        shown.hidden = shown.hidden + 1
+    end
+end
+
+-- Links a new node into the open container: a root holds a child with the
+-- aside tag out of its list; a Set refuses a second child of a tag. Returns
+-- how the reports look into the node's children.
+local function link_node(reader, node, el)
     reader.node_count = reader.node_count + 1
     if reader.node_count > MAX_MESSAGE_NODES then
         raise(reader, 114, true)
     end
-    local current = reader.current
-    current.items[#current.items + 1] = el
-    if current.is_root and el.octet == CLASS_APPLICATION and el.number == ASIDE_NUMBER then
-        el.held = "aside"
-        return
+    local parent = reader:top()
+    show(reader, parent, el)
+    if parent.is_root and node.octet == CLASS_APPLICATION and node.number == ASIDE_NUMBER then
+        if el then
+            el.held = "aside"
+        end
+        return nil
     end
-    if current.keys then
-        local key = tag_key(el.octet, el.number)
-        if current.keys[key] then
-            el.held = "refused"
+    if parent.keys then
+        local key = tag_key(node.octet, node.number)
+        if parent.keys[key] then
+            if el then
+                el.held = "refused"
+            end
             raise(reader, 1001, false)
         end
-        current.keys[key] = el
+        parent.keys[key] = true
     end
-    el.parent = current
-    current.children[#current.children + 1] = el
-end
-
--- The parameter reports of a whole tree, in the order the service sends
--- them: Set levels are counted from the top, depth first; the first one
--- fills slot 1, which no report carries.
-local function tree_reports(root)
-    local reports = {}
-    local count = 0
-    local slots = { 0, 0, 0, 0, 0, 0 }
-
-    local function send(numbers, value, kind)
-        local pieces = {}
-        for i = 1, 5 do
-            pieces[i] = string.format("%d", signed32(numbers[i]))
-        end
-        local path = table.concat(pieces, ",")
-        local line = path .. "," .. value
-        if kind == "text" then
-            line = line .. " \n"
-        end
-        if #line < LINE_SIZE then
-            reports[#reports + 1] = { line = line, path = path, value = value, kind = kind }
-        end
+    if node.octet == CLASS_APPLICATION and node.number == TAG_VALUE and not parent.first_value then
+        parent.first_value = node
     end
-
-    local function integer_value(container)
-        local child = find_child(container, CLASS_APPLICATION, TAG_VALUE)
-        if not child or child.container or child.type ~= 2 or child.integer == nil then
-            return
-        end
-        local parent = container.parent
-        if not parent then
-            return
-        end
-        if parent.octet == CLASS_APPLICATION and parent.number == TAG_NO_INTEGER_REPORT then
-            return
-        end
-        slots[6] = container.number
-        send({ slots[2], slots[3], slots[4], slots[5], slots[6] },
-            string.format("%d", child.integer), "integer")
-    end
-
-    local function text_value(container)
-        local child = find_child(container, CLASS_APPLICATION, TAG_VALUE)
-        if not child or child.container or child.type ~= 12 or child.text == nil then
-            return
-        end
-        local text = child.text:gsub(" ", "~")
-        local number = container.number
-        local numbers = { slots[2], slots[3], slots[4], slots[5], number }
-        if slots[2] ~= 0 and slots[3] ~= 0 and slots[4] == 0 then
-            numbers[3], numbers[4], numbers[5] = number, 0, 0
-        end
-        slots[6] = numbers[5]
-        send(numbers, text, "text")
-    end
-
-    local function value_search(node)
-        if node.octet == CLASS_PRIVATE then
-            for _, child in ipairs(node.children or {}) do
-                value_search(child)
-            end
-            return
-        end
-        if node.octet ~= CLASS_APPLICATION or node.number ~= TAG_VALUE then
-            return
-        end
-        local container = node.parent
-        if not container then
-            return
-        end
-        local t = node_type(node)
-        if t == 2 then
-            integer_value(container)
-        elseif t == 12 then
-            text_value(container)
-        end
-    end
-
-    local walk
-    local function path_step(child)
-        if node_type(child) == TYPE_SET then
-            count = count + 1
-            if count <= 6 then
-                slots[count] = child.number
-            end
-        end
-        walk(child)
-    end
-    walk = function(container)
-        for _, child in ipairs(container.children or {}) do
-            if child.octet == CLASS_APPLICATION or child.octet == CLASS_CONTEXT then
-                path_step(child)
-            elseif child.octet == CLASS_PRIVATE then
-                value_search(child)
-            end
-        end
-    end
-    walk(root)
-    return reports
+    return report_step(reader, parent, node)
 end
 
 -- ---------------------------------------------------------------------------
@@ -641,8 +642,6 @@ Reader.__index = Reader
 local function new_reader()
     local reader = setmetatable({}, Reader)
     reader.pos = -1 -- stream offset of the octet being read
-    reader.data = "" -- octets kept from stream offset `base` on
-    reader.base = 0
     reader.match = 0
     reader.messages = 0
     reader:reset()
@@ -656,10 +655,16 @@ function Reader:reset()
     self:start_field(STATE_IDENTIFIER)
     self.message_octets = 0
     self.root = nil
-    self.current = nil
     self.node_count = 0
-    self.aside_returns = {}
+    self.shown = 0
     self.message = nil
+    self.reports, self.report_count = {}, 0
+    self.slots, self.set_count = { 0, 0, 0, 0, 0, 0 }, 0
+    -- The octets of the message read so far: pieces of earlier segments
+    -- (`chunks`, each starting at stream offset `bases[k]`) and of the
+    -- current segment from index `fed_from` of `payload` on.
+    self.chunks, self.bases = {}, {}
+    self.fed_from = 1
 end
 
 function Reader:reset_item()
@@ -679,8 +684,37 @@ function Reader:start_field(state)
     self.field_start = self.pos + 1
 end
 
+-- The message's octets from stream offset `from` to `to` (in the segment
+-- being read).
 function Reader:octets(from, to)
-    return self.data:sub(from - self.base + 1, to - self.base + 1)
+    local payload_base = self.payload_offset - 1
+    local tail = self.payload:sub(math.max(from - payload_base, self.fed_from), to - payload_base)
+    if from >= payload_base + self.fed_from then
+        return tail
+    end
+    local pieces = { tail }
+    for k = #self.chunks, 1, -1 do
+        local base = self.bases[k]
+        if base <= from then
+            pieces[#pieces + 1] = self.chunks[k]:sub(from - base + 1)
+            break
+        end
+        pieces[#pieces + 1] = self.chunks[k]
+    end
+    local count = #pieces
+    for k = 1, math.floor(count / 2) do
+        pieces[k], pieces[count - k + 1] = pieces[count - k + 1], pieces[k]
+    end
+    return table.concat(pieces)
+end
+
+-- Keeps the current segment's octets of an open message for later ones.
+function Reader:keep_segment()
+    local n = #self.payload
+    if self.fed_from <= n then
+        self.chunks[#self.chunks + 1] = self.payload:sub(self.fed_from)
+        self.bases[#self.bases + 1] = self.payload_offset + self.fed_from - 1
+    end
 end
 
 local function identifier_of(field)
@@ -768,7 +802,15 @@ function Reader:on_identifier(octet)
     return false
 end
 
+-- The element just read, as the tree shows it; nil once the message shows
+-- MAX_SHOWN_ELEMENTS below its root.
 local function new_element(reader, container)
+    if reader.root then
+        if reader.shown >= MAX_SHOWN_ELEMENTS then
+            return nil
+        end
+        reader.shown = reader.shown + 1
+    end
     local item = reader.item
     return {
         octet = reader.outer_octet, number = reader.outer_number, type = reader.type,
@@ -781,24 +823,33 @@ local function new_element(reader, container)
     }
 end
 
-function Reader:on_container_opened()
+-- Opens a container; what the stack keeps of it is all the reader needs.
+function Reader:on_container_opened(length)
+    local octet, number, kind = self.outer_octet, self.outer_number, self.type
     local el = new_element(self, true)
-    el.children, el.items = {}, {}
-    el.is_root = el.type == TYPE_SEQUENCE and el.octet == CLASS_APPLICATION and el.number == ROOT_NUMBER
-    if el.type ~= TYPE_SEQUENCE then
-        el.keys = {}
+    if el then
+        el.items, el.count, el.hidden = {}, 0, 0
+    end
+    local open = {
+        octet = octet, number = number, type = kind, declared = length, consumed = 0, el = el,
+        is_root = kind == TYPE_SEQUENCE and octet == CLASS_APPLICATION and number == ROOT_NUMBER,
+    }
+    if kind ~= TYPE_SEQUENCE then
+        open.keys = {}
+    end
+    if el then
+        el.is_root = open.is_root
     end
     if not self.root then
         self.root = el
         self.node_count = 1
+        open.mode = MODE_WALK
     else
-        link_node(self, el)
-        if not el.parent then
-            self.aside_returns[#self.aside_returns + 1] = self.current
-        end
+        local parent = self:top()
+        open.under_no_integer = parent.octet == CLASS_APPLICATION and parent.number == TAG_NO_INTEGER_REPORT
+        open.mode = link_node(self, { octet = octet, number = number, type = kind, container = true }, el)
     end
-    self.current = el
-    return el
+    self.stack[#self.stack + 1] = open
 end
 
 function Reader:on_length(octet)
@@ -830,11 +881,7 @@ function Reader:on_length(octet)
             raise(self, 111, true)
         end
         self:start_field(STATE_IDENTIFIER)
-        local el = self:on_container_opened()
-        self.stack[#self.stack + 1] = {
-            octet = self.outer_octet, number = self.outer_number, type = self.type,
-            declared = length, consumed = 0, el = el,
-        }
+        self:on_container_opened(length)
         self:reset_item()
         return length == 0
     end
@@ -849,24 +896,36 @@ function Reader:on_length(octet)
     end
     self:check_fits(length)
     self:start_field(STATE_CONTENT)
+    self.expected = length
     return false
 end
 
 function Reader:complete_value()
-    local el = new_element(self, false)
     local content = ""
+    local content_start = nil
     if self.content_length > 0 then
-        el.content_start = self.pos - self.content_length + 1
-        content = self:octets(el.content_start, self.pos)
+        content_start = self.pos - self.content_length + 1
+        content = self:octets(content_start, self.pos)
     end
-    el.finish = self.pos
+    local node = { octet = self.outer_octet, number = self.outer_number, type = self.type, container = false }
+    local el = new_element(self, false)
+    if el then
+        el.content_start = content_start
+        el.finish = self.pos
+    end
     self.state = STATE_IDENTIFIER
     self.count, self.expected = 0, 0
-    if make_leaf(self, el, content) then
-        link_node(self, el)
+    if make_leaf(self, node, content) then
+        if el then
+            el.value = node.value
+        end
+        node.value = nil
+        link_node(self, node, el)
     else
-        el.held = "not kept"
-        self.current.items[#self.current.items + 1] = el
+        if el then
+            el.held = "not kept"
+        end
+        show(self, self:top(), el)
     end
     self:reset_item()
     self:start_field(STATE_IDENTIFIER)
@@ -886,7 +945,9 @@ function Reader:on_terminator(octet)
         return false
     end
     top.declared = top.consumed
-    top.el.terminator = self.terminator_start
+    if top.el then
+        top.el.terminator = self.terminator_start
+    end
     return true
 end
 
@@ -902,16 +963,8 @@ function Reader:close_top()
     if parent and parent.declared ~= INDEFINITE and parent.consumed + closed.declared > parent.declared then
         raise(self, 106, true)
     end
-    local el = closed.el
-    el.finish = self.pos
-    local done = false
-    if el == self.root then
-        done = true
-        self.current = nil
-    elseif el.parent then
-        self.current = el.parent
-    else
-        self.current = table.remove(self.aside_returns)
+    if closed.el then
+        closed.el.finish = self.pos
     end
     if parent then
         parent.consumed = parent.consumed + closed.declared
@@ -919,7 +972,7 @@ function Reader:close_top()
         self.message_octets = 0
     end
     self:reset_item()
-    return done
+    return parent == nil
 end
 
 -- One octet for the octet machine; true when it completed the message.
@@ -941,9 +994,6 @@ function Reader:feed(octet)
     elseif state == STATE_LENGTH then
         done = self:on_length(octet)
     elseif state == STATE_CONTENT then
-        if self.expected == 0 then
-            self.expected = self.content_length
-        end
         self.count = self.count + 1
         if self.count == self.expected then
             done = self:complete_value()
@@ -968,6 +1018,22 @@ function Reader:feed(octet)
     return finished
 end
 
+-- Takes up to `available` octets of a value's content at once but its last
+-- one, which `feed` reads; returns how many. The octets only count: the
+-- content was checked to fit its container when its length was read.
+function Reader:skip_content(available)
+    local take = math.min(self.expected - self.count - 1, available)
+    take = math.min(take, MAX_MESSAGE_OCTETS - self.message_octets)
+    if take <= 0 then
+        return 0
+    end
+    local top = self:top()
+    top.consumed = top.consumed + take
+    self.message_octets = self.message_octets + take
+    self.count = self.count + take
+    return take
+end
+
 -- ---------------------------------------------------------------------------
 -- Streams: per connection and direction, the reader and what each frame
 -- holds
@@ -977,15 +1043,29 @@ local streams = {} -- connection and direction -> { reader, next_seq, offset }
 local frames = {} -- frame number -> what the frame holds
 local waiting = {} -- connection and direction -> start octets matched by the heuristic
 
+-- A message or broken-off message just read: what a frame keeps of it is
+-- small; the tree and the reports are kept only until the frame has been
+-- shown once (a later showing reads the message's octets again). The octets
+-- are kept only for a message that began in an earlier segment.
+local function finish_message(reader, kind, at)
+    local message = reader.message
+    message.finish = at
+    message.kind = kind
+    message.root = reader.root
+    message.reports, message.report_count = reader.reports, reader.report_count
+    if message.start < reader.payload_offset then
+        message.octets = reader:octets(message.start, at)
+    end
+    return message
+end
+
 -- Feeds a segment's octets (the stream offset of the first is `offset`) and
 -- returns the records of this segment, in stream order.
 local function feed_segment(reader, payload, offset)
     local records = {}
     local n = #payload
-    if reader.match == 0 and not reader.message then
-        reader.data, reader.base = "", offset
-    end
-    reader.data = reader.data .. payload
+    reader.payload, reader.payload_offset = payload, offset
+    reader.fed_from = 1
     local skipped_from = nil
 
     local function note_skipped(to)
@@ -999,6 +1079,9 @@ local function feed_segment(reader, payload, offset)
     while i <= n do
         local ok, err = pcall(function()
             while i <= n do
+                if reader.match < 0 and reader.state == STATE_CONTENT then
+                    i = i + reader:skip_content(n - i)
+                end
                 local octet = payload:byte(i)
                 local at = offset + i - 1
                 i = i + 1
@@ -1019,6 +1102,8 @@ local function feed_segment(reader, payload, offset)
                             note_skipped(start - 1)
                             reader.messages = reader.messages + 1
                             reader.message = { number = reader.messages, start = start }
+                            reader.chunks, reader.bases = { START_TEXT }, { start }
+                            reader.fed_from = i
                             reader.pos = start - 1
                             reader:start_field(STATE_IDENTIFIER)
                             for k = 1, #START do
@@ -1030,16 +1115,10 @@ local function feed_segment(reader, payload, offset)
                 else
                     reader.pos = at
                     if reader:feed(octet) then
-                        local message = reader.message
-                        message.finish = at
-                        message.root = reader.root
-                        message.octets = reader:octets(message.start, at)
-                        message.reports = tree_reports(reader.root)
-                        message.kind = "message"
+                        local message = finish_message(reader, "message", at)
                         records[#records + 1] = message
                         reader:reset()
                         reader.match = 0
-                        reader.data, reader.base = payload:sub(i), at + 1
                     end
                 end
             end
@@ -1048,16 +1127,11 @@ local function feed_segment(reader, payload, offset)
             if type(err) ~= "table" or not err.korvane_error then
                 error(err, 0)
             end
-            local message = reader.message
-            message.finish = reader.pos
-            message.root = reader.root
-            message.octets = reader:octets(message.start, reader.pos)
-            message.kind = "error"
+            local message = finish_message(reader, "error", reader.pos)
             message.code, message.text = err.code, err.message
             records[#records + 1] = message
             reader:reset()
             reader.match = 0
-            reader.data, reader.base = payload:sub(i), offset + i - 1
         end
     end
     -- What is left open at the end of the segment.
@@ -1066,8 +1140,6 @@ local function feed_segment(reader, payload, offset)
         note_skipped(tail - reader.match)
         local from = math.max(offset, tail - reader.match + 1)
         records[#records + 1] = { kind = "prefix", start = from, finish = tail, matched = reader.match }
-        reader.data = reader.data:sub(-reader.match)
-        reader.base = tail - reader.match + 1
     elseif reader.match == 0 then
         note_skipped(tail)
     else
@@ -1075,17 +1147,26 @@ local function feed_segment(reader, payload, offset)
         records[#records + 1] = {
             kind = "partial", number = message.number, start = message.start, finish = tail,
         }
+        reader:keep_segment()
     end
-    -- Keep only octets that can still be needed: none while waiting.
-    if reader.match == 0 then
-        reader.data, reader.base = "", tail + 1
-    end
+    reader.payload = nil
     table.sort(records, function(a, b)
         return a.start < b.start
     end)
     return records
 end
 
+-- Reads one message again from its octets, for a frame shown once more:
+-- its tree and reports.
+local function reread(record, octets)
+    local reader = new_reader()
+    for _, again in ipairs(feed_segment(reader, octets, record.start)) do
+        if again.kind == record.kind and again.finish == record.finish then
+            return again.root, again.reports
+        end
+    end
+    return nil, {}
+end
 -- ---------------------------------------------------------------------------
 -- Display
 -- ---------------------------------------------------------------------------
@@ -1109,11 +1190,11 @@ local function element_label(el)
     local tag = tag_text(el.octet, el.number)
     local name = TYPE_NAMES[el.type] or "?"
     local label
-    if el.is_root and el.finish and #el.items == 0 then
+    if el.is_root and el.finish and el.count == 0 then
         label = tag .. " Sequence: empty root"
     elseif el.container then
-        label = string.format("%s %s (%d element%s, %s)", tag, name, #el.items,
-            #el.items == 1 and "" or "s", length_text(el.length))
+        label = string.format("%s %s (%d element%s, %s)", tag, name, el.count,
+            el.count == 1 and "" or "s", length_text(el.length))
     else
         label = string.format("%s %s: %s", tag, name, el.value or "")
     end
@@ -1148,6 +1229,11 @@ local function add_element(parent_tree, mtvb, base, el, limit)
     if el.container then
         for _, child in ipairs(el.items) do
             add_element(tree, mtvb, base, child, limit)
+        end
+        if el.hidden > 0 then
+            local item = tree:add(pf.not_shown, mtvb:range(first, last - first + 1), el.hidden)
+            item:set_text(string.format("%d more element%s not shown (a message shows %d)", el.hidden,
+                el.hidden == 1 and "" or "s", MAX_SHOWN_ELEMENTS))
         end
         if el.terminator then
             tree:add(pf.terminator, mtvb:range(el.terminator - base, 4))
@@ -1203,8 +1289,12 @@ local function show_record(tvb, pinfo, tree, record, offset, keepalive_side, inf
     end
 
     local mtvb, local_octets = message_tvb(tvb, record, offset)
+    local root, reports = record.root, record.reports
+    if not root then
+        root, reports = reread(record, mtvb:raw())
+    end
     local whole = record.kind == "message"
-    local empty = whole and #record.root.items == 0
+    local empty = whole and root ~= nil and root.count == 0
     local kind
     if not whole then
         kind = "broken off"
@@ -1221,11 +1311,11 @@ local function show_record(tvb, pinfo, tree, record, offset, keepalive_side, inf
     elseif kind == "empty root" then
         title = string.format("Message %d: empty root (13 octets)", record.number)
     elseif whole then
-        title = string.format("Message %d: %d octets, %d report%s", record.number, #record.octets,
-            #record.reports, #record.reports == 1 and "" or "s")
+        title = string.format("Message %d: %d octets, %d report%s", record.number, record.finish - record.start + 1,
+            record.report_count, record.report_count == 1 and "" or "s")
     else
         title = string.format("Message %d: broken off after %d octets, error %d", record.number,
-            #record.octets, record.code)
+            record.finish - record.start + 1, record.code)
     end
     if not local_octets then
         title = title .. " (reassembled)"
@@ -1233,11 +1323,11 @@ local function show_record(tvb, pinfo, tree, record, offset, keepalive_side, inf
     mtree:set_text(title)
     mtree:add(pf.kind, range, kind)
 
-    if record.root then
-        add_element(mtree, mtvb, record.start, record.root, record.finish)
+    if root then
+        add_element(mtree, mtvb, record.start, root, record.finish)
     end
     if whole then
-        for _, report in ipairs(record.reports) do
+        for _, report in ipairs(reports) do
             local rtree = mtree:add(pf.report, mtvb:range(), report.line)
             rtree:set_text("Report: " .. report.line:gsub("\n", "\\n"))
             rtree:add(pf.path, mtvb:range(), report.path)
@@ -1245,9 +1335,16 @@ local function show_record(tvb, pinfo, tree, record, offset, keepalive_side, inf
             rtree:add(pf.value_type, mtvb:range(), report.kind)
             infos[#infos + 1] = report.line:gsub("\n", "\\n")
         end
+        if #reports < record.report_count then
+            local hidden = record.report_count - #reports
+            local item = mtree:add(pf.not_shown, mtvb:range(), hidden)
+            item:set_text(string.format("%d more report%s not shown (a message shows %d)", hidden,
+                hidden == 1 and "" or "s", MAX_SHOWN_REPORTS))
+            infos[#infos + 1] = string.format("[%d more reports]", hidden)
+        end
         if empty then
             infos[#infos + 1] = kind == "keep-alive" and "Keep-alive" or "Empty root"
-        elseif #record.reports == 0 then
+        elseif record.report_count == 0 then
             infos[#infos + 1] = "Message (no report)"
         end
     else
@@ -1277,6 +1374,82 @@ local function from_console(pinfo)
     return pinfo.src_port < pinfo.dst_port
 end
 
+-- The state of one direction of a connection; made when it is first read.
+local function stream_state(key)
+    local state = streams[key]
+    if not state then
+        state = { reader = new_reader(), next_seq = nil, offset = 0 }
+        streams[key] = state
+        -- Start octets the heuristic met in earlier segments.
+        state.reader.match = waiting[key] or 0
+    end
+    return state
+end
+
+-- Reads a segment of a direction: `payload` holds its captured octets,
+-- `seq` is the sequence number of the first (nil without one), `reported`
+-- how many octets it had on the wire. Octets read before (a retransmission,
+-- also one that overlaps what was read) are skipped, missing ones reported.
+local function read_segment(state, payload, seq, reported)
+    local captured = #payload
+    local frame = { offset = nil, records = {}, gap = nil }
+    local skip = 0
+    if seq and state.next_seq then
+        if seq + captured <= state.next_seq then
+            skip = captured -- a retransmission of octets already read
+        elseif seq < state.next_seq then
+            skip = state.next_seq - seq
+        elseif seq > state.next_seq then
+            frame.gap = seq - state.next_seq
+        end
+    end
+    if frame.gap then
+        -- Octets are missing: whatever was being read cannot be completed.
+        state.reader:reset()
+        state.reader.match = 0
+        state.offset = state.offset + frame.gap
+    end
+    frame.offset = state.offset - skip
+    if skip < captured then
+        frame.records = feed_segment(state.reader, skip > 0 and payload:sub(skip + 1) or payload, state.offset)
+        state.offset = state.offset + captured - skip
+    end
+    if captured < reported then
+        -- The rest of the segment was not captured: drop what was read.
+        frame.truncated = reported - captured
+        state.reader:reset()
+        state.reader.match = 0
+        state.offset = state.offset + frame.truncated
+    end
+    if seq and (not state.next_seq or seq + reported > state.next_seq) then
+        state.next_seq = seq + reported
+    end
+    return frame
+end
+
+-- Shows what a frame holds; the trees and reports of its messages are
+-- dropped afterwards (they are read again if the frame is shown again).
+local function show_frame(tvb, pinfo, tree, frame, console_side)
+    local captured = tvb:len()
+    local ptree = tree:add(korvane, tvb:range(0, captured))
+    ptree:add(pf.direction, tvb:range(0, captured), console_side and "console to partner" or "partner to console")
+    if frame.gap then
+        ptree:add_proto_expert_info(ef.gap,
+            string.format("%d octets of the stream are missing before this segment; the message being read is dropped", frame.gap))
+    end
+    local infos = {}
+    for _, record in ipairs(frame.records) do
+        show_record(tvb, pinfo, ptree, record, frame.offset, console_side, infos)
+        record.root, record.reports = nil, nil
+    end
+    if frame.truncated then
+        ptree:add_proto_expert_info(ef.gap,
+            string.format("%d octets of this segment were not captured; the message being read is dropped", frame.truncated))
+        infos[#infos + 1] = "[segment not fully captured]"
+    end
+    return (console_side and "Console: " or "Partner: ") .. table.concat(infos, " | ")
+end
+
 function korvane.dissector(tvb, pinfo, tree)
     local field = f_tcp_stream()
     local stream = field and field.value or 0
@@ -1289,81 +1462,49 @@ function korvane.dissector(tvb, pinfo, tree)
 
     local frame = frames[pinfo.number]
     if not pinfo.visited and frame == nil then
-        local key = stream_key(pinfo, stream)
-        local state = streams[key]
-        if not state then
-            state = { reader = new_reader(), next_seq = nil, offset = 0 }
-            streams[key] = state
-            -- Start octets the heuristic met in earlier segments.
-            local matched = waiting[key] or 0
-            if matched > 0 then
-                state.reader.match = matched
-                state.reader.data, state.reader.base = START_TEXT:sub(1, matched), -matched
-            end
-        end
-        local seq_field = f_tcp_seq()
+        local state = stream_state(stream_key(pinfo, stream))
+        local seq_field, length_field = f_tcp_seq(), f_tcp_len()
         local seq = seq_field and seq_field.value or nil
-        local payload = tvb:raw(0, captured)
-        frame = { offset = nil, records = {}, gap = nil }
-        local skip = 0
-        if seq and state.next_seq then
-            if seq + captured <= state.next_seq then
-                skip = captured -- a retransmission of octets already read
-            elseif seq < state.next_seq then
-                skip = state.next_seq - seq
-            elseif seq > state.next_seq then
-                frame.gap = seq - state.next_seq
-            end
+        if seq and length_field and length_field.value > tvb:reported_len() then
+            -- TCP handed over the segment's end only (octets it had seen)
+            seq = seq + length_field.value - tvb:reported_len()
         end
-        if frame.gap then
-            -- Octets are missing: whatever was being read cannot be completed.
-            state.reader:reset()
-            state.reader.match = 0
-            state.offset = state.offset + frame.gap
-            state.reader.data, state.reader.base = "", state.offset
-        end
-        if skip < captured then
-            frame.offset = state.offset - skip
-            frame.records = feed_segment(state.reader, payload:sub(skip + 1), state.offset)
-            state.offset = state.offset + captured - skip
-        else
-            frame.offset = state.offset - skip
-        end
-        if captured < tvb:reported_len() then
-            -- The rest of the segment was not captured: drop what was read.
-            frame.truncated = tvb:reported_len() - captured
-            state.reader:reset()
-            state.reader.match = 0
-            state.offset = state.offset + frame.truncated
-            state.reader.data, state.reader.base = "", state.offset
-        end
-        if seq and (not state.next_seq or seq + tvb:reported_len() > state.next_seq) then
-            state.next_seq = seq + tvb:reported_len()
-        end
+        frame = read_segment(state, tvb:raw(0, captured), seq, tvb:reported_len())
         frames[pinfo.number] = frame
     end
-    if frame == nil then
+    if frame == nil or frame.late then
         return captured
     end
-
-    local ptree = tree:add(korvane, tvb:range(0, captured))
-    ptree:add(pf.direction, tvb:range(0, captured), console_side and "console to partner" or "partner to console")
-    if frame.gap then
-        ptree:add_proto_expert_info(ef.gap,
-            string.format("%d octets of the stream are missing before this segment; the message being read is dropped", frame.gap))
-    end
-    local infos = {}
-    for _, record in ipairs(frame.records) do
-        show_record(tvb, pinfo, ptree, record, frame.offset, console_side, infos)
-    end
-    if frame.truncated then
-        ptree:add_proto_expert_info(ef.gap,
-            string.format("%d octets of this segment were not captured; the message being read is dropped", frame.truncated))
-        infos[#infos + 1] = "[segment not fully captured]"
-    end
-    local prefix = console_side and "Console: " or "Partner: "
-    pinfo.cols.info = prefix .. table.concat(infos, " | ")
+    pinfo.cols.info = show_frame(tvb, pinfo, tree, frame, console_side)
     return captured
+end
+
+-- A segment that repeats octets already seen but also brings new ones is
+-- not handed to the dissector by TCP's sequence analysis; its new octets
+-- are read here, from the TCP payload, after the frame.
+function korvane_late.dissector(tvb, pinfo, tree)
+    local frame = frames[pinfo.number]
+    if not pinfo.visited and frame == nil then
+        local payload, seq, length = f_tcp_payload(), f_tcp_seq(), f_tcp_len()
+        local field = f_tcp_stream()
+        if not (payload and seq and length) or length.value == 0 then
+            return
+        end
+        local state = streams[stream_key(pinfo, field and field.value or 0)]
+        if not state or not state.next_seq or seq.value + length.value <= state.next_seq then
+            return
+        end
+        local range = payload.range
+        frame = read_segment(state, range:raw(), seq.value, length.value)
+        frame.late = { first = range:offset(), length = range:len() }
+        frames[pinfo.number] = frame
+    end
+    if frame == nil or not frame.late then
+        return
+    end
+    local range = tvb:range(frame.late.first, frame.late.length)
+    pinfo.cols.protocol = "Korvane"
+    pinfo.cols.info:append(" " .. show_frame(range:tvb(), pinfo, tree, frame, from_console(pinfo)))
 end
 
 function korvane.init()
@@ -1429,3 +1570,4 @@ end
 register_port()
 tcp_port:add_for_decode_as(korvane)
 korvane:register_heuristic("tcp", heuristic)
+register_postdissector(korvane_late)

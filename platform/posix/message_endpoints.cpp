@@ -72,8 +72,11 @@ Probe ProbeEndpoint(const std::string& path, struct stat* seen)
     if (!S_ISSOCK(info.st_mode))
         return Probe::Other;
     const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return Probe::Other;
+    if (fd < 0) {
+        Fail(ERROR_TOO_MANY_OPEN_FILES,
+             std::string("cannot look at ") + path + ": socket: " + std::strerror(errno));
+        return Probe::Failed;
+    }
     const int rc = connect(fd, reinterpret_cast<const sockaddr*>(&address), length);
     const int error = errno;
     close(fd);
@@ -111,37 +114,53 @@ void UnlinkOwn(const std::string& path, dev_t device, ino_t inode)
 void CleanUpAtExit()
 {
     Registry& registry = TheRegistry();
+    const Lock lock(registry.mutex);
     if (registry.owner != getpid())
         return;
     for (KorvaneWindow* window : registry.windows)
         if (window->alive && !window->remote)
             UnlinkOwn(window->path, window->device, window->inode);
-    if (registry.processFd >= 0)
-        UnlinkOwn(registry.processPath, registry.processDevice, registry.processInode);
+    for (const ThreadState* thread : registry.threads)
+        if (thread->processFd >= 0)
+            UnlinkOwn(thread->processPath, thread->processDevice, thread->processInode);
+}
+
+void LockForFork()
+{
+    TheRegistry().mutex.lock();
+}
+
+void UnlockAfterFork()
+{
+    TheRegistry().mutex.unlock();
 }
 
 void ForgetEndpointsInChild()
 {
+    // The forking thread holds the mutex (LockForFork) and is the child's
+    // only thread: the other threads' states are left as they are, unused.
     Registry& registry = TheRegistry();
-    for (KorvaneWindow* window : registry.windows) {
-        if (window->alive && !window->remote) {
-            if (window->fd >= 0)
-                close(window->fd);
-            window->fd = -1;
-            window->alive = false;
-            window->procedure = nullptr;
-        }
+    const std::vector<KorvaneWindow*> windows = registry.windows;
+    for (KorvaneWindow* window : windows)
+        if (!window->remote)
+            RemoveLocal(window);
+    for (ThreadState* thread : registry.threads) {
+        if (thread->processFd >= 0)
+            close(thread->processFd);
+        thread->processFd = -1;
+        thread->processPath.clear();
+        thread->registered = false;
     }
-    if (registry.processFd >= 0)
-        close(registry.processFd);
-    registry.processFd = -1;
-    registry.processPath.clear();
-    registry.pending.clear();
-    registry.dispatches.clear();
-    registry.quit = false;
-    registry.exitCode = 0;
+    registry.threads.clear();
+    ThreadState& self = ThisThread();
+    self.pending.clear();
+    self.dispatches.clear();
+    self.outsideDispatches = 0;
+    self.quit = false;
+    self.exitCode = 0;
     registry.owner = getpid();
     CloseWakePipes();
+    registry.mutex.unlock();
 }
 
 void InstallHooks()
@@ -152,7 +171,7 @@ void InstallHooks()
     registry.hooksInstalled = true;
     registry.owner = getpid();
     std::atexit(CleanUpAtExit);
-    pthread_atfork(nullptr, nullptr, ForgetEndpointsInChild);
+    pthread_atfork(LockForFork, UnlockAfterFork, ForgetEndpointsInChild);
 }
 
 int BindEndpoint(const std::string& path, dev_t& device, ino_t& inode)
@@ -165,7 +184,9 @@ int BindEndpoint(const std::string& path, dev_t& device, ino_t& inode)
     }
     const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) {
-        Fail(ERROR_ACCESS_DENIED, std::string("socket: ") + std::strerror(errno));
+        const int error = errno;
+        Fail(error == EMFILE || error == ENFILE ? ERROR_TOO_MANY_OPEN_FILES : ERROR_ACCESS_DENIED,
+             std::string("cannot make an endpoint: socket: ") + std::strerror(error));
         return -1;
     }
     const int on = 1;
@@ -216,7 +237,8 @@ void SweepStaleEndpoints(const std::string& folder)
 bool EnsureProcessEndpoint()
 {
     Registry& registry = TheRegistry();
-    if (registry.processFd >= 0)
+    ThreadState& thread = ThisThread();
+    if (thread.processFd >= 0)
         return true;
     const std::string* folder = Folder();
     if (!folder)
@@ -231,15 +253,21 @@ bool EnsureProcessEndpoint()
             return Fail(ERROR_INVALID_PARAMETER, "the runtime folder name is too long");
         struct stat seen = {};
         const Probe probe = ProbeEndpoint(path, &seen);
+        if (probe == Probe::Failed)
+            return false;
         if (probe == Probe::Stale)
             RemoveStale(path, seen);
         else if (probe != Probe::Missing)
             continue;
-        const int fd = BindEndpoint(path, registry.processDevice, registry.processInode);
-        if (fd < 0)
+        const int fd = BindEndpoint(path, thread.processDevice, thread.processInode);
+        if (fd < 0) {
+            if (ThisThread().lastError == ERROR_TOO_MANY_OPEN_FILES)
+                return false;
             continue;
-        registry.processFd = fd;
-        registry.processPath = path;
+        }
+        thread.processFd = fd;
+        thread.processPath = path;
+        RegisterThread(thread);
         return true;
     }
     return false;
@@ -247,17 +275,42 @@ bool EnsureProcessEndpoint()
 
 void CloseProcessEndpointIfIdle()
 {
-    Registry& registry = TheRegistry();
-    if (registry.processFd < 0 || !registry.pending.empty())
+    ThreadState& thread = ThisThread();
+    if (thread.processFd < 0 || !thread.pending.empty())
         return;
-    for (const KorvaneWindow* window : registry.windows)
-        if (window->alive && !window->remote && window->fd >= 0)
+    for (const KorvaneWindow* window : TheRegistry().windows)
+        if (window->alive && OwnedHere(window) && window->fd >= 0)
             return;
     // Unlinked while still bound, so the file cannot be somebody else's yet.
-    UnlinkOwn(registry.processPath, registry.processDevice, registry.processInode);
-    close(registry.processFd);
-    registry.processFd = -1;
-    registry.processPath.clear();
+    UnlinkOwn(thread.processPath, thread.processDevice, thread.processInode);
+    close(thread.processFd);
+    thread.processFd = -1;
+    thread.processPath.clear();
+}
+
+void ForgetThread(ThreadState& thread)
+{
+    Registry& registry = TheRegistry();
+    if (TheRegistry().owner == getpid()) {
+        const std::thread::id self = std::this_thread::get_id();
+        const std::vector<KorvaneWindow*> windows = registry.windows;
+        for (KorvaneWindow* window : windows) {
+            if (window->remote || window->owner != self)
+                continue;
+            if (window->fd >= 0)
+                UnlinkOwn(window->path, window->device, window->inode);
+            RemoveLocal(window);
+        }
+        if (thread.processFd >= 0) {
+            UnlinkOwn(thread.processPath, thread.processDevice, thread.processInode);
+            close(thread.processFd);
+        }
+    }
+    thread.processFd = -1;
+    const auto found = std::find(registry.threads.begin(), registry.threads.end(), &thread);
+    if (found != registry.threads.end())
+        registry.threads.erase(found);
+    thread.registered = false;
 }
 
 } // namespace korvane_layer

@@ -20,21 +20,26 @@ namespace korvane_layer {
 
 int SendTimeout()
 {
+    ThreadState& thread = ThisThread();
+    if (thread.sendTimeoutMs > 0)
+        return thread.sendTimeoutMs;
     Registry& registry = TheRegistry();
-    if (registry.sendTimeoutMs < 0) {
-        registry.sendTimeoutMs = kDefaultSendTimeoutMs;
+    int timeout = registry.defaultSendTimeoutMs.load();
+    if (timeout < 0) {
+        timeout = kDefaultSendTimeoutMs;
         if (const char* text = std::getenv("KORVANE_SEND_TIMEOUT_MS")) {
             char* end = nullptr;
             const long value = std::strtol(text, &end, 10);
             if (end != text && *end == '\0' && value > 0 && value <= 3600 * 1000)
-                registry.sendTimeoutMs = int(value);
+                timeout = int(value);
         }
+        registry.defaultSendTimeoutMs.store(timeout);
     }
-    return registry.sendTimeoutMs;
+    return timeout;
 }
 
 int SendDatagram(int fd, const std::string& path, const std::vector<uint8_t>& datagram,
-                 int budgetMs)
+                 int budgetMs, Lock* lock)
 {
     sockaddr_un address = {};
     socklen_t length = 0;
@@ -55,7 +60,11 @@ int SendDatagram(int fd, const std::string& path, const std::vector<uint8_t>& da
             return errno;
         if (NowMs() >= deadline)
             return ETIMEDOUT;
+        if (lock)
+            lock->unlock();
         SleepMs(1);
+        if (lock)
+            lock->lock();
     }
 }
 
@@ -78,48 +87,112 @@ bool SourceInFolder(const sockaddr_un& from, socklen_t fromLength, std::string& 
     return source.find('/', folder.size() + 1) == std::string::npos;
 }
 
-LRESULT CallProcedure(KorvaneWindow* window, bool fromOutside, UINT message, WPARAM wParam,
-                      LPARAM lParam)
+namespace {
+
+// Holds a window record for the length of a dispatch: a record destroyed
+// meanwhile is freed when the last dispatch of it ends. Made and ended with
+// the lock held.
+class BusyWindow
 {
+public:
+    explicit BusyWindow(KorvaneWindow* window) : m_window(window) { ++m_window->busy; }
+    ~BusyWindow()
+    {
+        if (--m_window->busy == 0 && !m_window->alive)
+            delete m_window;
+    }
+    BusyWindow(const BusyWindow&) = delete;
+    BusyWindow& operator=(const BusyWindow&) = delete;
+
+private:
+    KorvaneWindow* m_window;
+};
+
+// Sends a reply frame from the window's socket back to the request's source.
+void Answer(Lock& lock, KorvaneWindow* window, const std::string& source, const Frame& request,
+            uint8_t flags, LRESULT result)
+{
+    Frame reply;
+    reply.kind = korvane_wire::kReply;
+    reply.flags = flags;
+    reply.sequence = request.sequence;
+    reply.lParam = int64_t(result);
+    const int fd = window->fd;
+    SendDatagram(fd, source, korvane_wire::EncodeFrame(reply), SendTimeout(), &lock);
+}
+
+} // namespace
+
+LRESULT CallProcedure(Lock& lock, KorvaneWindow* window, bool fromOutside, UINT message,
+                      WPARAM wParam, LPARAM lParam)
+{
+    ThreadState& thread = ThisThread();
+    const WNDPROC procedure = window->procedure;
+    const HWND handle = HandleOf(window);
+    if (!procedure)
+        return 0;
     // The record of this dispatch goes when it ends, also when the
-    // procedure throws.
+    // procedure throws; the lock is held again by then.
     struct DispatchRecord
     {
-        explicit DispatchRecord(bool outside) : dispatches(TheRegistry().dispatches)
+        DispatchRecord(Lock& held, ThreadState& state, KorvaneWindow* record, bool fromOutsideHere)
+            : lock(held), thread(state), busy(record), outside(fromOutsideHere)
         {
-            dispatches.push_back(outside ? 1 : 0);
+            thread.dispatches.push_back(outside ? 1 : 0);
+            if (outside)
+                ++thread.outsideDispatches;
+            lock.unlock();
         }
         ~DispatchRecord()
         {
+            lock.lock();
             // (A child forked during the dispatch starts with none.)
-            if (!dispatches.empty())
-                dispatches.pop_back();
+            if (!thread.dispatches.empty()) {
+                thread.dispatches.pop_back();
+                if (outside && thread.outsideDispatches > 0)
+                    --thread.outsideDispatches;
+            }
         }
-        // The registry is never destroyed, so its member outlives any record.
-        std::vector<uint8_t>& dispatches;
+        Lock& lock;
+        ThreadState& thread;
+        BusyWindow busy;
+        bool outside;
         DispatchRecord(const DispatchRecord&) = delete;
         DispatchRecord& operator=(const DispatchRecord&) = delete;
     };
-    const DispatchRecord record(fromOutside);
-    return window->procedure(HandleOf(window), message, wParam, lParam);
+    const DispatchRecord record(lock, thread, window, fromOutside);
+    return procedure(handle, message, wParam, lParam);
 }
 
-void DispatchRequest(KorvaneWindow* window, const Frame& frame, const std::string& source)
+void DispatchRequest(Lock& lock, KorvaneWindow* window, const Frame& frame,
+                     const std::string& source)
 {
+    const BusyWindow busy(window);
     // A request for an earlier owner of this window's name is refused: it
     // never reaches this window.
     if (frame.receiverIncarnation != 0 && frame.receiverIncarnation != window->incarnation) {
-        Frame refusal;
-        refusal.kind = korvane_wire::kReply;
-        refusal.flags = korvane_wire::kFlagGone;
-        refusal.sequence = frame.sequence;
-        SendDatagram(window->fd, source, korvane_wire::EncodeFrame(refusal), SendTimeout());
+        Answer(lock, window, source, frame, korvane_wire::kFlagGone, 0);
         return;
     }
     WPARAM wParam = WPARAM(frame.wParam);
-    if (frame.flags & korvane_wire::kFlagWindow)
+    if (frame.flags & korvane_wire::kFlagWindow) {
+        // The sender names itself: it must be the endpoint the request came
+        // from, of a known incarnation, and not this window.
+        const std::string& folder = TheRegistry().folder;
+        const bool fromThere =
+            source.size() == folder.size() + 1 + frame.windowName.size() &&
+            source.compare(folder.size() + 1, std::string::npos, frame.windowName) == 0;
+        if (!fromThere || frame.windowIncarnation == 0 || (frame.windowName == window->name)) {
+            Reject();
+            return;
+        }
         wParam = reinterpret_cast<WPARAM>(
             HandleOf(WindowForName(frame.windowName, frame.windowIncarnation)));
+    }
+    if (ThisThread().outsideDispatches >= kMaxNestedDispatches) {
+        Answer(lock, window, source, frame, korvane_wire::kFlagBusy, 0);
+        return;
+    }
     COPYDATASTRUCT block = {};
     LPARAM lParam = LPARAM(frame.lParam);
     if (frame.message == WM_COPYDATA) {
@@ -131,23 +204,18 @@ void DispatchRequest(KorvaneWindow* window, const Frame& frame, const std::strin
             lParam = reinterpret_cast<LPARAM>(&block);
         }
     }
-    const LRESULT result = CallProcedure(window, true, UINT(frame.message), wParam, lParam);
+    const LRESULT result = CallProcedure(lock, window, true, UINT(frame.message), wParam, lParam);
 
     // The answer goes back from the address the request was sent to; a
     // window destroyed meanwhile no longer answers.
     if (!window->alive || window->fd < 0)
         return;
-    Frame reply;
-    reply.kind = korvane_wire::kReply;
-    reply.sequence = frame.sequence;
-    reply.lParam = int64_t(result);
-    SendDatagram(window->fd, source, korvane_wire::EncodeFrame(reply), SendTimeout());
+    Answer(lock, window, source, frame, 0, result);
 }
 
 void AcceptReply(const Frame& frame, const std::string& source)
 {
-    Registry& registry = TheRegistry();
-    for (PendingSend& pending : registry.pending) {
+    for (PendingSend& pending : ThisThread().pending) {
         if (pending.sequence != frame.sequence)
             continue;
         if (pending.path != source || pending.answered) {
@@ -156,13 +224,14 @@ void AcceptReply(const Frame& frame, const std::string& source)
         }
         pending.answered = true;
         pending.gone = (frame.flags & korvane_wire::kFlagGone) != 0;
-        pending.result = pending.gone ? 0 : LRESULT(frame.lParam);
+        pending.busy = (frame.flags & korvane_wire::kFlagBusy) != 0;
+        pending.result = pending.gone || pending.busy ? 0 : LRESULT(frame.lParam);
         return;
     }
     // The answer to a send that gave up already: dropped.
 }
 
-void ReceiveOne(int fd, KorvaneWindow* window)
+void ReceiveOne(Lock& lock, int fd, KorvaneWindow* window)
 {
     uint8_t peek = 0;
     iovec peekVector = {&peek, 1};
@@ -215,45 +284,40 @@ void ReceiveOne(int fd, KorvaneWindow* window)
         Reject();
         return;
     }
-    if (window) {
-        if (frame.kind != korvane_wire::kRequest) {
-            Reject();
-            return;
-        }
-        DispatchRequest(window, frame, source);
-    } else {
-        if (frame.kind != korvane_wire::kReply) {
-            Reject();
-            return;
-        }
+    // Replies come to whichever endpoint of the thread the request went out
+    // from; requests only to windows.
+    if (frame.kind == korvane_wire::kReply) {
         AcceptReply(frame, source);
+    } else if (window) {
+        DispatchRequest(lock, window, frame, source);
+    } else {
+        Reject();
     }
 }
 
-LRESULT SendToOtherProcess(KorvaneWindow* target, UINT message, WPARAM wParam, LPARAM lParam)
+LRESULT SendThroughSocket(Lock& lock, std::string name, uint64_t incarnation, uintptr_t handle,
+                          UINT message, WPARAM wParam, LPARAM lParam)
 {
     Registry& registry = TheRegistry();
-    if (!EnsureProcessEndpoint())
-        return 0;
-    // The record may be dropped while this send waits (messages dispatched
-    // meanwhile): what is needed of it is taken now.
-    const std::string name = target->name;
-    const uint64_t incarnation = target->incarnation;
-    const uintptr_t handle = target->handle;
-    target = nullptr;
+    ThreadState& thread = ThisThread();
     std::string path;
-    if (!EndpointPath(registry.folder, name, path))
+    if (!EnsureProcessEndpoint() || !EndpointPath(registry.folder, name, path))
         return 0;
 
     Frame frame;
     frame.kind = korvane_wire::kRequest;
-    frame.sequence = ++registry.nextSequence;
+    frame.sequence = ++thread.nextSequence;
     frame.message = message;
     frame.receiverIncarnation = incarnation;
+    // A window of this thread named as wParam sends the request from its own
+    // socket: the receiver sees that the sender is who it says.
+    int from = thread.processFd;
     if (KorvaneWindow* named = Known(reinterpret_cast<HWND>(wParam))) {
         frame.flags |= korvane_wire::kFlagWindow;
         frame.windowName = named->name;
         frame.windowIncarnation = named->incarnation;
+        if (OwnedHere(named) && named->fd >= 0)
+            from = named->fd;
     } else {
         frame.wParam = wParam;
     }
@@ -262,6 +326,7 @@ LRESULT SendToOtherProcess(KorvaneWindow* target, UINT message, WPARAM wParam, L
             const auto* block = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
             if (block->cbData > kMaxCopyDataOctets || (block->cbData && !block->lpData)) {
                 Fail(ERROR_INVALID_PARAMETER, "the block is too large or has no octets");
+                CloseProcessEndpointIfIdle();
                 return 0;
             }
             frame.flags |= korvane_wire::kFlagBlock;
@@ -291,8 +356,7 @@ LRESULT SendToOtherProcess(KorvaneWindow* target, UINT message, WPARAM wParam, L
         return 0;
     }
     const int timeout = SendTimeout();
-    const int error =
-        SendDatagram(registry.processFd, path, korvane_wire::EncodeFrame(frame), timeout);
+    const int error = SendDatagram(from, path, korvane_wire::EncodeFrame(frame), timeout, &lock);
     if (error != 0) {
         if (receiverFd >= 0)
             close(receiverFd);
@@ -311,23 +375,33 @@ LRESULT SendToOtherProcess(KorvaneWindow* target, UINT message, WPARAM wParam, L
         return 0;
     }
 
-    registry.pending.push_back({frame.sequence, path, false, 0});
-    const size_t slot = registry.pending.size() - 1;
+    // The sequence names this send; the slot of a nested send below it may
+    // move, so it is looked up by its sequence each time.
+    thread.pending.push_back({frame.sequence, path, false, false, false, 0});
+    const uint64_t sequence = frame.sequence;
+    auto mine = [&thread, sequence]() -> PendingSend& {
+        for (PendingSend& pending : thread.pending)
+            if (pending.sequence == sequence)
+                return pending;
+        return thread.pending.back(); // not reached: popped only below
+    };
     int64_t waited = 0;
     int64_t sinceProbe = 0;
     LRESULT result = 0;
     DWORD outcome = ERROR_TIMEOUT;
     for (;;) {
-        if (registry.pending[slot].answered) {
-            result = registry.pending[slot].result;
-            outcome = registry.pending[slot].gone ? ERROR_INVALID_WINDOW_HANDLE : ERROR_SUCCESS;
+        if (mine().answered) {
+            result = mine().result;
+            outcome = mine().gone   ? ERROR_INVALID_WINDOW_HANDLE
+                      : mine().busy ? ERROR_BUSY
+                                    : ERROR_SUCCESS;
             break;
         }
         if (waited >= timeout)
             break;
         const int slice = int(std::min<int64_t>(timeout - waited, kProbeIntervalMs - sinceProbe));
         int64_t spent = 0;
-        const PumpResult pumped = Pump(std::max(slice, 0), false, &spent, true);
+        const PumpResult pumped = Pump(lock, std::max(slice, 0), false, &spent, true);
         if (pumped == PumpResult::Cancelled) {
             outcome = ERROR_CANCELLED;
             break;
@@ -336,11 +410,13 @@ LRESULT SendToOtherProcess(KorvaneWindow* target, UINT message, WPARAM wParam, L
         sinceProbe += spent;
         if (pumped == PumpResult::TimedOut || sinceProbe >= kProbeIntervalMs) {
             sinceProbe = 0;
-            if (!registry.pending[slot].answered) {
+            if (!mine().answered) {
                 struct stat now = {};
                 const Probe probe = ProbeEndpoint(path, &now);
                 const bool replaced = knowReceiver && (now.st_ino != receiver.st_ino ||
                                                        now.st_dev != receiver.st_dev);
+                if (probe == Probe::Failed)
+                    continue; // no look possible now: the timeout still ends the wait
                 if (probe != Probe::Live || replaced) {
                     outcome = ERROR_INVALID_WINDOW_HANDLE;
                     break;
@@ -348,7 +424,11 @@ LRESULT SendToOtherProcess(KorvaneWindow* target, UINT message, WPARAM wParam, L
             }
         }
     }
-    registry.pending.pop_back();
+    for (auto it = thread.pending.begin(); it != thread.pending.end(); ++it)
+        if (it->sequence == sequence) {
+            thread.pending.erase(it);
+            break;
+        }
     if (receiverFd >= 0)
         close(receiverFd);
     if (outcome == ERROR_TIMEOUT) {
@@ -356,12 +436,14 @@ LRESULT SendToOtherProcess(KorvaneWindow* target, UINT message, WPARAM wParam, L
     } else if (outcome == ERROR_CANCELLED) {
         // Delivered: the receiver may still handle it.
         Fail(ERROR_CANCELLED, "the wait for " + name + " was cancelled");
+    } else if (outcome == ERROR_BUSY) {
+        Fail(ERROR_BUSY, name + " is busy: too many requests nested inside one another");
     } else if (outcome != ERROR_SUCCESS) {
         Fail(outcome, name + " went away before answering");
         if (incarnation != 0)
             DropRemote(handle);
     } else {
-        registry.lastError = ERROR_SUCCESS;
+        thread.lastError = ERROR_SUCCESS;
     }
     CloseProcessEndpointIfIdle();
     return result;

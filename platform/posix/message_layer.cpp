@@ -42,6 +42,7 @@ bool CanCreate(const char* name, WNDPROC procedure)
 HWND CreateMessageWindow(const char* name, WNDPROC procedure)
 {
     Registry& registry = TheRegistry();
+    const Lock lock(registry.mutex);
     if (!CanCreate(name, procedure))
         return nullptr;
     const std::string* folder = Folder();
@@ -64,6 +65,8 @@ HWND CreateMessageWindow(const char* name, WNDPROC procedure)
     case Probe::Other:
         Fail(ERROR_ACCESS_DENIED, path + " exists and is not an endpoint");
         return nullptr;
+    case Probe::Failed:
+        return nullptr;
     }
     InstallHooks();
     EnsureWakePipe();
@@ -81,45 +84,53 @@ HWND CreateMessageWindow(const char* name, WNDPROC procedure)
     window->path = path;
     window->device = device;
     window->inode = inode;
+    window->owner = std::this_thread::get_id();
     AddRecord(window);
-    registry.lastError = ERROR_SUCCESS;
-    registry.error.clear();
+    ThreadState& thread = ThisThread();
+    RegisterThread(thread);
+    thread.lastError = ERROR_SUCCESS;
+    thread.error.clear();
     return HandleOf(window);
 }
 
 HWND CreateLocalWindow(const char* name, WNDPROC procedure)
 {
-    Registry& registry = TheRegistry();
+    const Lock lock(TheRegistry().mutex);
     if (!CanCreate(name, procedure))
         return nullptr;
     auto* window = new KorvaneWindow;
     window->name = name;
     window->incarnation = NewIncarnation();
     window->procedure = procedure;
+    window->owner = std::this_thread::get_id();
     AddRecord(window);
-    registry.lastError = ERROR_SUCCESS;
-    registry.error.clear();
+    ThreadState& thread = ThisThread();
+    RegisterThread(thread);
+    thread.lastError = ERROR_SUCCESS;
+    thread.error.clear();
     return HandleOf(window);
 }
 
 BOOL DestroyWindow(HWND window)
 {
+    Lock lock(TheRegistry().mutex);
     KorvaneWindow* live = LocalLive(window);
     if (!live || live->destroying) {
         Fail(ERROR_INVALID_WINDOW_HANDLE, "not an endpoint of this process");
         return FALSE;
     }
-    live->destroying = true;
-    CallProcedure(live, false, WM_DESTROY, 0, 0);
-    // The record stays (dead) for the life of the process; its handle is
-    // never handed out again, so a stale handle can never reach a new window.
-    live->alive = false;
-    live->procedure = nullptr;
-    if (live->fd >= 0) {
-        UnlinkOwn(live->path, live->device, live->inode);
-        close(live->fd);
+    if (!OwnedHere(live)) {
+        Fail(ERROR_ACCESS_DENIED, "the window " + live->name + " belongs to another thread");
+        return FALSE;
     }
-    live->fd = -1;
+    live->destroying = true;
+    CallProcedure(lock, live, false, WM_DESTROY, 0, 0);
+    // The handle is never handed out again, so a stale handle can never
+    // reach a new window; the record goes now, or when a dispatch of it that
+    // is still running ends.
+    if (live->fd >= 0)
+        UnlinkOwn(live->path, live->device, live->inode);
+    RemoveLocal(live);
     CloseProcessEndpointIfIdle();
     return TRUE;
 }
@@ -128,6 +139,7 @@ HWND FindWindowA(LPCSTR /*className*/, LPCSTR windowName)
 {
     if (!windowName)
         return nullptr;
+    const Lock lock(TheRegistry().mutex);
     if (KorvaneWindow* local = LocalByName(windowName))
         return HandleOf(local);
     if (!korvane_wire::IsValidWindowName(windowName, std::strlen(windowName))) {
@@ -149,6 +161,8 @@ HWND FindWindowA(LPCSTR /*className*/, LPCSTR windowName)
     case Probe::Stale:
         RemoveStale(path, seen);
         break;
+    case Probe::Failed:
+        return nullptr; // the reason is recorded: not "no endpoint"
     case Probe::Missing:
     case Probe::Other:
         break;
@@ -159,7 +173,7 @@ HWND FindWindowA(LPCSTR /*className*/, LPCSTR windowName)
 
 LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    Registry& registry = TheRegistry();
+    Lock lock(TheRegistry().mutex);
     KorvaneWindow* target = Known(window);
     if (!target) {
         Fail(ERROR_INVALID_WINDOW_HANDLE, "unknown endpoint (gone, or never known here)");
@@ -171,7 +185,8 @@ LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
         // incarnation.
         KorvaneWindow* local = LocalByName(target->name);
         if (!local)
-            return SendToOtherProcess(target, message, wParam, lParam);
+            return SendThroughSocket(lock, target->name, target->incarnation, target->handle,
+                                     message, wParam, lParam);
         if (target->incarnation != 0 && target->incarnation != local->incarnation) {
             Fail(ERROR_INVALID_WINDOW_HANDLE, target->name + " went away");
             DropRemote(target->handle);
@@ -179,8 +194,19 @@ LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
         }
         target = local;
     }
-    registry.lastError = ERROR_SUCCESS;
-    return CallProcedure(target, false, message, wParam, lParam);
+    if (!OwnedHere(target)) {
+        // Another thread's window: its procedure runs on that thread, when
+        // it waits for messages.
+        if (target->fd < 0) {
+            Fail(ERROR_ACCESS_DENIED,
+                 "the window " + target->name + " belongs to another thread and has no endpoint");
+            return 0;
+        }
+        return SendThroughSocket(lock, target->name, target->incarnation, 0, message, wParam,
+                                 lParam);
+    }
+    ThisThread().lastError = ERROR_SUCCESS;
+    return CallProcedure(lock, target, false, message, wParam, lParam);
 }
 
 LRESULT DefWindowProcA(HWND, UINT, WPARAM, LPARAM)
@@ -190,21 +216,24 @@ LRESULT DefWindowProcA(HWND, UINT, WPARAM, LPARAM)
 
 void PostQuitMessage(int exitCode)
 {
-    TheRegistry().quit = true;
-    TheRegistry().exitCode = exitCode;
+    ThreadState& thread = ThisThread();
+    thread.quit = true;
+    thread.exitCode = exitCode;
 }
 
 bool QuitRequested(int* exitCode)
 {
-    if (TheRegistry().quit && exitCode)
-        *exitCode = TheRegistry().exitCode;
-    return TheRegistry().quit;
+    const ThreadState& thread = ThisThread();
+    if (thread.quit && exitCode)
+        *exitCode = thread.exitCode;
+    return thread.quit;
 }
 
 void ClearQuitRequest()
 {
-    TheRegistry().quit = false;
-    TheRegistry().exitCode = 0;
+    ThreadState& thread = ThisThread();
+    thread.quit = false;
+    thread.exitCode = 0;
 }
 
 void OutputDebugStringA(LPCSTR text)
@@ -215,12 +244,13 @@ void OutputDebugStringA(LPCSTR text)
 
 BOOL InSendMessage()
 {
-    const std::vector<uint8_t>& dispatches = TheRegistry().dispatches;
+    const std::vector<uint8_t>& dispatches = ThisThread().dispatches;
     return !dispatches.empty() && dispatches.back() ? TRUE : FALSE;
 }
 
 intptr_t SetWindowLongPtrA(HWND window, int index, intptr_t value)
 {
+    const Lock lock(TheRegistry().mutex);
     KorvaneWindow* live = LocalLive(window);
     if (!live || index != GWLP_USERDATA)
         return 0;
@@ -231,19 +261,25 @@ intptr_t SetWindowLongPtrA(HWND window, int index, intptr_t value)
 
 intptr_t GetWindowLongPtrA(HWND window, int index)
 {
+    const Lock lock(TheRegistry().mutex);
     KorvaneWindow* live = LocalLive(window);
     return live && index == GWLP_USERDATA ? live->userData : 0;
 }
 
 const char* GetWindowName(HWND window)
 {
+    const Lock lock(TheRegistry().mutex);
     KorvaneWindow* known = Known(window);
-    return known ? known->name.c_str() : nullptr;
+    if (!known)
+        return nullptr;
+    std::string& copy = ThisThread().nameCopy;
+    copy = known->name;
+    return copy.c_str();
 }
 
 void SetSendTimeout(int milliseconds)
 {
-    TheRegistry().sendTimeoutMs = milliseconds > 0 ? milliseconds : kDefaultSendTimeoutMs;
+    ThisThread().sendTimeoutMs = milliseconds > 0 ? milliseconds : kDefaultSendTimeoutMs;
 }
 
 int GetSendTimeout()
@@ -253,17 +289,23 @@ int GetSendTimeout()
 
 const char* GetRuntimeFolder()
 {
+    const Lock lock(TheRegistry().mutex);
     const std::string* folder = Folder();
-    return folder ? folder->c_str() : nullptr;
+    if (!folder)
+        return nullptr;
+    std::string& copy = ThisThread().folderCopy;
+    copy = *folder;
+    return copy.c_str();
 }
 
 const char* GetMessageLayerError()
 {
-    return TheRegistry().error.c_str();
+    return ThisThread().error.c_str();
 }
 
 size_t MaxWindowNameLength()
 {
+    const Lock lock(TheRegistry().mutex);
     const std::string* folder = Folder();
     if (!folder)
         return 0;
@@ -280,36 +322,40 @@ int EnumWindowNames(const char* prefix, BOOL (*callback)(const char* name, void*
         return 0;
     const std::string start = prefix ? prefix : "";
     std::vector<std::string> names;
-    for (const KorvaneWindow* window : TheRegistry().windows)
-        if (window->alive && !window->remote && window->name.compare(0, start.size(), start) == 0)
-            names.push_back(window->name);
-    const size_t local = names.size();
+    {
+        const Lock lock(TheRegistry().mutex);
+        for (const KorvaneWindow* window : TheRegistry().windows)
+            if (window->alive && !window->remote &&
+                window->name.compare(0, start.size(), start) == 0)
+                names.push_back(window->name);
+        const size_t local = names.size();
 
-    if (const std::string* folder = Folder()) {
-        std::vector<std::string> found;
-        if (DIR* dir = opendir(folder->c_str())) {
-            while (const dirent* entry = readdir(dir)) {
-                const std::string name = entry->d_name;
-                if (korvane_wire::IsValidWindowName(name.c_str(), name.size()) &&
-                    name.compare(0, start.size(), start) == 0 && !LocalByName(name))
-                    found.push_back(name);
+        if (const std::string* folder = Folder()) {
+            std::vector<std::string> found;
+            if (DIR* dir = opendir(folder->c_str())) {
+                while (const dirent* entry = readdir(dir)) {
+                    const std::string name = entry->d_name;
+                    if (korvane_wire::IsValidWindowName(name.c_str(), name.size()) &&
+                        name.compare(0, start.size(), start) == 0 && !LocalByName(name))
+                        found.push_back(name);
+                }
+                closedir(dir);
             }
-            closedir(dir);
+            std::sort(found.begin(), found.end());
+            for (const std::string& name : found) {
+                const std::string path = *folder + "/" + name;
+                if (!FitsAddress(path))
+                    continue; // no endpoint of ours can have that name
+                struct stat seen = {};
+                const Probe probe = ProbeEndpoint(path, &seen);
+                if (probe == Probe::Live)
+                    names.push_back(name);
+                else if (probe == Probe::Stale)
+                    RemoveStale(path, seen);
+            }
         }
-        std::sort(found.begin(), found.end());
-        for (const std::string& name : found) {
-            const std::string path = *folder + "/" + name;
-            if (!FitsAddress(path))
-                continue; // no endpoint of ours can have that name
-            struct stat seen = {};
-            const Probe probe = ProbeEndpoint(path, &seen);
-            if (probe == Probe::Live)
-                names.push_back(name);
-            else if (probe == Probe::Stale)
-                RemoveStale(path, seen);
-        }
+        std::sort(names.begin(), names.begin() + std::ptrdiff_t(local));
     }
-    std::sort(names.begin(), names.begin() + std::ptrdiff_t(local));
     int passed = 0;
     for (const std::string& name : names) {
         ++passed;
@@ -321,15 +367,15 @@ int EnumWindowNames(const char* prefix, BOOL (*callback)(const char* name, void*
 
 unsigned long GetRejectedMessageCount()
 {
-    return TheRegistry().rejected;
+    return TheRegistry().rejected.load();
 }
 
 DWORD GetLastError()
 {
-    return TheRegistry().lastError;
+    return ThisThread().lastError;
 }
 
 void SetLastError(DWORD error)
 {
-    TheRegistry().lastError = error;
+    ThisThread().lastError = error;
 }

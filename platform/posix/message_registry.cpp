@@ -36,6 +36,50 @@ KorvaneWindow* Known(HWND window)
     return found->second;
 }
 
+ThreadState& ThisThread()
+{
+    thread_local ThreadState state;
+    return state;
+}
+
+ThreadState::~ThreadState()
+{
+    if (!registered)
+        return;
+    Registry& registry = TheRegistry();
+    const Lock lock(registry.mutex);
+    ForgetThread(*this);
+}
+
+void RegisterThread(ThreadState& thread)
+{
+    if (thread.registered)
+        return;
+    TheRegistry().threads.push_back(&thread);
+    thread.registered = true;
+}
+
+bool OwnedHere(const KorvaneWindow* window)
+{
+    return !window->remote && window->owner == std::this_thread::get_id();
+}
+
+void RemoveLocal(KorvaneWindow* window)
+{
+    Registry& registry = TheRegistry();
+    window->alive = false;
+    window->procedure = nullptr;
+    if (window->fd >= 0)
+        close(window->fd);
+    window->fd = -1;
+    registry.handles.erase(window->handle);
+    const auto found = std::find(registry.windows.begin(), registry.windows.end(), window);
+    if (found != registry.windows.end())
+        registry.windows.erase(found);
+    if (window->busy == 0)
+        delete window;
+}
+
 KorvaneWindow* AddRecord(KorvaneWindow* window)
 {
     Registry& registry = TheRegistry();
@@ -55,7 +99,7 @@ uint64_t NewIncarnation()
     if (getrandom(&value, sizeof value, GRND_NONBLOCK) != ssize_t(sizeof value)) {
         // Without the kernel's random numbers: the time, the process and a
         // counter, mixed.
-        static uint64_t counter = 0;
+        static std::atomic<uint64_t> counter{0};
         timespec now = {};
         clock_gettime(CLOCK_REALTIME, &now);
         value = (uint64_t(now.tv_sec) << 32) ^ uint64_t(now.tv_nsec) ^ (uint64_t(getpid()) << 16) ^
@@ -176,8 +220,9 @@ KorvaneWindow* WindowForName(const std::string& name, uint64_t incarnation)
 bool HasOpenEndpoint()
 {
     const Registry& registry = TheRegistry();
-    if (registry.processFd >= 0)
-        return true;
+    for (const ThreadState* thread : registry.threads)
+        if (thread->processFd >= 0)
+            return true;
     for (const KorvaneWindow* window : registry.windows)
         if (window->alive && !window->remote && window->fd >= 0)
             return true;
@@ -186,8 +231,9 @@ bool HasOpenEndpoint()
 
 bool Fail(DWORD code, const std::string& reason)
 {
-    TheRegistry().lastError = code;
-    TheRegistry().error = reason;
+    ThreadState& thread = ThisThread();
+    thread.lastError = code;
+    thread.error = reason;
     return false;
 }
 

@@ -71,7 +71,8 @@ bool DecodeFrame(const uint8_t* data, size_t size, Frame& frame)
     if (kind != kRequest && kind != kReply)
         return false;
     if (kind == kRequest ? (flags & ~uint8_t(kFlagWindow | kFlagBlock)) != 0
-                         : (flags & ~kFlagGone) != 0)
+                         : ((flags & ~uint8_t(kFlagGone | kFlagBusy)) != 0 ||
+                            (flags & (kFlagGone | kFlagBusy)) == (kFlagGone | kFlagBusy)))
         return false;
     const bool window = (flags & kFlagWindow) != 0;
     const bool block = (flags & kFlagBlock) != 0;

@@ -10,7 +10,8 @@
 //        4    1 kind: 1 request, 2 reply
 //        5    1 flags: requests: 1 wParam is a window (its name follows),
 //               2 a block follows; replies: 4 the receiver is gone (nothing
-//               was delivered), else 0
+//               was delivered), 8 the receiver is busy (too many requests
+//               nested inside one another; nothing was delivered), else 0
 //        6    2 length of the window name (0 to 99)
 //        8    8 sequence number of the request (a reply repeats it)
 //       16    4 message id (requests; 0 in replies)
@@ -51,6 +52,7 @@ constexpr uint8_t kReply = 2;
 constexpr uint8_t kFlagWindow = 1;
 constexpr uint8_t kFlagBlock = 2;
 constexpr uint8_t kFlagGone = 4; // replies only
+constexpr uint8_t kFlagBusy = 8; // replies only
 
 // The message id that may carry a block (WM_COPYDATA).
 constexpr uint32_t kCopyDataMessage = 0x004A;

@@ -16,7 +16,17 @@
 // folder of this user or is writable by group or others. A handle of another
 // process's window stands for its name: it stays valid while that process
 // restarts, and sends to it fail while nobody owns the name. All processes
-// that talk to each other must name the folder alike. One thread only.
+// that talk to each other must name the folder alike.
+//
+// Threads: as on Windows, a window belongs to the thread that made it: its
+// procedure runs on that thread only, and only that thread may destroy it
+// (its windows go when the thread ends). A send from another thread of the
+// process is delivered through the window's endpoint and dispatched while
+// the owner waits for messages (RunMessageLoop, or a send of its own); a
+// window made with CreateLocalWindow has no endpoint and cannot be reached
+// from another thread. GetLastError, GetMessageLayerError, the send timeout
+// and the quit request are the calling thread's own. Every call may be made
+// from any thread.
 #pragma once
 
 #include <cstddef>
@@ -64,8 +74,10 @@ typedef struct tagCOPYDATASTRUCT
 // GetLastError codes set by SendMessageA, CreateMessageWindow, FindWindowA.
 #define ERROR_SUCCESS 0
 #define ERROR_FILE_NOT_FOUND 2
+#define ERROR_TOO_MANY_OPEN_FILES 4
 #define ERROR_ACCESS_DENIED 5
 #define ERROR_INVALID_PARAMETER 87
+#define ERROR_BUSY 170
 #define ERROR_ALREADY_EXISTS 183
 #define ERROR_INVALID_WINDOW_HANDLE 1400
 #define ERROR_TIMEOUT 1460
@@ -89,8 +101,8 @@ HWND CreateMessageWindow(const char* name, WNDPROC procedure);
 HWND CreateLocalWindow(const char* name, WNDPROC procedure);
 
 // Destroys the window: WM_DESTROY is delivered to its procedure first, then
-// the endpoint is removed. Returns FALSE for an unknown handle and for a
-// window of another process.
+// the endpoint is removed. Returns FALSE for an unknown handle, for a
+// window of another process and for one of another thread.
 BOOL DestroyWindow(HWND window);
 
 // The window with that name (the class name is not used), in this process
@@ -108,22 +120,27 @@ HWND FindWindowA(LPCSTR className, LPCSTR windowName);
 // is one (the receiver gets its own handle for that window, one it can send
 // back to), else as a number; lParam of WM_COPYDATA travels as the block (at
 // most kMaxCopyDataOctets octets), lParam of any other message as a plain
-// number. While waiting, messages for this process's windows are dispatched;
-// the wait fails after the send timeout without any answer, or at once when
-// the receiver's process is found gone.
+// number; a window of the calling thread named as wParam sends the request
+// from its own endpoint, and a request naming a sender it did not come from,
+// or the receiver itself, is dropped unanswered. While waiting, messages for
+// the calling thread's windows are dispatched, up to 64 requests nested
+// inside one another; the receiver refuses one more (ERROR_BUSY). The wait
+// fails after the send timeout without any answer, or at once when the
+// receiver's process is found gone. A window of another thread of this
+// process is reached the same way, through its endpoint.
 LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // The largest block WM_COPYDATA carries to another process.
 constexpr DWORD kMaxCopyDataOctets = 64 * 1024;
 
-// The error of the last failed call of this layer (per process).
+// The error of the last failed call of this layer on the calling thread.
 DWORD GetLastError();
 void SetLastError(DWORD error);
 
 // The default handling: does nothing, returns 0.
 LRESULT DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-// Asks the message loop to end with exitCode.
+// Asks the calling thread's message loop to end with exitCode.
 void PostQuitMessage(int exitCode);
 
 // Writes text to standard error unchanged.

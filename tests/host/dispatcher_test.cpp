@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <random>
 #include <string>
@@ -201,7 +202,7 @@ TEST(Dispatcher, RepeatedReportsAreDropped)
             partner.SendConsole(host.Handle(), Report(value));
         EXPECT_EQ(partner.Reports(), row.forwarded);
         EXPECT_EQ(host.reader.produced.size(), row.values.size());
-        EXPECT_STREQ(host.state.lastReport, row.forwarded.back().c_str());
+        EXPECT_STREQ(host.state.consoles[0]->lastReport, row.forwarded.back().c_str());
     }
 }
 
@@ -244,7 +245,7 @@ TEST(Dispatcher, ReportsOfThirtyCharactersOrMoreAreNotForwarded)
             row.forwarded ? std::vector<std::string>{row.report} : std::vector<std::string>{};
         EXPECT_EQ(partner.Reports(), forwarded);
         // A dropped report leaves the last report alone.
-        EXPECT_STREQ(host.state.lastReport, row.forwarded ? row.report.c_str() : "");
+        EXPECT_STREQ(host.state.consoles[0]->lastReport, row.forwarded ? row.report.c_str() : "");
     }
 }
 
@@ -302,7 +303,7 @@ TEST(Dispatcher, ForgedReportMessagesAreIgnored)
         host.state.partnerWindow = partner.Handle();
         EXPECT_EQ(SendMessageA(host.Handle(), MSG_PARAM_REPORT, row.wParam, row.lParam), 0);
         EXPECT_TRUE(partner.blocks.empty());
-        EXPECT_STREQ(host.state.lastReport, "");
+        EXPECT_STREQ(host.state.consoles[0]->lastReport, "");
         EXPECT_FALSE(host.reader.IsSendingReport(row.lParam));
     }
 }
@@ -346,9 +347,9 @@ TEST(Dispatcher, BlocksSentFromInsideAReportAreFedAfterTheOuterBlock)
     EXPECT_EQ(nestedResults, (std::vector<LRESULT>{1, 1}));
     // Nothing of the nested blocks had been decoded when their sends returned.
     EXPECT_EQ(reportsWhenNestedSendReturned, 1u);
-    EXPECT_TRUE(host.state.pendingBlocks.empty());
-    EXPECT_EQ(host.state.pendingOctets, 0u);
-    EXPECT_FALSE(host.state.feeding);
+    EXPECT_TRUE(host.state.consoles[0]->pendingBlocks.empty());
+    EXPECT_EQ(host.state.consoles[0]->pendingOctets, 0u);
+    EXPECT_FALSE(host.state.consoles[0]->feeding);
 }
 
 TEST(Dispatcher, ANestedBlockCanFinishTheMessageTheOuterOneBegan)
@@ -421,6 +422,7 @@ TEST(Dispatcher, AFailureWhileReadingDropsOnlyThatMessage)
         HostWindow host;
         PartnerWindow partner;
         host.state.reader = &reader;
+        HostAddStartupConsole(host.state, reader);
         reader.Bind(host.Handle());
         HostToggleDebug(host.state);
         TraceCapture capture;
@@ -428,7 +430,7 @@ TEST(Dispatcher, AFailureWhileReadingDropsOnlyThatMessage)
             EXPECT_EQ(partner.SendConsole(host.Handle(), block), 1);
         EXPECT_EQ(partner.Reports(), row.reports);
         EXPECT_EQ(reader.failures, 0);
-        EXPECT_FALSE(host.state.feeding);
+        EXPECT_FALSE(host.state.consoles[0]->feeding);
         EXPECT_EQ(std::count(capture.lines.begin(), capture.lines.end(),
                              "console message dropped: std::bad_alloc \n"),
                   1);
@@ -441,6 +443,7 @@ TEST(Dispatcher, AFailureInABlockHeldBackGoesOnWithTheNextOne)
     HostWindow host;
     PartnerWindow partner;
     host.state.reader = &reader;
+    HostAddStartupConsole(host.state, reader);
     reader.Bind(host.Handle());
     partner.onBlock = [&](const ReceivedBlock& block) {
         if (block.ReportText() != "1,2,3,4,5,1")
@@ -451,8 +454,8 @@ TEST(Dispatcher, AFailureInABlockHeldBackGoesOnWithTheNextOne)
     EXPECT_EQ(partner.SendConsole(host.Handle(), Join({Report(1), Report(2)})), 1);
     EXPECT_EQ(partner.Reports(),
               (std::vector<std::string>{"1,2,3,4,5,1", "1,2,3,4,5,2", "1,2,3,4,5,4"}));
-    EXPECT_FALSE(host.state.feeding);
-    EXPECT_TRUE(host.state.pendingBlocks.empty());
+    EXPECT_FALSE(host.state.consoles[0]->feeding);
+    EXPECT_TRUE(host.state.consoles[0]->pendingBlocks.empty());
     // Later blocks are fed at once again, not held back.
     EXPECT_EQ(partner.SendConsole(host.Handle(), Report(5)), 1);
     EXPECT_EQ(partner.Reports().back(), "1,2,3,4,5,5");
@@ -596,23 +599,88 @@ TEST(DispatcherPartners, ReportsStayWithTheirSenderWhileAnotherPartnerSendsComma
     EXPECT_EQ(host.state.partnerWindow, b.Handle());
 }
 
-TEST(DispatcherPartners, ABlockHeldBackSendsItsReportsToItsOwnSender)
+// Another partner's console block that arrives while one partner's block
+// is fed (inside a send's wait) is decoded at once with that partner's own
+// reader: its reports reach it during its own send.
+TEST(DispatcherPartners, AnotherPartnersBlockGetsItsReportsDuringItsOwnSend)
 {
     HostWindow host;
     PartnerWindow a;
     PartnerWindow b;
     const std::vector<uint8_t> keepAlive(kKeepAliveOctets.begin(), kKeepAliveOctets.end());
+    size_t reportsOfBWhenItsSendReturned = 0;
     a.onBlock = [&](const ReceivedBlock& block) {
         if (block.ReportText() != "1,2,3,4,5,1")
             return;
-        b.SendConsole(host.Handle(), Report(7)); // held back until A's block is fed
-        b.SendConsole(host.Handle(), keepAlive); // echoed at once
+        EXPECT_EQ(b.SendConsole(host.Handle(), Report(7)), 1);
+        reportsOfBWhenItsSendReturned = b.Reports().size();
+        b.SendConsole(host.Handle(), keepAlive);
     };
     a.SendConsole(host.Handle(), Join({Report(1), Report(2)}));
     EXPECT_EQ(a.Reports(), (std::vector<std::string>{"1,2,3,4,5,1", "1,2,3,4,5,2"}));
+    EXPECT_EQ(reportsOfBWhenItsSendReturned, 1u);
     ASSERT_EQ(b.blocks.size(), 2u);
-    EXPECT_EQ(ToHex(b.blocks[0].octets), ToHex(keepAlive));
-    EXPECT_EQ(b.blocks[1].ReportText(), "1,2,3,4,5,7");
+    EXPECT_EQ(b.blocks[0].ReportText(), "1,2,3,4,5,7");
+    EXPECT_EQ(ToHex(b.blocks[1].octets), ToHex(keepAlive));
+}
+
+// Each partner's octets are read on their own: a message one partner left
+// unfinished neither swallows nor mangles another's, and the duplicate rule
+// is each partner's own.
+TEST(DispatcherPartners, EachPartnerHasItsOwnReaderStateAndLastReport)
+{
+    HostWindow host;
+    PartnerWindow a;
+    PartnerWindow b;
+    const std::vector<uint8_t> message = IntegerParameter({1, 2, 3, 0, 4}, 22);
+    const std::vector<uint8_t> head(message.begin(), message.end() - 4);
+    const std::vector<uint8_t> tail(message.end() - 4, message.end());
+    a.SendConsole(host.Handle(), head);
+    b.SendConsole(host.Handle(), IntegerParameter({1, 2, 3, 7, 4}, 21));
+    a.SendConsole(host.Handle(), tail);
+    EXPECT_EQ(a.Reports(), std::vector<std::string>{"1,2,3,0,4,22"});
+    EXPECT_EQ(b.Reports(), std::vector<std::string>{"1,2,3,7,4,21"});
+    // The same report to both: each gets it once.
+    a.SendConsole(host.Handle(), Report(5));
+    b.SendConsole(host.Handle(), Report(5));
+    a.SendConsole(host.Handle(), Report(5));
+    EXPECT_EQ(a.Reports().back(), "1,2,3,4,5,5");
+    EXPECT_EQ(a.Reports().size(), 2u);
+    EXPECT_EQ(b.Reports(), (std::vector<std::string>{"1,2,3,7,4,21", "1,2,3,4,5,5"}));
+}
+
+// The partners whose reader state is kept are bounded: the one idle for
+// longest gives its place to a newcomer (with a trace line), and loses what
+// it had begun.
+TEST(DispatcherPartners, TheIdlestPartnerGivesItsPlaceToANewOne)
+{
+    HostWindow host;
+    HostToggleDebug(host.state);
+    std::vector<std::unique_ptr<PartnerWindow>> partners;
+    for (size_t i = 0; i <= kMaxPartnerConsoles; ++i)
+        partners.push_back(std::make_unique<PartnerWindow>());
+    const std::vector<uint8_t> message = Report(9);
+    const std::vector<uint8_t> head(message.begin(), message.end() - 4);
+    const std::vector<uint8_t> tail(message.end() - 4, message.end());
+    TraceCapture capture;
+    for (size_t i = 0; i < kMaxPartnerConsoles; ++i)
+        partners[i]->SendConsole(host.Handle(), head);
+    EXPECT_EQ(host.state.consoles.size(), kMaxPartnerConsoles);
+    partners[kMaxPartnerConsoles]->SendConsole(host.Handle(), Report(3));
+    EXPECT_EQ(host.state.consoles.size(), kMaxPartnerConsoles);
+    EXPECT_EQ(
+        std::count_if(
+            capture.lines.begin(), capture.lines.end(),
+            [](const std::string& line) { return line.find("console data of partner") == 0; }),
+        1);
+    for (size_t i = 1; i < kMaxPartnerConsoles; ++i)
+        partners[i]->SendConsole(host.Handle(), tail);
+    // The first, idle for longest, lost its head; the others finish theirs.
+    partners[0]->SendConsole(host.Handle(), tail);
+    EXPECT_TRUE(partners[0]->Reports().empty());
+    for (size_t i = 1; i < kMaxPartnerConsoles; ++i)
+        EXPECT_EQ(partners[i]->Reports(), std::vector<std::string>{"1,2,3,4,5,9"}) << i;
+    EXPECT_EQ(partners[kMaxPartnerConsoles]->Reports(), std::vector<std::string>{"1,2,3,4,5,3"});
 }
 
 // With one partner every block goes where it went when the partner window

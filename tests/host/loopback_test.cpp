@@ -100,8 +100,8 @@ TEST(Loopback, TwoHostsAtOnceKeepTheirOwnState)
     ASSERT_EQ(firstSeen.size(), 1u);
     EXPECT_EQ(firstSeen[0].substr(0, 38), "7F 8F FF FE D9 5C 80 30 80 00 00 00 00");
     EXPECT_EQ(secondSeen, std::vector<std::string>({"1,2,3,4,5,7"}));
-    EXPECT_EQ(first.State().lastReport[0], '\0');
-    EXPECT_STREQ(second.State().lastReport, "1,2,3,4,5,7");
+    EXPECT_EQ(first.State().consoles[0]->lastReport[0], '\0');
+    EXPECT_STREQ(second.State().consoles[0]->lastReport, "1,2,3,4,5,7");
 }
 
 } // namespace

@@ -409,6 +409,12 @@ TEST_F(MessageLayer, MalformedAndForeignDatagramsAreDropped)
     ASSERT_TRUE(inside.SendTo(to, reply));
     ASSERT_TRUE(inside.SendTo(to, junk));
     ASSERT_TRUE(inside.SendTo(to, {}));
+    // A sender named as the receiver itself, for whoever owns the name (a
+    // keep-alive the receiver would echo to itself for ever), and a sender
+    // named other than the address the request came from.
+    ASSERT_TRUE(inside.SendTo(
+        to, RequestFrame(5, WM_COPYDATA, "target", 0x0C68000D, std::vector<uint8_t>(13), true, 0)));
+    ASSERT_TRUE(inside.SendTo(to, RequestFrame(6, WM_USER + 12, "somebody")));
     // The good ones, after all the bad.
     ASSERT_TRUE(
         inside.SendTo(to, RequestFrame(3, WM_COPYDATA, "raw", 0x0C670003, {'a', 'b', 'c'}, true)));
@@ -419,7 +425,7 @@ TEST_F(MessageLayer, MalformedAndForeignDatagramsAreDropped)
         return !messages.empty() && messages.back() == WM_USER + 11;
     }));
     EXPECT_EQ(messages, std::vector<UINT>({WM_COPYDATA, WM_USER + 11}));
-    EXPECT_EQ(GetRejectedMessageCount() - before, 7u);
+    EXPECT_EQ(GetRejectedMessageCount() - before, 9u);
 
     // Only the good ones were answered, to their sender.
     for (uint64_t sequence : {3u, 4u}) {

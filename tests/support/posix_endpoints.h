@@ -159,7 +159,8 @@ private:
 inline std::vector<uint8_t> RequestFrame(uint64_t sequence, uint32_t message,
                                          const std::string& window, uint64_t dwData = 0,
                                          const std::vector<uint8_t>& block = {},
-                                         bool withBlock = false)
+                                         bool withBlock = false,
+                                         uint64_t windowIncarnation = 0x5EED)
 {
     korvane_wire::Frame frame;
     frame.kind = korvane_wire::kRequest;
@@ -168,6 +169,7 @@ inline std::vector<uint8_t> RequestFrame(uint64_t sequence, uint32_t message,
     if (!window.empty()) {
         frame.flags |= korvane_wire::kFlagWindow;
         frame.windowName = window;
+        frame.windowIncarnation = windowIncarnation;
     }
     if (withBlock) {
         frame.flags |= korvane_wire::kFlagBlock;

@@ -537,7 +537,9 @@ TEST_F(Serve, PartnerThatDiesMidConversationAndComesBack)
     EXPECT_EQ(Reports(), std::vector<std::string>({"1,2,3,4,5,51"}));
 }
 
-TEST_F(Serve, PartnerProcessLeavesHalfAMessageAndAnotherFinishesIt)
+// Each partner's console octets are read on their own: half a message left
+// by one partner process is not finished by another's octets.
+TEST_F(Serve, HalfAMessageOfOnePartnerProcessIsNotFinishedByAnother)
 {
     ASSERT_TRUE(Start());
     const Octets message = IntegerMessage({1, 2, 3, 4, 5}, 77);
@@ -549,6 +551,8 @@ TEST_F(Serve, PartnerProcessLeavesHalfAMessageAndAnotherFinishesIt)
     ASSERT_TRUE(OpenPartner());
     ASSERT_EQ(
         Send(BLOCK_CONSOLE_DATA, Octets(message.begin() + std::ptrdiff_t(half), message.end())), 1);
+    EXPECT_TRUE(Reports().empty());
+    ASSERT_EQ(Send(BLOCK_CONSOLE_DATA, message), 1);
     EXPECT_EQ(Reports(), std::vector<std::string>({"1,2,3,4,5,77"}));
 }
 

@@ -11,7 +11,9 @@ the dissector. For each direction, the reports and errors the dissector
 finds must be exactly those `korvane decode --all --json` prints for the
 same octets, in order, and its element trees those of `korvane dump --json`.
 The dissector must load without a warning, find the start sequence on
-another port, work through "Decode As" and cope with truncated captures.
+another port, work through "Decode As", cope with truncated captures, read
+messages of many elements and a long element (showing a bounded part of
+them) and read through a retransmission that overlaps new octets.
 
 Exit status 77 (skipped) when tshark is not installed.
 """
@@ -430,6 +432,9 @@ def main(argv):
         check(status == 0 and err == "" and "korvane.gap.expert" in out,
               "frames cut short by the snapshot length: marked, no Lua error")
 
+        large_messages(korvane, builder, tshark, make)
+        overlapping_retransmission(korvane, builder, tshark, make)
+
         print(f"compared over {totals['captures']} captures: {totals['messages']} messages, "
               f"{totals['elements']} elements, {totals['reports']} reports, {totals['errors']} errors")
     finally:
@@ -440,6 +445,78 @@ def main(argv):
         return 1
     print("all checks passed")
     return 0
+
+
+SHOWN = 10000  # elements and reports the tree shows of one message
+
+
+def message_trees(output):
+    """The korvane.message trees of tshark's JSON output, in order."""
+    trees = []
+    for packet in json.loads(output or "[]"):
+        layer = packet["_source"]["layers"].get("korvane")
+        if layer:
+            trees += as_list(layer.get("korvane.message_tree"))
+    return trees
+
+
+def large_messages(korvane, b, tshark, make):
+    """Messages of many elements, many reports and one long element: every
+    element and report is counted and the tree shows a bounded number of
+    them (Wireshark refuses a frame of more than a million tree items);
+    the message after them is read."""
+    elements = 30000
+    many = b.START + bytes.fromhex("A203020105") * elements + b.END
+    reports = 12000
+    content = b"".join(b.integer(i) for i in range(reports))
+    sequence = b.element(b.PRIVATE, 5, b"\x30" + b.length(len(content)) + content)
+    listing = b.message([1, 2, 3, 4], [sequence])
+    long_value = bytes(range(256)) * 4096  # 1 MiB
+    inner = b"\x04" + b.length(len(long_value)) + long_value
+    long_message = b.START + b.element(b.CONTEXT, 1, inner) + b.END
+    last = b.message([1, 2, 3, 4], [b.parameter(5, b.integer(100))])
+    octets = many + listing + long_message + last
+    want = expected_reports(korvane, octets)
+    path = make("large.pcap", [("c", octets)])
+    status, out, err = tshark.run(path, "-T", "json", "--no-duplicate-keys", "-Y", "korvane")
+    check(status == 0 and err == "", f"large messages: tshark without a warning {err.strip()[:300]}")
+    trees = message_trees(out)
+    if not check(len(trees) == 4, f"large messages: 4 messages read, not {len(trees)}"):
+        return
+    root = trees[0]["korvane.element_tree"]
+    shown = as_list(root.get("korvane.element"))
+    check(len(shown) == SHOWN and root.get("korvane.not_shown") == str(elements - SHOWN),
+          f"{elements} elements: {SHOWN} shown, {elements - SHOWN} counted as not shown "
+          f"(shown {len(shown)}, not shown {root.get('korvane.not_shown')})")
+    found = [r.replace("\\n", "\n") for t in trees for r in as_list(t.get("korvane.report"))]
+    check(found == want[:SHOWN] + want[reports:] and trees[1].get("korvane.not_shown") == str(reports - SHOWN),
+          f"{reports} reports of one message: the first {SHOWN} shown, {reports - SHOWN} counted; "
+          f"then the reports after it ({len(found)} shown of {len(want)})")
+    value = trees[2]["korvane.element_tree"]["korvane.element_tree"].get("korvane.element.value", "")
+    check(value == long_value.hex().upper(), f"a value of {len(long_value)} octets read whole")
+    status, out, err = tshark.run(path, "-V", "-O", "korvane", "-Y", "korvane.message == 1")
+    check(f"A-4294946012 Sequence ({elements} elements, indefinite)" in out and
+          f"{elements - SHOWN} more elements not shown" in out and "Message 1: 150013 octets, 0 reports" in out,
+          f"{elements} elements: the root counts all of them")
+    status, out, err = tshark.run(path, "-V", "-O", "korvane", "-Y", "korvane.message == 2")
+    check(f"{reports} reports" in out and f"{reports - SHOWN} more reports not shown" in out,
+          f"{reports} reports: the message counts all of them")
+
+
+def overlapping_retransmission(korvane, b, tshark, make):
+    """A 42-octet message in segments 0-14, 0-14 again, 10-29 and 30-41, and
+    one more message: both are read, with TCP's sequence analysis on (it
+    does not hand the overlapping segment to the dissector), off, and with
+    out-of-order reassembly (it hands over only the new octets)."""
+    first = b.message([1, 2, 3, 4], [b.parameter(5, b.integer(5))])
+    octets = first + b.message([1, 2, 3, 4], [b.parameter(5, b.integer(100))])
+    want = expected_reports(korvane, octets)
+    path = make("overlap.pcap", [("c", octets)], "--layout", "0-14,0-14,10-29,30-41")
+    for options in [[], ["-o", "tcp.analyze_sequence_numbers:FALSE"], ["-o", "tcp.reassemble_out_of_order:TRUE"]]:
+        status, out, err = tshark.run(path, "-T", "json", "--no-duplicate-keys", "-Y", "korvane", *options)
+        reports = [r for m in dissected(out).get("console to partner", []) for r in m["reports"]]
+        check(len(first) == 42 and status == 0 and err == "" and reports == want and "korvane.gap.expert" not in out,
+              f"an overlapping retransmission {' '.join(options)}: both messages read, no gap ({reports})")
 
 
 def expected_reports(korvane, octets):
