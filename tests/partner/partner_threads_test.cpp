@@ -114,7 +114,8 @@ TEST(PartnerThreads, FailedOpensOnSeveralThreadsAtOnce)
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t)
         threads.emplace_back([&wrong, t] {
-            const std::string missing = UniqueWindowName(("Korvane_none" + std::to_string(t)).c_str());
+            const std::string missing =
+                UniqueWindowName(("Korvane_none" + std::to_string(t)).c_str());
             for (int i = 0; i < 20; ++i) {
                 CPartnerSession session;
                 CPartnerSessionOptions options;

@@ -136,8 +136,8 @@ TEST_F(MessageThreads, ErrorsAreEachThreadsOwn)
                     GetLastError() != ERROR_FILE_NOT_FOUND ||
                     std::string(GetMessageLayerError()) != "no endpoint " + name)
                     ++wrong;
-                HWND self = CreateMessageWindow(("self-" + std::to_string(t)).c_str(),
-                                                WhereProcedure);
+                HWND self =
+                    CreateMessageWindow(("self-" + std::to_string(t)).c_str(), WhereProcedure);
                 if (!self || !DestroyWindow(self))
                     ++wrong;
             }
@@ -228,8 +228,8 @@ TEST_F(MessageThreads, ClosedWindowsLeaveNoRecordBehind)
     std::thread partner([&] {
         for (int i = 0; i < 2000; ++i) {
             HWND self = CreateMessageWindow("cycle", WhereProcedure);
-            SendMessageA(FindWindowA(nullptr, "service"), kMsgWhere,
-                         reinterpret_cast<WPARAM>(self), 1);
+            SendMessageA(FindWindowA(nullptr, "service"), kMsgWhere, reinterpret_cast<WPARAM>(self),
+                         1);
             DestroyWindow(self);
         }
         done = true;
