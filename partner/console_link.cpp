@@ -1,6 +1,8 @@
 #include "partner/console_link.h"
 
+#include "partner/backoff.h"
 #include "partner/console_framer.h"
+#include "partner/socket_queue.h"
 
 #include <asio/connect.hpp>
 #include <asio/executor_work_guard.hpp>
@@ -24,7 +26,7 @@ class CConsoleLink::Impl
 public:
     explicit Impl(ConsoleLinkOptions options)
         : m_options(std::move(options)), m_work(asio::make_work_guard(m_io)), m_socket(m_io),
-          m_timer(m_io), m_stallTimer(m_io)
+          m_timer(m_io), m_stallTimer(m_io), m_takenTimer(m_io)
     {}
 
     void Start(std::function<void(const ConsoleLinkEvent&)> onEvent)
@@ -38,7 +40,7 @@ public:
     {
         ++m_pending;
         asio::post(m_io, [this, octets = std::move(octets)]() mutable {
-            m_out.push_back(std::move(octets));
+            m_out.push_back({std::move(octets), 0});
             Write();
         });
     }
@@ -70,6 +72,7 @@ public:
             m_socket.close(ignored);
             m_timer.cancel();
             m_stallTimer.cancel();
+            m_takenTimer.cancel();
             m_work.reset();
         });
         m_thread.join();
@@ -84,10 +87,7 @@ private:
 
     int Backoff(int attempt) const
     {
-        int64_t delay = m_options.firstBackoffMs;
-        for (int i = 1; i < attempt && delay < m_options.maxBackoffMs; ++i)
-            delay *= 2;
-        return int(std::min<int64_t>(delay, m_options.maxBackoffMs));
+        return BackoffDelayMs(m_options.firstBackoffMs, m_options.maxBackoffMs, attempt);
     }
 
     void Connect()
@@ -170,9 +170,16 @@ private:
         m_readPaused = false;
         m_writing = false;
         m_written = 0;
+        // What the console had not taken goes again, whole, on the next
+        // connection.
+        m_next = 0;
+        m_streamWritten = 0;
+        m_stallArmed = false;
+        m_lookingForTaken = false;
         std::error_code ignored;
         m_socket.close(ignored);
         m_stallTimer.cancel();
+        m_takenTimer.cancel();
         if (const size_t dropped = m_framer.Break()) {
             ConsoleLinkEvent event;
             event.kind = ConsoleLinkEvent::Dropped;
@@ -220,52 +227,105 @@ private:
         });
     }
 
-    // Writes the first block, a piece at a time, so that a console that
-    // stops reading is noticed: no progress for stallTimeoutMs loses the link.
+    // Writes the blocks in order, a piece at a time. A block is done once
+    // the console took it (the socket's send queue no longer holds it), so
+    // that a console that stops reading is noticed: nothing written and
+    // nothing taken for stallTimeoutMs loses the link.
     void Write()
     {
-        if (m_writing || !m_connected || m_out.empty())
+        if (!m_connected)
+            return;
+        if (!m_out.empty() && !m_stallArmed) {
+            m_progressAt = std::chrono::steady_clock::now();
+            ArmStallTimer(m_options.stallTimeoutMs);
+        }
+        if (m_writing || m_next >= m_out.size())
             return;
         m_writing = true;
-        ArmStallTimer();
         WriteSome();
     }
 
     void WriteSome()
     {
         const uint64_t generation = m_generation;
-        const std::vector<uint8_t>& block = m_out.front();
+        const std::vector<uint8_t>& block = m_out[m_next].octets;
         m_socket.async_write_some(asio::buffer(block.data() + m_written, block.size() - m_written),
                                   [this, generation](std::error_code error, size_t written) {
             if (m_stopped || generation != m_generation || !m_writing)
                 return;
             if (error) {
-                // The block stays first and goes out whole on the next link.
                 Lose(error.message());
                 return;
             }
             m_written += written;
-            if (m_written < m_out.front().size()) {
-                ArmStallTimer();
+            m_streamWritten += written;
+            m_progressAt = std::chrono::steady_clock::now();
+            if (m_written < m_out[m_next].octets.size()) {
                 WriteSome();
                 return;
             }
-            m_stallTimer.cancel();
+            m_out[m_next].end = m_streamWritten;
+            ++m_next;
             m_writing = false;
             m_written = 0;
-            m_out.pop_front();
-            --m_pending;
+            CheckTaken();
             Write();
         });
     }
 
-    void ArmStallTimer()
+    // Forgets the blocks the console took; looks again soon while some are
+    // written and not taken.
+    void CheckTaken()
     {
+        if (!m_connected)
+            return;
+        const size_t untaken =
+            std::min<uint64_t>(UntakenOctets(uintptr_t(m_socket.native_handle())), m_streamWritten);
+        const uint64_t taken = m_streamWritten - untaken;
+        bool progress = false;
+        while (m_next > 0 && m_out.front().end <= taken) {
+            m_out.pop_front();
+            --m_next;
+            --m_pending;
+            progress = true;
+        }
+        if (progress)
+            m_progressAt = std::chrono::steady_clock::now();
+        if (m_out.empty()) {
+            m_stallArmed = false;
+            m_stallTimer.cancel();
+        }
+        if (m_next == 0 || m_lookingForTaken)
+            return;
+        m_lookingForTaken = true;
         const uint64_t generation = m_generation;
-        m_stallTimer.expires_after(std::chrono::milliseconds(m_options.stallTimeoutMs));
-        m_stallTimer.async_wait([this, generation](std::error_code error) {
-            if (error || m_stopped || generation != m_generation || !m_writing)
+        m_takenTimer.expires_after(std::chrono::milliseconds(5));
+        m_takenTimer.async_wait([this, generation](std::error_code error) {
+            m_lookingForTaken = false;
+            if (error || m_stopped || generation != m_generation)
                 return;
+            CheckTaken();
+        });
+    }
+
+    void ArmStallTimer(int64_t ms)
+    {
+        m_stallArmed = true;
+        const uint64_t generation = m_generation;
+        m_stallTimer.expires_after(std::chrono::milliseconds(ms));
+        m_stallTimer.async_wait([this, generation](std::error_code error) {
+            if (error || m_stopped || generation != m_generation || !m_stallArmed)
+                return;
+            m_stallArmed = false;
+            if (m_out.empty())
+                return;
+            const auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  std::chrono::steady_clock::now() - m_progressAt)
+                                  .count();
+            if (idle < m_options.stallTimeoutMs) {
+                ArmStallTimer(m_options.stallTimeoutMs - idle);
+                return;
+            }
             Lose("the console took nothing for " + std::to_string(m_options.stallTimeoutMs) +
                  " ms");
         });
@@ -277,15 +337,28 @@ private:
     tcp::socket m_socket;
     asio::steady_timer m_timer;
     asio::steady_timer m_stallTimer;
+    asio::steady_timer m_takenTimer;
     std::thread m_thread;
     std::function<void(const ConsoleLinkEvent&)> m_onEvent;
     CConsoleFramer m_framer;
     std::array<uint8_t, 65536> m_buffer{};
-    std::deque<std::vector<uint8_t>> m_out;
+    // Blocks the console has not taken, oldest first; `end`: where the block
+    // ends in what this connection wrote (once written).
+    struct Block
+    {
+        std::vector<uint8_t> octets;
+        uint64_t end = 0;
+    };
+    std::deque<Block> m_out;
     std::atomic<size_t> m_pending{0};
     std::atomic<size_t> m_unconsumed{0};
-    // Octets of the first block written on this connection.
+    // The first block not written yet, and its octets written.
+    size_t m_next = 0;
     size_t m_written = 0;
+    uint64_t m_streamWritten = 0;
+    std::chrono::steady_clock::time_point m_progressAt{};
+    bool m_stallArmed = false;
+    bool m_lookingForTaken = false;
     // Counts connections, so that handlers of a closed one do nothing.
     uint64_t m_generation = 0;
     int m_failures = 0;

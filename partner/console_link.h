@@ -4,17 +4,21 @@
 //
 // Bounded both ways: the link stops reading from the console while more
 // than maxUnconsumedOctets of the console data it handed out have not been
-// reported Consumed() (TCP then pushes back on the console), and a write
-// that makes no progress for stallTimeoutMs counts as a lost link.
+// reported Consumed() (TCP then pushes back on the console), and a console
+// that takes nothing (nothing written, nothing of what was written
+// acknowledged) for stallTimeoutMs while blocks wait counts as a lost link.
 //
 // The link runs its own thread. Events (connected, lost, a connection
 // attempt that failed, octets of an unfinished message dropped at a break,
 // giving up, and every block for the service) are handed to the callback on
 // that thread, in order. Send may be called from any thread; what it is
-// given is written in order, whole, once connected: a block whose write did
-// not complete before a break is written again, whole, on the next
-// connection (the console reads every connection afresh), so nothing is
-// lost and nothing reaches one connection twice.
+// given is written in order, whole, once connected. A block is done once the
+// console took it: the socket's send queue no longer holds it (Linux:
+// SIOCOUTQ; on Windows, once the system took it). A block not taken before a
+// break (what the kernel held for a lost connection is lost with it) is
+// written again, whole, on the next connection (the console reads every
+// connection afresh), so nothing is lost and nothing reaches one connection
+// twice.
 #pragma once
 
 #include <cstdint>
@@ -33,8 +37,8 @@ struct ConsoleLinkOptions
     int retries = 10;
     int firstBackoffMs = 100;
     int maxBackoffMs = 5000;
-    // A write to the console that makes no progress for this long loses the
-    // link (the block is written again, whole, on the next connection).
+    // A console that takes nothing for this long while blocks wait loses the
+    // link (they are written again, whole, on the next connection).
     int stallTimeoutMs = 10000;
     // Console data handed out and not yet Consumed() above which the link
     // stops reading from the console.
@@ -76,7 +80,7 @@ public:
     // Queues octets for the console (any thread).
     void Send(std::vector<uint8_t> octets);
 
-    // Blocks queued and not yet written completely (any thread).
+    // Blocks queued and not yet taken by the console (any thread).
     size_t PendingWrites() const;
 
     // The consumer is done with `octets` octets of the console data it was

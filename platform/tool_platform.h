@@ -14,13 +14,3 @@ void UseBinaryStandardStreams();
 // Why `serve` is not offered on this platform, in one line; nullptr where
 // it is (on Windows Korvane.exe is the service).
 const char* ServeUnavailableReason();
-
-// The service's stop and Debug signals (POSIX: SIGINT and SIGTERM stop,
-// SIGUSR1 flips the Debug switch; SIGPIPE is ignored). While caught, each
-// one wakes RunMessageLoop, which then returns -1.
-void CatchServiceSignals();
-void ReleaseServiceSignals();
-// The Debug flips asked for since the last call.
-int TakeDebugToggles();
-// The name of the stop signal that arrived ("SIGINT", "SIGTERM"), else nullptr.
-const char* StopSignalName();

@@ -5,12 +5,14 @@
 
 #include "host/command_check.h"
 #include "host/protocol.h"
+#include "partner/command_input.h"
 #include "partner/console_source.h"
 #include "partner/partner_link.h"
 #include "partner/partner_session.h"
 #include "tools/console_net/console_server.h"
 #include "tools/korvane/commands.h"
 #include "tools/korvane/partner_output.h"
+#include "tools/korvane/stop_signals.h"
 
 #include <CLI/CLI.hpp>
 
@@ -18,6 +20,7 @@
 #include <iostream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 const char kPartnerHelp[] =
@@ -69,9 +72,11 @@ const char kPartnerHelp[] =
     "                  13-octet block of its own); LINE '-' reads command lines\n"
     "                  from standard input; without LINE it runs until SIGINT\n"
     "                  or SIGTERM, else until every line is sent and nothing\n"
-    "                  happened for --wait MS. Reading from the console pauses\n"
-    "                  while 1 MiB waits for the service; a console that takes\n"
-    "                  nothing for 10 s loses the link (reconnected)\n"
+    "                  happened for --wait MS and the console took every\n"
+    "                  message. Reading from the console pauses while 1 MiB\n"
+    "                  waits for the service, and standard input while 1 MiB\n"
+    "                  of lines does; a console that takes nothing for 10 s\n"
+    "                  loses the link (reconnected; at the end: exit 2)\n"
     "  --retries N     failures in a row (connecting to the console, or the\n"
     "                  service not taking a block) before the link gives up\n"
     "                  (default 10, 0 for ever; waits 100 ms, doubling, at\n"
@@ -100,8 +105,9 @@ const char kPartnerHelp[] =
     "     the service found no value\n"
     "  2  usage or I/O error, no service (or several and no --service), a\n"
     "     send that failed or was not answered within --timeout, a console\n"
-    "     link that gave up or was stopped (SIGINT, SIGTERM) before every\n"
-    "     command line was sent\n"
+    "     link that gave up, whose console did not take every message, or\n"
+    "     that was stopped (SIGINT, SIGTERM) before every command line was\n"
+    "     sent; the lines not delivered are named on standard error\n"
     "\n"
     "examples:\n"
     "  korvane partner 1,2,3,4,5,100 1,2,3,4,5,-1 1,2,3,0,0,Ch~1\n"
@@ -167,20 +173,23 @@ int Failed(const std::string& reason)
     return kExitUsage;
 }
 
-// --console-link: the link between the service and a console on TCP.
+// --console-link: the link between the service and a console on TCP. The
+// program reads standard input and catches the stop signals; the link gets
+// the lines and the stop through its API.
 int RunLink(const PartnerOptions& options)
 {
     CPartnerLinkOptions link;
     std::string error;
-    if (!ParseHostPort(options.consoleLink, link.host, link.port, error))
+    if (!ParseHostPort(options.consoleLink, link.console.host, link.console.port, error))
         return UsageError("partner", "--console-link: " + error, kPartnerHelp);
     std::vector<std::string> lines;
+    bool readStandardInput = false;
     for (const Action& action : options.actions) {
         if (action.kind != Action::Command)
             return UsageError("partner", "--console and --keep-alive do not go with --console-link",
                               kPartnerHelp);
         if (action.text == "-")
-            link.readStandardInput = true;
+            readStandardInput = true;
         else
             lines.push_back(action.text);
     }
@@ -188,15 +197,19 @@ int RunLink(const PartnerOptions& options)
     link.session.service = options.serviceName;
     if (options.timeout > 0)
         link.session.sendTimeoutMs = options.timeout;
-    link.retries = options.retries;
+    link.console.retries = options.retries;
     link.quietMs = options.wait;
+    // Without lines it runs until stopped.
+    link.untilStopped = lines.empty() && !readStandardInput;
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
 
     CPartnerOutput output(options.json, options.quiet);
-    CPartnerLink partner(link);
+    // Shared with the standard-input reader, which may outlive this call
+    // (blocked in a read when the link ends).
+    const auto partner = std::make_shared<CPartnerLink>(link);
     size_t noValue = 0;
     std::vector<std::string> notSent;
-    partner.SetEventHandler([&](const CPartnerLinkEvent& event) {
+    partner->SetEventHandler([&](const CPartnerLinkEvent& event) {
         if (event.kind == CPartnerLinkEvent::NoValue)
             ++noValue;
         if (event.kind == CPartnerLinkEvent::NotSent)
@@ -204,13 +217,28 @@ int RunLink(const PartnerOptions& options)
         output.Link(event);
     });
     for (const std::string& line : lines)
-        partner.AddCommand(line);
-    const EPartnerStatus status = partner.Run();
+        partner->AddCommand(line);
+    if (readStandardInput) {
+        // Reads on only while the link's queue is under its bound.
+        std::thread([partner] {
+            std::string line;
+            while (std::getline(std::cin, line))
+                if (!partner->AddCommandBounded(line))
+                    return;
+            partner->EndCommands();
+        }).detach();
+    } else {
+        partner->EndCommands();
+    }
+    CatchStopSignals([](void* context) { static_cast<CPartnerLink*>(context)->Stop(); },
+                     partner.get());
+    const EPartnerStatus status = partner->Run();
+    ReleaseStopSignals();
     const bool stoppedEarly = status == EPartnerStatus::Stopped && !notSent.empty();
     if ((status != EPartnerStatus::Ok && status != EPartnerStatus::Stopped) || stoppedEarly) {
         std::fprintf(stderr, "%s: %s\n", CommandLabel("partner").c_str(),
                      stoppedEarly ? "stopped before every command line was sent"
-                                  : partner.LastError().c_str());
+                                  : partner->LastError().c_str());
         for (const std::string& line : notSent)
             std::fprintf(stderr, "%s: not sent: %s\n", CommandLabel("partner").c_str(),
                          line.c_str());
@@ -274,9 +302,7 @@ int RunPartner(PartnerOptions& options)
     if (options.actions.empty()) {
         std::string line;
         while (ok && std::getline(std::cin, line)) {
-            while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
-                line.pop_back();
-            if (line.empty() || line[0] == '#')
+            if (!TakeCommandLine(line))
                 continue;
             if (!CheckLine(line, options.strict))
                 return kExitUsage;
