@@ -24,3 +24,7 @@ void ReleaseServiceSignals();
 int TakeDebugToggles();
 // The name of the stop signal that arrived ("SIGINT", "SIGTERM"), else nullptr.
 const char* StopSignalName();
+
+// Opens url in the user's browser without waiting for it (POSIX: xdg-open;
+// Windows: the shell's handler); false when it could not be started.
+bool OpenInBrowser(const char* url);
