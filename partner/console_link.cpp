@@ -1,5 +1,6 @@
 #include "partner/console_link.h"
 
+#include "partner/backoff.h"
 #include "partner/console_framer.h"
 
 #include <asio/connect.hpp>
@@ -84,10 +85,7 @@ private:
 
     int Backoff(int attempt) const
     {
-        int64_t delay = m_options.firstBackoffMs;
-        for (int i = 1; i < attempt && delay < m_options.maxBackoffMs; ++i)
-            delay *= 2;
-        return int(std::min<int64_t>(delay, m_options.maxBackoffMs));
+        return BackoffDelayMs(m_options.firstBackoffMs, m_options.maxBackoffMs, attempt);
     }
 
     void Connect()

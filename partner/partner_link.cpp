@@ -1,18 +1,18 @@
-// The link's loop: the console's thread and a standard-input thread leave
-// their items in an inbox and wake the message loop; the thread that runs
-// Run() alone talks to the service.
+// The link's loop: the console's thread and the threads that add command
+// lines leave their items in an inbox and wake the message loop; the thread
+// that runs Run() alone talks to the service.
 #include "partner/partner_link.h"
 
+#include "partner/backoff.h"
+#include "partner/command_input.h"
 #include "partner/console_link.h"
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <csignal>
+#include <condition_variable>
 #include <deque>
-#include <iostream>
 #include <mutex>
-#include <thread>
 
 namespace {
 
@@ -27,7 +27,6 @@ struct Item
     {
         Link,
         Line,
-        InputEnd,
     } kind = Link;
     ConsoleLinkEvent event;
     std::string line;
@@ -49,38 +48,36 @@ struct Outgoing
     std::string stopped;
 };
 
-// Where the other threads leave their items; shared with them, since the
-// standard-input thread may outlive the link.
+// What a command line counts against the bound: its octets and the link's
+// bookkeeping for it.
+size_t LineCost(const std::string& line)
+{
+    return line.size() + sizeof(Item) + sizeof(Outgoing);
+}
+
+// Where the other threads leave their items.
 struct Inbox
 {
     std::mutex mutex;
+    std::condition_variable room;
     std::deque<Item> items;
+    // Command lines in the inbox or waiting for the service, by LineCost.
+    size_t lineCost = 0;
+    // EndCommands() was called; Run() has ended.
+    bool ended = false;
+    bool closed = false;
 
     void Push(Item item)
     {
         {
             std::lock_guard<std::mutex> lock(mutex);
+            if (item.kind == Item::Line)
+                lineCost += LineCost(item.line);
             items.push_back(std::move(item));
         }
         CPartnerSession::Wake();
     }
 };
-
-// The link Run() runs now, for the signal handler.
-std::atomic<CPartnerLink*> g_signalled{nullptr};
-
-void OnStopSignal(int)
-{
-    if (CPartnerLink* link = g_signalled.load())
-        link->Stop();
-}
-
-std::string TrimLine(std::string line)
-{
-    while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
-        line.pop_back();
-    return line;
-}
 
 } // namespace
 
@@ -89,7 +86,8 @@ class CPartnerLink::Impl
 public:
     explicit Impl(CPartnerLinkOptions options) : m_options(std::move(options)) {}
 
-    EPartnerStatus Run(CPartnerLink& owner);
+    EPartnerStatus Run();
+    EPartnerStatus Loop();
     void Emit(const CPartnerLinkEvent& event)
     {
         if (m_handler)
@@ -102,12 +100,25 @@ public:
         event.text = std::move(text);
         Emit(event);
     }
-    void QueueLine(const std::string& raw);
+    bool AddLine(std::string line, bool wait, bool bounded);
+    void LineDone(const std::string& line);
     void Drain();
     void Handle(Item& item);
     void SendPending();
     void OnServiceEvent(const CPartnerEvent& event);
-    int Backoff(int attempt) const;
+    int Backoff(int attempt) const
+    {
+        return BackoffDelayMs(m_options.console.firstBackoffMs, m_options.console.maxBackoffMs,
+                              attempt);
+    }
+    void NotDelivered(const std::string& line, const std::string& why)
+    {
+        CPartnerLinkEvent event;
+        event.kind = CPartnerLinkEvent::NotSent;
+        event.line = line;
+        event.text = why;
+        Emit(event);
+    }
     EPartnerStatus Fail(EPartnerStatus status, std::string reason)
     {
         m_error = std::move(reason);
@@ -118,7 +129,7 @@ public:
     EventHandler m_handler;
     CPartnerSession m_session;
     std::unique_ptr<CConsoleLink> m_link;
-    std::shared_ptr<Inbox> m_inbox = std::make_shared<Inbox>();
+    Inbox m_inbox;
     std::deque<Outgoing> m_outgoing;
     // The command line (or "") behind each block queued for the console and
     // not yet written, oldest first; the line being sent now.
@@ -128,20 +139,16 @@ public:
     std::atomic<size_t> m_queuedBlocks{0};
     std::atomic<bool> m_stop{false};
     std::string m_error;
-    bool m_inputDone = true;
+    bool m_ran = false;
+    bool m_inputDone = false;
+    // Lines the service did not answer in time, with why, in order.
+    std::vector<std::pair<std::string, std::string>> m_timedOut;
+    std::string m_timeoutError;
     EPartnerStatus m_failure = EPartnerStatus::Ok;
     int m_serviceFailures = 0;
     Clock::time_point m_serviceRetryAt{};
     Clock::time_point m_lastActivity = Clock::now();
 };
-
-int CPartnerLink::Impl::Backoff(int attempt) const
-{
-    int64_t delay = m_options.firstBackoffMs;
-    for (int i = 1; i < attempt && delay < m_options.maxBackoffMs; ++i)
-        delay *= 2;
-    return int(std::min<int64_t>(delay, m_options.maxBackoffMs));
-}
 
 void CPartnerLink::Impl::OnServiceEvent(const CPartnerEvent& event)
 {
@@ -160,24 +167,50 @@ void CPartnerLink::Impl::OnServiceEvent(const CPartnerEvent& event)
     Emit(out);
 }
 
-void CPartnerLink::Impl::QueueLine(const std::string& raw)
+bool CPartnerLink::Impl::AddLine(std::string line, bool wait, bool bounded)
 {
-    const std::string line = TrimLine(raw);
-    if (line.empty() || line[0] == '#')
-        return;
-    Outgoing out;
-    out.kind = Outgoing::Command;
-    out.line = line;
-    m_outgoing.push_back(std::move(out));
+    if (!TakeCommandLine(line))
+        return true;
+    {
+        std::unique_lock<std::mutex> lock(m_inbox.mutex);
+        const auto full = [&] {
+            return bounded && m_inbox.lineCost > 0 &&
+                   m_inbox.lineCost + LineCost(line) > m_options.maxQueuedOctets;
+        };
+        // Stop() may come from a signal handler, which cannot notify: look
+        // at the flag now and then.
+        while (wait && full() && !m_inbox.closed && !m_stop.load())
+            m_inbox.room.wait_for(lock, std::chrono::milliseconds(50));
+        if (bounded && (m_inbox.closed || m_stop.load() || full()))
+            return false;
+        m_inbox.lineCost += LineCost(line);
+        Item item;
+        item.kind = Item::Line;
+        item.line = std::move(line);
+        m_inbox.items.push_back(std::move(item));
+    }
     ++m_queuedBlocks;
+    CPartnerSession::Wake();
+    return true;
+}
+
+void CPartnerLink::Impl::LineDone(const std::string& line)
+{
+    std::lock_guard<std::mutex> lock(m_inbox.mutex);
+    m_inbox.lineCost -= std::min(m_inbox.lineCost, LineCost(line));
+    // Wake a waiting reader only once half the bound is free again.
+    if (m_inbox.lineCost <= m_options.maxQueuedOctets / 2)
+        m_inbox.room.notify_all();
 }
 
 void CPartnerLink::Impl::Drain()
 {
     std::deque<Item> items;
     {
-        std::lock_guard<std::mutex> lock(m_inbox->mutex);
-        items.swap(m_inbox->items);
+        std::lock_guard<std::mutex> lock(m_inbox.mutex);
+        items.swap(m_inbox.items);
+        // Every line added before EndCommands() is in `items`.
+        m_inputDone = m_inbox.ended;
     }
     for (Item& item : items)
         Handle(item);
@@ -187,22 +220,16 @@ void CPartnerLink::Impl::Handle(Item& item)
 {
     if (item.kind != Item::Link || item.event.kind != ConsoleLinkEvent::KeepAlive)
         m_lastActivity = Clock::now();
-    switch (item.kind) {
-    case Item::Line:
-        QueueLine(item.line);
+    if (item.kind == Item::Line) {
+        Outgoing out;
+        out.kind = Outgoing::Command;
+        out.line = std::move(item.line);
+        m_outgoing.push_back(std::move(out));
         return;
-    case Item::InputEnd:
-        m_inputDone = true;
-        return;
-    case Item::Link:
-        break;
     }
     ConsoleLinkEvent& event = item.event;
     CPartnerLinkEvent out;
-    out.text = event.text;
-    out.attempt = event.attempt;
-    out.retryInMs = event.retryInMs;
-    out.count = event.count;
+    out.kind = CPartnerLinkEvent::Console;
     switch (event.kind) {
     case ConsoleLinkEvent::ConsoleData:
     case ConsoleLinkEvent::KeepAlive: {
@@ -215,25 +242,18 @@ void CPartnerLink::Impl::Handle(Item& item)
         m_outgoing.push_back(std::move(block));
         return;
     }
-    case ConsoleLinkEvent::Connected:
-        out.kind = CPartnerLinkEvent::Connected;
-        break;
-    case ConsoleLinkEvent::Lost:
-        out.kind = CPartnerLinkEvent::Lost;
-        break;
-    case ConsoleLinkEvent::Failed:
-        out.kind = CPartnerLinkEvent::Failed;
-        break;
     case ConsoleLinkEvent::GaveUp:
-        out.kind = CPartnerLinkEvent::GaveUp;
-        m_failure = Fail(EPartnerStatus::LinkGaveUp, "the console " + m_options.host + ":" +
-                                                         std::to_string(m_options.port) +
+        m_failure = Fail(EPartnerStatus::LinkGaveUp, "the console " + m_options.console.host + ":" +
+                                                         std::to_string(m_options.console.port) +
                                                          " cannot be reached: " + event.text);
         break;
+    case ConsoleLinkEvent::Connected:
+    case ConsoleLinkEvent::Lost:
+    case ConsoleLinkEvent::Failed:
     case ConsoleLinkEvent::Dropped:
-        out.kind = CPartnerLinkEvent::Dropped;
         break;
     }
+    out.console = std::move(event);
     Emit(out);
 }
 
@@ -272,7 +292,7 @@ void CPartnerLink::Impl::SendPending()
             m_lastActivity = Clock::now();
         if (status == EPartnerStatus::SendFailed) {
             ++m_serviceFailures;
-            if (m_options.retries > 0 && m_serviceFailures > m_options.retries) {
+            if (m_options.console.retries > 0 && m_serviceFailures > m_options.console.retries) {
                 m_failure =
                     Fail(EPartnerStatus::SendFailed,
                          "the service does not take blocks any more: " + m_session.LastError());
@@ -294,6 +314,12 @@ void CPartnerLink::Impl::SendPending()
             // It may have been handled: sending it again could feed it twice.
             Emit(CPartnerLinkEvent::ServiceTimeout,
                  m_session.LastError() + "; the block is not sent again");
+            if (out.kind == Outgoing::Command) {
+                if (m_timedOut.empty())
+                    m_timeoutError = m_session.LastError();
+                m_timedOut.emplace_back(out.line,
+                                        m_session.LastError() + "; it may have handled it");
+            }
         } else if (m_serviceFailures) {
             m_serviceFailures = 0;
             Emit(CPartnerLinkEvent::ServiceReachable, "the service takes blocks again");
@@ -307,68 +333,70 @@ void CPartnerLink::Impl::SendPending()
         if (out.kind != Outgoing::Command) {
             m_queuedOctets -= out.octets.size();
             m_link->Consumed(out.octets.size());
+        } else {
+            LineDone(out.line);
         }
         --m_queuedBlocks;
         m_outgoing.pop_front();
     }
 }
 
-EPartnerStatus CPartnerLink::Impl::Run(CPartnerLink& owner)
+EPartnerStatus CPartnerLink::Impl::Run()
 {
-    m_stop.store(false);
-    CPartnerSession::ResumeSends();
+    if (m_ran)
+        return Fail(EPartnerStatus::InvalidArgument, "the link has run already");
+    m_ran = true;
     m_failure = EPartnerStatus::Ok;
     m_error.clear();
-    if (m_options.retries < 0 || m_options.firstBackoffMs < 1 ||
-        m_options.maxBackoffMs < m_options.firstBackoffMs || m_options.stallTimeoutMs < 1 ||
-        m_options.quietMs < 0 || m_options.maxQueuedOctets == 0)
-        return Fail(EPartnerStatus::InvalidArgument, "bad link options");
-    m_session.SetEventHandler([this](const CPartnerEvent& event) { OnServiceEvent(event); });
-    const EPartnerStatus opened = m_session.Open(m_options.session);
-    if (opened != EPartnerStatus::Ok)
-        return Fail(opened, m_session.LastError());
+    const ConsoleLinkOptions& console = m_options.console;
+    EPartnerStatus status = EPartnerStatus::Ok;
+    if (console.retries < 0 || console.firstBackoffMs < 1 ||
+        console.maxBackoffMs < console.firstBackoffMs || console.stallTimeoutMs < 1 ||
+        m_options.quietMs < 0 || console.maxUnconsumedOctets == 0 || m_options.maxQueuedOctets == 0)
+        status = Fail(EPartnerStatus::InvalidArgument, "bad link options");
+    if (status == EPartnerStatus::Ok && !m_stop.load()) {
+        CPartnerSession::ResumeSends();
+        m_session.SetEventHandler([this](const CPartnerEvent& event) { OnServiceEvent(event); });
+        const EPartnerStatus opened = m_session.Open(m_options.session);
+        if (opened != EPartnerStatus::Ok)
+            status = Fail(opened, m_session.LastError());
+    }
+    if (status == EPartnerStatus::Ok && !m_stop.load())
+        status = Loop();
+    if (status == EPartnerStatus::Ok && m_stop.load())
+        status = EPartnerStatus::Stopped;
+    {
+        std::lock_guard<std::mutex> lock(m_inbox.mutex);
+        m_inbox.closed = true;
+        m_inbox.room.notify_all();
+    }
+    // Lines that never reached the service, also those still in the inbox.
+    Drain();
+    for (const Outgoing& out : m_outgoing) {
+        if (out.kind == Outgoing::Command)
+            NotDelivered(out.line, out.stopped.empty() ? "not sent to the service" : out.stopped);
+    }
+    m_outgoing.clear();
+    m_queuedOctets = 0;
+    m_queuedBlocks = 0;
+    m_session.Close();
+    CPartnerSession::ResumeSends();
+    if (status == EPartnerStatus::Ok && !m_timedOut.empty())
+        status = Fail(EPartnerStatus::Timeout, m_timeoutError);
+    return status;
+}
+
+EPartnerStatus CPartnerLink::Impl::Loop()
+{
     // The loop's wake-up must exist before another thread asks for it.
     m_session.Wait(0);
-
-    const bool untilStopped = m_outgoing.empty() && !m_options.readStandardInput;
-    m_inputDone = !m_options.readStandardInput;
-    if (m_options.readStandardInput) {
-        std::thread([inbox = m_inbox] {
-            std::string line;
-            while (std::getline(std::cin, line)) {
-                Item item;
-                item.kind = Item::Line;
-                item.line = line;
-                inbox->Push(std::move(item));
-            }
-            Item end;
-            end.kind = Item::InputEnd;
-            inbox->Push(std::move(end));
-        }).detach();
-    }
-    ConsoleLinkOptions linkOptions;
-    linkOptions.host = m_options.host;
-    linkOptions.port = m_options.port;
-    linkOptions.retries = m_options.retries;
-    linkOptions.firstBackoffMs = m_options.firstBackoffMs;
-    linkOptions.maxBackoffMs = m_options.maxBackoffMs;
-    linkOptions.stallTimeoutMs = m_options.stallTimeoutMs;
-    linkOptions.maxUnconsumedOctets = m_options.maxQueuedOctets;
-    m_link = std::make_unique<CConsoleLink>(linkOptions);
-    m_link->Start([inbox = m_inbox](const ConsoleLinkEvent& event) {
+    m_link = std::make_unique<CConsoleLink>(m_options.console);
+    m_link->Start([inbox = &m_inbox](const ConsoleLinkEvent& event) {
         Item item;
         item.kind = Item::Link;
         item.event = event;
         inbox->Push(std::move(item));
     });
-
-    void (*previousInt)(int) = SIG_DFL;
-    void (*previousTerm)(int) = SIG_DFL;
-    if (m_options.stopOnSignals) {
-        g_signalled.store(&owner);
-        previousInt = std::signal(SIGINT, OnStopSignal);
-        previousTerm = std::signal(SIGTERM, OnStopSignal);
-    }
     m_lastActivity = Clock::now();
     for (;;) {
         Drain();
@@ -380,8 +408,8 @@ EPartnerStatus CPartnerLink::Impl::Run(CPartnerLink& owner)
             break;
         const auto now = Clock::now();
         const auto quiet = std::chrono::milliseconds(m_options.quietMs);
-        if (!untilStopped && m_inputDone && m_outgoing.empty() && m_link->PendingWrites() == 0 &&
-            now - m_lastActivity >= quiet)
+        if (!m_options.untilStopped && m_inputDone && m_outgoing.empty() &&
+            m_link->PendingWrites() == 0 && now - m_lastActivity >= quiet)
             break;
         auto until = m_lastActivity + quiet;
         if (!m_outgoing.empty() && m_serviceFailures)
@@ -390,44 +418,25 @@ EPartnerStatus CPartnerLink::Impl::Run(CPartnerLink& owner)
             std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count();
         m_session.Wait(int(std::clamp<int64_t>(left, 1, kStopLatencyMs)));
     }
-    if (m_options.stopOnSignals) {
-        std::signal(SIGINT, previousInt);
-        std::signal(SIGTERM, previousTerm);
-        g_signalled.store(nullptr);
-    }
     m_link->Stop();
-    // Lines whose encoded message never reached the console, then lines that
-    // never reached the service.
+    // Lines the service did not answer in time, then lines whose encoded
+    // message never reached the console.
+    for (const auto& [line, why] : m_timedOut)
+        NotDelivered(line, why);
     while (m_consoleOrigins.size() > m_link->PendingWrites())
         m_consoleOrigins.pop_front();
     for (const std::string& line : m_consoleOrigins) {
-        if (line.empty())
-            continue;
-        CPartnerLinkEvent event;
-        event.kind = CPartnerLinkEvent::NotSent;
-        event.line = line;
-        event.text = "its message did not reach the console";
-        Emit(event);
+        if (!line.empty())
+            NotDelivered(line, "its message did not reach the console");
     }
     m_consoleOrigins.clear();
-    for (const Outgoing& out : m_outgoing) {
-        if (out.kind != Outgoing::Command)
-            continue;
-        CPartnerLinkEvent event;
-        event.kind = CPartnerLinkEvent::NotSent;
-        event.line = out.line;
-        event.text = out.stopped.empty() ? "not sent to the service" : out.stopped;
-        Emit(event);
+    // Console events still in the inbox go with the link.
+    {
+        std::lock_guard<std::mutex> lock(m_inbox.mutex);
+        std::erase_if(m_inbox.items, [](const Item& item) { return item.kind == Item::Link; });
     }
-    m_outgoing.clear();
-    m_queuedOctets = 0;
-    m_queuedBlocks = 0;
     m_link.reset();
-    m_session.Close();
-    CPartnerSession::ResumeSends();
-    if (m_failure != EPartnerStatus::Ok)
-        return m_failure;
-    return m_stop.load() ? EPartnerStatus::Stopped : EPartnerStatus::Ok;
+    return m_failure;
 }
 
 CPartnerLink::CPartnerLink(CPartnerLinkOptions options)
@@ -443,12 +452,31 @@ void CPartnerLink::SetEventHandler(EventHandler handler)
 
 void CPartnerLink::AddCommand(std::string line)
 {
-    m_impl->QueueLine(line);
+    m_impl->AddLine(std::move(line), false, false);
+}
+
+bool CPartnerLink::AddCommandBounded(std::string line)
+{
+    return m_impl->AddLine(std::move(line), true, true);
+}
+
+bool CPartnerLink::TryAddCommand(std::string line)
+{
+    return m_impl->AddLine(std::move(line), false, true);
+}
+
+void CPartnerLink::EndCommands()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_impl->m_inbox.mutex);
+        m_impl->m_inbox.ended = true;
+    }
+    CPartnerSession::Wake();
 }
 
 EPartnerStatus CPartnerLink::Run()
 {
-    return m_impl->Run(*this);
+    return m_impl->Run();
 }
 
 void CPartnerLink::Stop()

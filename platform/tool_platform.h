@@ -15,16 +15,6 @@ void UseBinaryStandardStreams();
 // it is (on Windows Korvane.exe is the service).
 const char* ServeUnavailableReason();
 
-// The service's stop and Debug signals (POSIX: SIGINT and SIGTERM stop,
-// SIGUSR1 flips the Debug switch; SIGPIPE is ignored). While caught, each
-// one wakes RunMessageLoop, which then returns -1.
-void CatchServiceSignals();
-void ReleaseServiceSignals();
-// The Debug flips asked for since the last call.
-int TakeDebugToggles();
-// The name of the stop signal that arrived ("SIGINT", "SIGTERM"), else nullptr.
-const char* StopSignalName();
-
 // Opens url in the user's browser without waiting for it (POSIX: xdg-open;
 // Windows: the shell's handler); false when it could not be started.
 bool OpenInBrowser(const char* url);

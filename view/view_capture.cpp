@@ -25,7 +25,8 @@ protected:
     }
     void OnError(const CEmber_Exception& error) override
     {
-        m_state.Log("error", "error " + std::to_string(error.GetCode()) + ": " + error.GetMessage());
+        m_state.Log("error",
+                    "error " + std::to_string(error.GetCode()) + ": " + error.GetMessage());
     }
     void SendReport(const char* line) override
     {

@@ -198,6 +198,18 @@ void CViewState::SetServiceState(const std::string& state, const std::string& te
     m_changed.notify_all();
 }
 
+void CViewState::MarkServiceReachable()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_serviceState == "reachable")
+        return;
+    m_serviceState = "reachable";
+    m_serviceText.clear();
+    for (auto& [id, page] : m_pages)
+        page->linkChanged = true;
+    m_changed.notify_all();
+}
+
 void CViewState::CountConsole(uint64_t messages, uint64_t octets)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -206,6 +218,40 @@ void CViewState::CountConsole(uint64_t messages, uint64_t octets)
     for (auto& [id, page] : m_pages)
         page->linkChanged = true;
     m_changed.notify_all();
+}
+
+void CViewState::ApplyConsoleEvent(const ConsoleLinkEvent& event, CViewTime now)
+{
+    const std::string retry =
+        event.retryInMs > 0 ? "; again in " + std::to_string(event.retryInMs) + " ms" : "";
+    switch (event.kind) {
+    case ConsoleLinkEvent::Connected:
+        SetConsoleState("connected", event.text);
+        Log("link", "console connected: " + event.text, now);
+        return;
+    case ConsoleLinkEvent::Lost:
+        SetConsoleState("lost", event.text);
+        Log("link", "console lost: " + event.text + retry, now);
+        return;
+    case ConsoleLinkEvent::Failed:
+        SetConsoleState("retrying", event.text);
+        Log("link",
+            "console attempt " + std::to_string(event.attempt) + " failed: " + event.text + retry,
+            now);
+        return;
+    case ConsoleLinkEvent::GaveUp:
+        SetConsoleState("gave up", event.text);
+        Log("link", "gave up on the console: " + event.text, now);
+        return;
+    case ConsoleLinkEvent::Dropped:
+        Log("error",
+            std::to_string(event.count) + " octets of an unfinished message dropped at a break",
+            now);
+        return;
+    case ConsoleLinkEvent::ConsoleData:
+    case ConsoleLinkEvent::KeepAlive:
+        return;
+    }
 }
 
 void CViewState::ApplyLinkEvent(const CPartnerLinkEvent& event, CViewTime now)
@@ -219,9 +265,11 @@ void CViewState::ApplyLinkEvent(const CPartnerLinkEvent& event, CViewTime now)
             ApplyReport(event.service.report.line, now);
         return;
     case Kind::ConsoleSent:
+        MarkServiceReachable();
         CountConsole(1, event.count);
         return;
     case Kind::CommandSent:
+        MarkServiceReachable();
         Log("command", "sent " + event.line, now);
         return;
     case Kind::KeepAliveSent:
@@ -229,28 +277,8 @@ void CViewState::ApplyLinkEvent(const CPartnerLinkEvent& event, CViewTime now)
     case Kind::NoValue:
         Log("warning", "the service found no value in " + event.line, now);
         return;
-    case Kind::Connected:
-        SetConsoleState("connected", event.text);
-        Log("link", "console connected: " + event.text, now);
-        return;
-    case Kind::Lost:
-        SetConsoleState("lost", event.text);
-        Log("link", "console lost: " + event.text + retry, now);
-        return;
-    case Kind::Failed:
-        SetConsoleState("retrying", event.text);
-        Log("link",
-            "console attempt " + std::to_string(event.attempt) + " failed: " + event.text + retry,
-            now);
-        return;
-    case Kind::GaveUp:
-        SetConsoleState("gave up", event.text);
-        Log("link", "gave up on the console: " + event.text, now);
-        return;
-    case Kind::Dropped:
-        Log("error",
-            std::to_string(event.count) + " octets of an unfinished message dropped at a break",
-            now);
+    case Kind::Console:
+        ApplyConsoleEvent(event.console, now);
         return;
     case Kind::ServiceUnreachable:
         SetServiceState("unreachable", event.text);
@@ -348,8 +376,8 @@ bool CViewState::ImportLabels(const json& document, bool replace, std::string& e
             return false;
         }
         if (label.get_ref<const std::string&>().size() > kMaxLabelLength) {
-            error = "the label of " + path + " is longer than " +
-                    std::to_string(kMaxLabelLength) + " octets";
+            error = "the label of " + path + " is longer than " + std::to_string(kMaxLabelLength) +
+                    " octets";
             return false;
         }
         if (replace || !m_labels.count(path))
@@ -492,10 +520,10 @@ std::string CViewState::ExportCsv() const
     for (const auto& [path, index] : m_byPath) {
         const CViewParameter& parameter = m_parameters[index];
         const auto label = m_labels.find(path);
-        out += CsvField(path) + "," + CsvField(label == m_labels.end() ? "" : label->second) +
-               "," + (parameter.text ? "text" : "integer") + "," + CsvField(parameter.value) +
-               "," + std::to_string(parameter.changedMs) + "," +
-               std::to_string(parameter.changes) + "\r\n";
+        out += CsvField(path) + "," + CsvField(label == m_labels.end() ? "" : label->second) + "," +
+               (parameter.text ? "text" : "integer") + "," + CsvField(parameter.value) + "," +
+               std::to_string(parameter.changedMs) + "," + std::to_string(parameter.changes) +
+               "\r\n";
     }
     return out;
 }

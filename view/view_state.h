@@ -44,6 +44,7 @@
 #include <vector>
 
 struct CPartnerLinkEvent;
+struct ConsoleLinkEvent;
 
 struct CViewOptions
 {
@@ -106,6 +107,7 @@ public:
 
     // Link events: the console's and the service's state, the log, counters.
     void ApplyLinkEvent(const CPartnerLinkEvent& event, CViewTime now = CViewTime::Now());
+    void ApplyConsoleEvent(const ConsoleLinkEvent& event, CViewTime now = CViewTime::Now());
     // Adds `octets` console octets in `messages` messages to the counters.
     void CountConsole(uint64_t messages, uint64_t octets);
 
@@ -168,6 +170,8 @@ private:
     nlohmann::json EventJson(const Event& event) const;
     nlohmann::json LinkJson() const;
     nlohmann::json CountersJson(int64_t steadyMs) const;
+    // A block was taken: the service is there.
+    void MarkServiceReachable();
     void LogLocked(const std::string& kind, const std::string& text, CViewTime now);
     void MarkLocked(size_t index);
     void PushPageEventLocked(const nlohmann::json& entry);

@@ -1,42 +1,11 @@
 #include "platform/tool_platform.h"
 
-#include "winapi.h"
-
-#include <atomic>
-#include <csignal>
 #include <fcntl.h>
 #include <spawn.h>
+
 #include <string>
 
 extern char** environ;
-
-namespace {
-
-std::atomic<int> g_stopSignal{0};
-std::atomic<int> g_debugToggles{0};
-
-void OnStopSignal(int signal)
-{
-    g_stopSignal.store(signal);
-    WakeMessageLoop();
-}
-
-void OnDebugSignal(int)
-{
-    g_debugToggles.fetch_add(1);
-    WakeMessageLoop();
-}
-
-void Catch(int signal, void (*handler)(int))
-{
-    struct sigaction action = {};
-    action.sa_handler = handler;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;
-    sigaction(signal, &action, nullptr);
-}
-
-} // namespace
 
 const char* ToolProgramName()
 {
@@ -48,36 +17,6 @@ void UseBinaryStandardStreams() {}
 const char* ServeUnavailableReason()
 {
     return nullptr;
-}
-
-void CatchServiceSignals()
-{
-    g_stopSignal.store(0);
-    g_debugToggles.store(0);
-    Catch(SIGINT, OnStopSignal);
-    Catch(SIGTERM, OnStopSignal);
-    Catch(SIGUSR1, OnDebugSignal);
-    Catch(SIGPIPE, SIG_IGN);
-}
-
-void ReleaseServiceSignals()
-{
-    Catch(SIGINT, SIG_DFL);
-    Catch(SIGTERM, SIG_DFL);
-    Catch(SIGUSR1, SIG_DFL);
-}
-
-int TakeDebugToggles()
-{
-    return g_debugToggles.exchange(0);
-}
-
-const char* StopSignalName()
-{
-    const int signal = g_stopSignal.load();
-    if (!signal)
-        return nullptr;
-    return signal == SIGINT ? "SIGINT" : "SIGTERM";
 }
 
 bool OpenInBrowser(const char* url)

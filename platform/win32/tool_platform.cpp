@@ -27,21 +27,6 @@ const char* ServeUnavailableReason()
            "and talk to it with 'korvane-cli partner'";
 }
 
-// No signals reach a Windows console program this way; serve is not offered.
-void CatchServiceSignals() {}
-
-void ReleaseServiceSignals() {}
-
-int TakeDebugToggles()
-{
-    return 0;
-}
-
-const char* StopSignalName()
-{
-    return nullptr;
-}
-
 const char* GetRuntimeFolder()
 {
     return "the desktop";

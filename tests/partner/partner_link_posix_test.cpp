@@ -24,13 +24,13 @@ TEST(PartnerLinkStop, EndsASendToAServiceThatDoesNotAnswer)
     RawSocket mute(sandbox.Endpoint("Korvane_mute")); // takes requests, never answers
     ASSERT_TRUE(mute.Bound());
     CPartnerLinkOptions options;
-    options.port = console.Port();
-    options.stopOnSignals = false;
+    options.console.port = console.Port();
     options.session.service = "mute";
     options.session.sendTimeoutMs = 60000; // only Stop() ends the wait sooner
     CPartnerLink link(options);
     link.AddCommand("1,2,3,4,5,1");
     link.AddCommand("1,2,3,4,5,2");
+    link.EndCommands();
     std::thread stopper;
     bool requested = false;
     std::vector<std::string> seen;

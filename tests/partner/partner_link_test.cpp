@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -24,10 +25,9 @@ CPartnerLinkOptions LinkTo(uint16_t port, const std::string& service)
     options.session.local = true;
     options.session.endpoint = UniqueWindowName("TEST_RX");
     options.session.service = service;
-    options.port = port;
-    options.firstBackoffMs = 10;
-    options.maxBackoffMs = 40;
-    options.stopOnSignals = false;
+    options.console.port = port;
+    options.console.firstBackoffMs = 10;
+    options.console.maxBackoffMs = 40;
     return options;
 }
 
@@ -90,6 +90,7 @@ TEST_F(PartnerLink, CommandsGoToTheConsoleAndItsAnswersComeBackAsReports)
     link.AddCommand("1,2,3,4,5,100");
     link.AddCommand("# a comment");
     link.AddCommand("1,2,3,4,5,-3");
+    link.EndCommands();
     const std::vector<std::string> seen = Run(link, EPartnerStatus::Ok);
     EXPECT_EQ(seen,
               (std::vector<std::string>{"command 1,2,3,4,5,100", "encoded", "command 1,2,3,4,5,-3",
@@ -104,14 +105,16 @@ TEST_F(PartnerLink, StoppedItNamesTheLinesWhoseMessagesNeverReachedTheConsole)
         port = probe.Port();
     }
     CPartnerLinkOptions options = LinkTo(port);
-    options.retries = 0; // for ever: only Stop() ends it
+    options.console.retries = 0; // for ever: only Stop() ends it
     CPartnerLink link(options);
     link.AddCommand("1,2,3,4,5,1");
     link.AddCommand("1,2,3,4,5,2");
+    link.EndCommands();
     int failures = 0;
     const std::vector<std::string> seen =
         Run(link, EPartnerStatus::Stopped, [&](const CPartnerLinkEvent& event) {
-            if (event.kind == CPartnerLinkEvent::Failed && ++failures == 12)
+            if (event.kind == CPartnerLinkEvent::Console &&
+                event.console.kind == ConsoleLinkEvent::Failed && ++failures == 12)
                 link.Stop();
         });
     EXPECT_EQ(failures, 12);
@@ -125,10 +128,11 @@ TEST_F(PartnerLink, AServiceThatIsGoneIsRetriedThenGivenUp)
 {
     ServerThread console;
     CPartnerLinkOptions options = LinkTo(console.Port());
-    options.retries = 2;
+    options.console.retries = 2;
     CPartnerLink link(options);
     link.AddCommand("1,2,3,4,5,1");
     link.AddCommand("1,2,3,4,5,2");
+    link.EndCommands();
     bool first = true;
     const std::vector<std::string> seen =
         Run(link, EPartnerStatus::SendFailed, [&](const CPartnerLinkEvent& event) {
@@ -142,6 +146,55 @@ TEST_F(PartnerLink, AServiceThatIsGoneIsRetriedThenGivenUp)
                                               "not sent 1,2,3,4,5,1 (not sent to the service)",
                                               "not sent 1,2,3,4,5,2 (not sent to the service)"}));
     EXPECT_EQ(link.LastError().rfind("the service does not take blocks any more: ", 0), 0u);
+}
+
+// The view's way: Run() on one thread, lines from others while it runs,
+// until Stop(); the bounded variants refuse once it is stopped.
+TEST_F(PartnerLink, LinesFromOtherThreadsGoInOrderUntilStopped)
+{
+    ServerThread console;
+    CPartnerLinkOptions options = LinkTo(console.Port());
+    options.untilStopped = true;
+    CPartnerLink link(options);
+    std::vector<std::string> reports;
+    link.SetEventHandler([&](const CPartnerLinkEvent& event) {
+        if (event.kind == CPartnerLinkEvent::Service &&
+            event.service.kind == CPartnerEvent::Report) {
+            reports.push_back(event.service.report.line);
+            if (reports.size() == 200)
+                link.Stop();
+        }
+    });
+    std::thread adder([&] {
+        for (int i = 0; i < 100; ++i)
+            EXPECT_TRUE(link.AddCommandBounded("1,2,3,4,5," + std::to_string(i)));
+        for (int i = 100; i < 200; ++i)
+            while (!link.TryAddCommand("1,2,3,4,5," + std::to_string(i)))
+                std::this_thread::yield();
+        link.EndCommands(); // no end while untilStopped
+    });
+    EXPECT_EQ(link.Run(), EPartnerStatus::Stopped) << link.LastError();
+    adder.join();
+    ASSERT_EQ(reports.size(), 200u);
+    for (int i = 0; i < 200; ++i)
+        EXPECT_EQ(reports[size_t(i)], "1,2,3,4,5," + std::to_string(i));
+    EXPECT_FALSE(link.AddCommandBounded("1,2,3,4,5,1"));
+    EXPECT_FALSE(link.TryAddCommand("1,2,3,4,5,1"));
+}
+
+// A full queue: TryAddCommand refuses, AddCommandBounded waits until Stop().
+TEST_F(PartnerLink, AFullQueueRefusesOrWaitsUntilStopped)
+{
+    CPartnerLinkOptions options = LinkTo(1);
+    options.maxQueuedOctets = 1; // one line at a time
+    CPartnerLink link(options);
+    EXPECT_TRUE(link.TryAddCommand("1,2,3,4,5,1"));
+    EXPECT_FALSE(link.TryAddCommand("1,2,3,4,5,2"));
+    std::thread stopper([&] { link.Stop(); });
+    EXPECT_FALSE(link.AddCommandBounded("1,2,3,4,5,3"));
+    stopper.join();
+    std::vector<std::string> seen = Run(link, EPartnerStatus::Stopped);
+    EXPECT_EQ(seen, (std::vector<std::string>{"not sent 1,2,3,4,5,1 (not sent to the service)"}));
 }
 
 } // namespace

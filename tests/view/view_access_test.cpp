@@ -79,7 +79,8 @@ class ViewAccess : public testing::TestWithParam<AccessCase>
 TEST_P(ViewAccess, ChecksEveryRequest)
 {
     const AccessCase& c = GetParam();
-    const CViewVerdict verdict = CheckViewRequest(ViewHostNames("127.0.0.1", 8080), kToken, c.request);
+    const CViewVerdict verdict =
+        CheckViewRequest(ViewHostNames("127.0.0.1", 8080), kToken, c.request);
     EXPECT_EQ(verdict.status, c.status);
     EXPECT_EQ(verdict.reason, c.reason);
 }

@@ -86,7 +86,8 @@ TEST_F(ViewLabelsFile, ABadFileIsRefusedAndChangesNothing)
 {
     const std::pair<const char*, const char*> cases[] = {
         {"{not json", "not JSON"},
-        {R"({"labels":{"1,x":"a"}})", "not a path: '1,x' (one to five numbers separated by commas)"},
+        {R"({"labels":{"1,x":"a"}})",
+         "not a path: '1,x' (one to five numbers separated by commas)"},
     };
     for (const auto& [text, reason] : cases) {
         Write("bad.json", text);

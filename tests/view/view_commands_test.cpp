@@ -48,12 +48,9 @@ TEST(ViewCommands, SetLines)
 TEST(ViewCommands, PollLines)
 {
     const std::pair<const char*, const char*> cases[] = {
-        {"1,2", "1,2,1,0,0,-1"},
-        {"1,2,3", "1,2,3,1,0,-1"},
-        {"1,2,3,4", "1,2,3,4,1,-1"},
-        {"1", ""},
-        {"1,2,3,4,5", ""},
-        {"1,0,3", ""},
+        {"1,2", "1,2,1,0,0,-1"},     {"1,2,3", "1,2,3,1,0,-1"},
+        {"1,2,3,4", "1,2,3,4,1,-1"}, {"1", ""},
+        {"1,2,3,4,5", ""},           {"1,0,3", ""},
     };
     for (const auto& [level, expected] : cases) {
         std::string line;

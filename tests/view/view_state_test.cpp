@@ -38,14 +38,7 @@ const ReportCase kReportCases[] = {
      "1,2,3,0,4,75",
      1,
      {75}},
-    {"ThreeLevelText",
-     {"1,2,3,0,0,Ch~1 \n"},
-     "1,2,3",
-     "text",
-     "Ch 1",
-     "1,2,3,0,0,Ch~1",
-     1,
-     {}},
+    {"ThreeLevelText", {"1,2,3,0,0,Ch~1 \n"}, "1,2,3", "text", "Ch 1", "1,2,3,0,0,Ch~1", 1, {}},
     {"SameValueIsNoChange",
      {"1,2,3,4,5,7", "1,2,3,4,5,7"},
      "1,2,3,4,5",
@@ -146,10 +139,10 @@ TEST(ViewPaths, CommandPathOfAReport)
 TEST(ViewPaths, WhatIsAPath)
 {
     const std::pair<const char*, bool> cases[] = {
-        {"1", true},       {"1,2,3,4,5", true},   {"2147483647", true}, {"", false},
-        {"1,,2", false},   {"1,2,3,4,5,6", false}, {"0", false},        {"1,0", false},
-        {"1,0,3", true},   {"2147483648", false},  {"a", false},        {"1,2,", false},
-        {"-1,2", false},   {" 1", false},
+        {"1", true},     {"1,2,3,4,5", true},    {"2147483647", true}, {"", false},
+        {"1,,2", false}, {"1,2,3,4,5,6", false}, {"0", false},         {"1,0", false},
+        {"1,0,3", true}, {"2147483648", false},  {"a", false},         {"1,2,", false},
+        {"-1,2", false}, {" 1", false},
     };
     for (const auto& [path, valid] : cases)
         EXPECT_EQ(IsViewPath(path), valid) << path;
@@ -193,7 +186,8 @@ TEST(ViewLabels, ImportIsAllOrNothing)
     std::string error;
     ASSERT_TRUE(state.SetLabel("1", "Desk", error));
     const std::pair<const char*, const char*> refused[] = {
-        {R"({"labels":{"1,2":"a","x":"b"}})", "not a path: 'x' (one to five numbers separated by commas)"},
+        {R"({"labels":{"1,2":"a","x":"b"}})",
+         "not a path: 'x' (one to five numbers separated by commas)"},
         {R"({"labels":{"1,2":"a","1,3":5}})", "the label of '1,3' is not a text"},
         {R"({"labels":[1]})", "labels must be an object of PATH: LABEL"},
         {R"("text")", "labels must be an object of PATH: LABEL"},

@@ -3,9 +3,9 @@
 #include "tools/console/state_file.h"
 
 #include <asio/io_context.hpp>
-#include <asio/signal_set.hpp>
+#include <asio/steady_timer.hpp>
 
-#include <csignal>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 
@@ -19,7 +19,8 @@ void Line(const std::string& text)
 
 } // namespace
 
-int RunConsoleService(const ConsoleRunOptions& options)
+int RunConsoleService(const ConsoleRunOptions& options,
+                      const std::function<const char*()>& stopRequested)
 {
     CParameterStore store;
     if (!options.stateFile.empty()) {
@@ -47,14 +48,22 @@ int RunConsoleService(const ConsoleRunOptions& options)
         return 2;
     }
 
-    asio::signal_set signals(io, SIGINT, SIGTERM);
-    signals.async_wait([&](std::error_code failure, int signal) {
-        if (failure)
-            return;
-        Line(std::string("stopping (") + (signal == SIGINT ? "SIGINT" : "SIGTERM") + ")");
-        server.Stop();
-        io.stop();
-    });
+    asio::steady_timer poll(io);
+    std::function<void()> look = [&] {
+        poll.expires_after(std::chrono::milliseconds(50));
+        poll.async_wait([&](std::error_code failure) {
+            if (failure)
+                return;
+            if (const char* why = stopRequested ? stopRequested() : nullptr) {
+                Line(std::string("stopping (") + why + ")");
+                server.Stop();
+                io.stop();
+                return;
+            }
+            look();
+        });
+    };
+    look();
 
     Line("listening on " + server.LocalAddress() + "; " + std::to_string(store.Size()) +
          (store.Size() == 1 ? " parameter" : " parameters") + ", top level " +

@@ -1,10 +1,12 @@
 // `korvane console` as a whole: loads the state file, listens, logs, runs
-// until SIGINT or SIGTERM, stops every connection and saves the state.
+// until asked to stop, stops every connection and saves the state. The
+// program catches the signals; this only asks whether to stop.
 #pragma once
 
 #include "tools/console_net/console_server.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 struct ConsoleRunOptions
@@ -16,7 +18,10 @@ struct ConsoleRunOptions
     bool verbose = false;  // one line per event on standard error
 };
 
-// Runs the console; returns the exit status (0 after a clean stop, 2 when
-// the state file or the address cannot be used). Standard error gets
-// "korvane console: listening on ADDR:PORT ..." once it accepts clients.
-int RunConsoleService(const ConsoleRunOptions& options);
+// Runs the console until stopRequested() returns why ("SIGINT", "SIGTERM";
+// asked every 50 ms from the console's thread, nullptr: go on); returns the
+// exit status (0 after a clean stop, 2 when the state file or the address
+// cannot be used). Standard error gets "korvane console: listening on
+// ADDR:PORT ..." once it accepts clients, and "stopping (WHY)" at the stop.
+int RunConsoleService(const ConsoleRunOptions& options,
+                      const std::function<const char*()>& stopRequested);

@@ -5,6 +5,7 @@
 #include "tools/console_net/console_service.h"
 #include "tools/korvane/codec_input.h"
 #include "tools/korvane/commands.h"
+#include "tools/korvane/stop_signals.h"
 
 #include <CLI/CLI.hpp>
 
@@ -129,7 +130,10 @@ int RunConsole(ConsoleOptions& options)
     run.server.maxClients = size_t(maxClients);
     run.server.clientQueueLimit = size_t(clientQueue) << 20;
     run.server.unfinishedLimit = size_t(unfinished) << 20;
-    return RunConsoleService(run);
+    CatchStopSignals(nullptr, nullptr);
+    const int status = RunConsoleService(run, StopSignalName);
+    ReleaseStopSignals();
+    return status;
 }
 
 } // namespace

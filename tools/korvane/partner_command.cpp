@@ -5,12 +5,14 @@
 
 #include "host/command_check.h"
 #include "host/protocol.h"
+#include "partner/command_input.h"
 #include "partner/console_source.h"
 #include "partner/partner_link.h"
 #include "partner/partner_session.h"
 #include "tools/console_net/console_server.h"
 #include "tools/korvane/commands.h"
 #include "tools/korvane/partner_output.h"
+#include "tools/korvane/stop_signals.h"
 
 #include <CLI/CLI.hpp>
 
@@ -18,6 +20,7 @@
 #include <iostream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 const char kPartnerHelp[] =
@@ -167,20 +170,23 @@ int Failed(const std::string& reason)
     return kExitUsage;
 }
 
-// --console-link: the link between the service and a console on TCP.
+// --console-link: the link between the service and a console on TCP. The
+// program reads standard input and catches the stop signals; the link gets
+// the lines and the stop through its API.
 int RunLink(const PartnerOptions& options)
 {
     CPartnerLinkOptions link;
     std::string error;
-    if (!ParseHostPort(options.consoleLink, link.host, link.port, error))
+    if (!ParseHostPort(options.consoleLink, link.console.host, link.console.port, error))
         return UsageError("partner", "--console-link: " + error, kPartnerHelp);
     std::vector<std::string> lines;
+    bool readStandardInput = false;
     for (const Action& action : options.actions) {
         if (action.kind != Action::Command)
             return UsageError("partner", "--console and --keep-alive do not go with --console-link",
                               kPartnerHelp);
         if (action.text == "-")
-            link.readStandardInput = true;
+            readStandardInput = true;
         else
             lines.push_back(action.text);
     }
@@ -188,15 +194,19 @@ int RunLink(const PartnerOptions& options)
     link.session.service = options.serviceName;
     if (options.timeout > 0)
         link.session.sendTimeoutMs = options.timeout;
-    link.retries = options.retries;
+    link.console.retries = options.retries;
     link.quietMs = options.wait;
+    // Without lines it runs until stopped.
+    link.untilStopped = lines.empty() && !readStandardInput;
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
 
     CPartnerOutput output(options.json, options.quiet);
-    CPartnerLink partner(link);
+    // Shared with the standard-input reader, which may outlive this call
+    // (blocked in a read when the link ends).
+    const auto partner = std::make_shared<CPartnerLink>(link);
     size_t noValue = 0;
     std::vector<std::string> notSent;
-    partner.SetEventHandler([&](const CPartnerLinkEvent& event) {
+    partner->SetEventHandler([&](const CPartnerLinkEvent& event) {
         if (event.kind == CPartnerLinkEvent::NoValue)
             ++noValue;
         if (event.kind == CPartnerLinkEvent::NotSent)
@@ -204,13 +214,28 @@ int RunLink(const PartnerOptions& options)
         output.Link(event);
     });
     for (const std::string& line : lines)
-        partner.AddCommand(line);
-    const EPartnerStatus status = partner.Run();
+        partner->AddCommand(line);
+    if (readStandardInput) {
+        // Reads on only while the link's queue is under its bound.
+        std::thread([partner] {
+            std::string line;
+            while (std::getline(std::cin, line))
+                if (!partner->AddCommandBounded(line))
+                    return;
+            partner->EndCommands();
+        }).detach();
+    } else {
+        partner->EndCommands();
+    }
+    CatchStopSignals([](void* context) { static_cast<CPartnerLink*>(context)->Stop(); },
+                     partner.get());
+    const EPartnerStatus status = partner->Run();
+    ReleaseStopSignals();
     const bool stoppedEarly = status == EPartnerStatus::Stopped && !notSent.empty();
     if ((status != EPartnerStatus::Ok && status != EPartnerStatus::Stopped) || stoppedEarly) {
         std::fprintf(stderr, "%s: %s\n", CommandLabel("partner").c_str(),
                      stoppedEarly ? "stopped before every command line was sent"
-                                  : partner.LastError().c_str());
+                                  : partner->LastError().c_str());
         for (const std::string& line : notSent)
             std::fprintf(stderr, "%s: not sent: %s\n", CommandLabel("partner").c_str(),
                          line.c_str());
@@ -274,9 +299,7 @@ int RunPartner(PartnerOptions& options)
     if (options.actions.empty()) {
         std::string line;
         while (ok && std::getline(std::cin, line)) {
-            while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
-                line.pop_back();
-            if (line.empty() || line[0] == '#')
+            if (!TakeCommandLine(line))
                 continue;
             if (!CheckLine(line, options.strict))
                 return kExitUsage;

@@ -146,38 +146,47 @@ void CPartnerOutput::Link(const CPartnerLinkEvent& event)
     case CPartnerLinkEvent::NoValue:
         NoValue(event.line);
         return;
-    case CPartnerLinkEvent::Connected:
-        object["state"] = "connected";
-        object["address"] = event.text;
-        line = "link: connected to " + event.text;
+    case CPartnerLinkEvent::Console: {
+        const ConsoleLinkEvent& console = event.console;
+        switch (console.kind) {
+        case ConsoleLinkEvent::Connected:
+            object["state"] = "connected";
+            object["address"] = console.text;
+            line = "link: connected to " + console.text;
+            break;
+        case ConsoleLinkEvent::Lost:
+            object["state"] = "lost";
+            object["reason"] = console.text;
+            object["retry_ms"] = console.retryInMs;
+            line = "link: lost (" + console.text + "); reconnecting in " +
+                   std::to_string(console.retryInMs) + " ms";
+            break;
+        case ConsoleLinkEvent::Failed:
+            object["state"] = "failed";
+            object["reason"] = console.text;
+            object["attempt"] = console.attempt;
+            object["retry_ms"] = console.retryInMs;
+            line = "link: cannot reach the console (" + console.text + "); attempt " +
+                   std::to_string(console.attempt) + ", next in " +
+                   std::to_string(console.retryInMs) + " ms";
+            break;
+        case ConsoleLinkEvent::GaveUp:
+            object["state"] = "gave-up";
+            object["reason"] = console.text;
+            line = "link: giving up: " + console.text;
+            break;
+        case ConsoleLinkEvent::Dropped:
+            object["state"] = "dropped";
+            object["octets"] = console.count;
+            line = "link: dropped " + std::to_string(console.count) +
+                   " octets of a message the console did not finish before the break";
+            break;
+        case ConsoleLinkEvent::ConsoleData:
+        case ConsoleLinkEvent::KeepAlive:
+            return;
+        }
         break;
-    case CPartnerLinkEvent::Lost:
-        object["state"] = "lost";
-        object["reason"] = event.text;
-        object["retry_ms"] = event.retryInMs;
-        line = "link: lost (" + event.text + "); reconnecting in " +
-               std::to_string(event.retryInMs) + " ms";
-        break;
-    case CPartnerLinkEvent::Failed:
-        object["state"] = "failed";
-        object["reason"] = event.text;
-        object["attempt"] = event.attempt;
-        object["retry_ms"] = event.retryInMs;
-        line = "link: cannot reach the console (" + event.text + "); attempt " +
-               std::to_string(event.attempt) + ", next in " + std::to_string(event.retryInMs) +
-               " ms";
-        break;
-    case CPartnerLinkEvent::GaveUp:
-        object["state"] = "gave-up";
-        object["reason"] = event.text;
-        line = "link: giving up: " + event.text;
-        break;
-    case CPartnerLinkEvent::Dropped:
-        object["state"] = "dropped";
-        object["octets"] = event.count;
-        line = "link: dropped " + std::to_string(event.count) +
-               " octets of a message the console did not finish before the break";
-        break;
+    }
     case CPartnerLinkEvent::ServiceUnreachable:
         object = {{"event", "service"},
                   {"state", "unreachable"},

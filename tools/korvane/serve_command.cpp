@@ -7,6 +7,7 @@
 
 #include "tools/korvane/codec_input.h"
 #include "tools/korvane/commands.h"
+#include "tools/korvane/stop_signals.h"
 
 #include "host/host_state.h"
 #include "host/host_trace.h"
@@ -208,7 +209,7 @@ int RunServe(const ServeOptions& options)
     if (options.debug)
         HostToggleDebug(state);
 
-    CatchServiceSignals();
+    CatchStopSignals([](void*) { WakeMessageLoop(); }, nullptr, true);
 
     std::fprintf(stderr, "%s: ready: endpoint %s in %s; partner %s %s; debug %s\n", label.c_str(),
                  name.c_str(), GetRuntimeFolder(), kPartnerWindowName,
@@ -237,7 +238,7 @@ int RunServe(const ServeOptions& options)
     HostDetach(state);
     DestroyWindow(host);
     SetHostTraceSink(nullptr);
-    ReleaseServiceSignals();
+    ReleaseStopSignals();
     std::fflush(stderr);
     return kExitOk;
 }

@@ -12,6 +12,7 @@
 #include "platform/tool_platform.h"
 #include "tools/console_net/console_server.h"
 #include "tools/korvane/commands.h"
+#include "tools/korvane/stop_signals.h"
 #include "view/server/view_server.h"
 #include "view/view_access.h"
 #include "view/view_capture.h"
@@ -191,14 +192,14 @@ int RunView(ViewOptions& options)
             return Fail(error);
         state.SetConsoleState("offline", options.file == "-" ? "standard input" : options.file);
     } else {
-        if (!ParseHostPort(options.consoleLink, link.host, link.port, error))
+        if (!ParseHostPort(options.consoleLink, link.console.host, link.console.port, error))
             return UsageError("view", "--console-link: " + error, kViewHelp);
         link.session.endpoint = options.name;
         link.session.service = options.serviceName;
         if (options.timeout > 0)
             link.session.sendTimeoutMs = options.timeout;
-        link.retries = options.retries;
-        link.stopOnSignals = false;
+        link.console.retries = options.retries;
+        link.untilStopped = true;
     }
 
     std::unique_ptr<CPartnerLink> partner;
@@ -223,14 +224,18 @@ int RunView(ViewOptions& options)
         std::fprintf(stderr, "%s: could not open a browser; open the address above\n",
                      CommandLabel("view").c_str());
 
-    CatchServiceSignals();
+    CatchStopSignals(
+        [](void* context) {
+        if (context)
+            static_cast<CPartnerLink*>(context)->Stop();
+        },
+        partner.get());
     std::atomic<bool> linkDone{false};
     EPartnerStatus status = EPartnerStatus::Ok;
     std::thread linkThread;
     if (partner) {
-        partner->SetEventHandler([&state](const CPartnerLinkEvent& event) {
-            state.ApplyLinkEvent(event);
-        });
+        partner->SetEventHandler(
+            [&state](const CPartnerLinkEvent& event) { state.ApplyLinkEvent(event); });
         linkThread = std::thread([&] {
             status = partner->Run();
             linkDone.store(true);
@@ -242,7 +247,7 @@ int RunView(ViewOptions& options)
         linkThread.join();
     }
     view.Stop();
-    ReleaseServiceSignals();
+    ReleaseStopSignals();
     if (partner && status != EPartnerStatus::Ok && status != EPartnerStatus::Stopped)
         return Fail(partner->LastError());
     return kExitOk;

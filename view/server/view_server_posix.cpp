@@ -130,8 +130,8 @@ void CViewServer::Impl::Routes()
             return httplib::Server::HandlerResponse::Unhandled;
         std::string reason = "bad request";
         if (res.status == 413)
-            reason = "the body is larger than " + std::to_string(m_options.maxBodyOctets) +
-                     " octets";
+            reason =
+                "the body is larger than " + std::to_string(m_options.maxBodyOctets) + " octets";
         else if (res.status == 404)
             reason = "not found: " + req.path;
         Refuse(res, res.status, reason);
@@ -174,7 +174,7 @@ void CViewServer::Impl::Routes()
                         "\ndata: " + data.dump(-1, ' ', false, json::error_handler_t::replace) +
                         "\n\n";
             return sink.write(text.data(), text.size());
-        },
+            },
             [this, page](bool) { m_state.ClosePage(page); });
     });
     m_server.Get("/api/export.json", [this](const httplib::Request&, httplib::Response& res) {
@@ -338,8 +338,7 @@ uint16_t CViewServer::Port() const
 std::string CViewServer::Address() const
 {
     const std::string& address = m_impl->m_options.address;
-    const std::string host =
-        address.find(':') != std::string::npos ? "[" + address + "]" : address;
+    const std::string host = address.find(':') != std::string::npos ? "[" + address + "]" : address;
     return "http://" + host + ":" + std::to_string(m_impl->m_port) +
            "/?token=" + m_impl->m_options.token;
 }
