@@ -5,14 +5,21 @@
 
 std::vector<std::string> ViewHostNames(const std::string& address, uint16_t port)
 {
-    const std::string suffix = ":" + std::to_string(port);
+    const std::string suffix = std::to_string(port);
+    const auto name = [&](const std::string& host, bool bracket) {
+        std::string text;
+        if (bracket)
+            text.append(1, '[').append(host).append(1, ']');
+        else
+            text.append(host);
+        return text.append(1, ':').append(suffix);
+    };
     std::vector<std::string> names;
-    names.push_back((address.find(':') != std::string::npos ? "[" + address + "]" : address) +
-                    suffix);
-    names.push_back("localhost" + suffix);
+    names.push_back(name(address, address.find(':') != std::string::npos));
+    names.push_back(name("localhost", false));
     if (IsLoopbackAddress(address)) {
-        names.push_back("127.0.0.1" + suffix);
-        names.push_back("[::1]" + suffix);
+        names.push_back(name("127.0.0.1", false));
+        names.push_back(name("::1", true));
     }
     std::sort(names.begin(), names.end());
     names.erase(std::unique(names.begin(), names.end()), names.end());
