@@ -43,6 +43,15 @@ def wait_until(condition, what, timeout=WAIT):
         time.sleep(0.05)
 
 
+def drain(response):
+    """Reads an event stream until it is closed."""
+    try:
+        while response.read(65536):
+            pass
+    except (AttributeError, OSError, http.client.HTTPException):
+        pass
+
+
 def free_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
@@ -146,7 +155,7 @@ def main():
                 conn = http.client.HTTPConnection(parts.hostname, parts.port, timeout=60)
                 conn.request("GET", "/api/events?token=" + token)
                 response = conn.getresponse()
-                threading.Thread(target=lambda r=response: [None for _ in iter(lambda: r.read(65536), b"")], daemon=True).start()
+                threading.Thread(target=drain, args=(response,), daemon=True).start()
                 streams.append(conn)
             time.sleep(5)  # a measurement, not a test: let every stream take its state
             status = open("/proc/%d/status" % view.pid).read()
