@@ -14,3 +14,7 @@ void UseBinaryStandardStreams();
 // Why `serve` is not offered on this platform, in one line; nullptr where
 // it is (on Windows Korvane.exe is the service).
 const char* ServeUnavailableReason();
+
+// Opens url in the user's browser without waiting for it (POSIX: xdg-open;
+// Windows: the shell's handler); false when it could not be started.
+bool OpenInBrowser(const char* url);

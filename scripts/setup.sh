@@ -20,20 +20,24 @@ usage() {
     exit 2
 }
 
-# A C++ compiler, CMake and the generic libraries the tool is built from;
-# help2man for its manual page, which every build makes.
+# A C++ compiler, CMake and the generic libraries the tool is built from
+# (cpp-httplib serves `korvane view`); help2man for its manual page, which
+# every build makes.
 RUN_PACKAGES="
 build-essential cmake ninja-build pkg-config python3
-libcli11-dev libasio-dev nlohmann-json3-dev help2man gzip
+libcli11-dev libasio-dev nlohmann-json3-dev libcpp-httplib-dev help2man gzip
 "
 # GoogleTest and Google Benchmark (the release preset builds the benchmark
 # programs), jq for the JSON examples' tests, clang-format for
 # scripts/format.sh, GNU time for the tool's peak-memory test; pytest,
-# setuptools and venv for the Python package (python/) and its tests.
+# setuptools and venv for the Python package (python/) and its tests;
+# headless Chromium, its driver and Selenium for the view's browser tests
+# (and the screenshot in the README).
 TEST_PACKAGES="
 googletest libgtest-dev libgmock-dev libbenchmark-dev
 jq clang-format-14 time
 python3-pytest python3-setuptools python3-venv
+chromium chromium-driver python3-selenium
 "
 # googletest: its sources are compiled with the cross compiler.
 WINDOWS_PACKAGES="

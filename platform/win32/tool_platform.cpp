@@ -2,6 +2,8 @@
 
 #include "winapi.h"
 
+#include <shellapi.h>
+
 #include <cstdio>
 #include <fcntl.h>
 #include <io.h>
@@ -28,4 +30,11 @@ const char* ServeUnavailableReason()
 const char* GetRuntimeFolder()
 {
     return "the desktop";
+}
+
+bool OpenInBrowser(const char* url)
+{
+    // ShellExecuteA returns a value above 32 on success.
+    return reinterpret_cast<INT_PTR>(
+               ShellExecuteA(nullptr, "open", url, nullptr, nullptr, SW_SHOWNORMAL)) > 32;
 }

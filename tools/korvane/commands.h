@@ -37,6 +37,7 @@ CommandRun DefineReencode(CLI::App& command);
 CommandRun DefineServe(CLI::App& command);
 CommandRun DefinePartner(CLI::App& command);
 CommandRun DefineConsole(CLI::App& command);
+CommandRun DefineView(CLI::App& command);
 
 extern const char kEncodeHelp[];
 extern const char kDecodeHelp[];
@@ -45,6 +46,7 @@ extern const char kReencodeHelp[];
 extern const char kServeHelp[];
 extern const char kPartnerHelp[];
 extern const char kConsoleHelp[];
+extern const char kViewHelp[];
 
 // Exit statuses.
 constexpr int kExitOk = 0;

@@ -38,6 +38,9 @@ const ToolCommand kCommands[] = {
     {"console", "console [options]",
      "a simulated console on TCP (127.0.0.1:9000) for\n'partner --console-link'", kConsoleHelp,
      DefineConsole},
+    {"view", "view [FILE]",
+     "the console's parameters live in the browser\n(FILE: a capture, read-only)", kViewHelp,
+     DefineView},
 };
 
 const char kUsageHead[] = "usage: korvane <command> [options]\n"

@@ -1,0 +1,54 @@
+#include "view/view_capture.h"
+
+#include "ember/ber/exception.h"
+#include "host/loopback.h"
+#include "host/protocol.h"
+#include "host/report_reader.h"
+
+#include <algorithm>
+
+namespace {
+
+class CaptureReader : public CReportReader
+{
+public:
+    explicit CaptureReader(CViewState& state) : m_state(state) {}
+
+    uint64_t messages = 0;
+
+protected:
+    void OnNodeComplete(CEmber_Node* node) override
+    {
+        if (!node->GetParent())
+            ++messages;
+        CReportReader::OnNodeComplete(node);
+    }
+    void OnError(const CEmber_Exception& error) override
+    {
+        m_state.Log("error",
+                    "error " + std::to_string(error.GetCode()) + ": " + error.GetMessage());
+    }
+    void SendReport(const char* line) override
+    {
+        m_state.ApplyReport(line);
+        CReportReader::SendReport(line);
+    }
+
+private:
+    CViewState& m_state;
+};
+
+} // namespace
+
+bool DecodeCaptureInto(const std::vector<uint8_t>& octets, CViewState& state, std::string& error)
+{
+    CaptureReader reader(state);
+    CLoopback host(reader);
+    if (!host.Ok()) {
+        error = host.Error();
+        return false;
+    }
+    host.SendConsole(octets.data(), octets.size(), 4096);
+    state.CountConsole(reader.messages, octets.size());
+    return true;
+}
