@@ -5,7 +5,8 @@
 # korvane_console_net  tools/console_net/*.cpp: the TCP side on standalone
 #                      Asio (libasio-dev), header-only.
 #
-# Asio and nlohmann-json are header-only Debian packages under /usr/include.
+# Asio, nlohmann-json and Boost (for Beast, the view's HTTP server) are
+# header-only Debian packages under /usr/include.
 # A cross build must not put /usr/include on its path (the host's C library
 # lives there), so it gets a folder in the build tree that links to just
 # those headers.
@@ -14,7 +15,7 @@ set(korvane_third_party_include "")
 if(CMAKE_CROSSCOMPILING)
     set(korvane_third_party_include "${PROJECT_BINARY_DIR}/third_party/include")
     file(MAKE_DIRECTORY "${korvane_third_party_include}")
-    foreach(header IN ITEMS asio asio.hpp nlohmann)
+    foreach(header IN ITEMS asio asio.hpp nlohmann boost)
         if(NOT EXISTS "/usr/include/${header}")
             message(FATAL_ERROR "/usr/include/${header} is missing (scripts/setup.sh installs it)")
         endif()
@@ -30,6 +31,7 @@ if(korvane_third_party_include)
 else()
     find_path(korvane_asio_include asio.hpp REQUIRED)
     find_path(korvane_json_include nlohmann/json.hpp REQUIRED)
+    find_path(korvane_beast_include boost/beast.hpp REQUIRED)
 endif()
 # Asio without Boost; no deprecated interfaces.
 target_compile_definitions(korvane_third_party INTERFACE ASIO_STANDALONE ASIO_NO_DEPRECATED)

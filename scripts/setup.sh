@@ -21,11 +21,11 @@ usage() {
 }
 
 # A C++ compiler, CMake and the generic libraries the tool is built from
-# (cpp-httplib serves `korvane view`); help2man for its manual page, which
+# (Boost.Beast, header-only, serves `korvane view`); help2man for its manual page, which
 # every build makes.
 RUN_PACKAGES="
 build-essential cmake ninja-build pkg-config python3
-libcli11-dev libasio-dev nlohmann-json3-dev libcpp-httplib-dev help2man gzip
+libcli11-dev libasio-dev nlohmann-json3-dev libboost-dev help2man gzip
 "
 # GoogleTest and Google Benchmark (the release preset builds the benchmark
 # programs), jq for the JSON examples' tests, clang-format for

@@ -52,7 +52,67 @@ std::string Lower(std::string text)
     return text;
 }
 
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+bool Unescape(std::string_view text, std::string& out)
+{
+    out.clear();
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '+') {
+            out += ' ';
+        } else if (text[i] != '%') {
+            out += text[i];
+        } else {
+            if (i + 2 >= text.size())
+                return false;
+            const int high = HexDigit(text[i + 1]);
+            const int low = HexDigit(text[i + 2]);
+            if (high < 0 || low < 0)
+                return false;
+            out += char(high * 16 + low);
+            i += 2;
+        }
+    }
+    return true;
+}
+
 } // namespace
+
+bool ParseViewTarget(std::string_view target, CViewTarget& out)
+{
+    out = CViewTarget();
+    if (target.empty() || target[0] != '/')
+        return false;
+    const size_t mark = target.find('?');
+    out.path = std::string(target.substr(0, mark));
+    if (mark == std::string_view::npos)
+        return true;
+    std::string_view query = target.substr(mark + 1);
+    while (!query.empty()) {
+        const size_t end = query.find('&');
+        const std::string_view pair = query.substr(0, end);
+        query = end == std::string_view::npos ? std::string_view() : query.substr(end + 1);
+        if (pair.empty())
+            continue;
+        const size_t equals = pair.find('=');
+        std::string key;
+        std::string value;
+        if (!Unescape(pair.substr(0, equals), key) ||
+            (equals != std::string_view::npos && !Unescape(pair.substr(equals + 1), value)))
+            return false;
+        out.query.emplace(std::move(key), std::move(value));
+    }
+    return true;
+}
 
 CViewVerdict CheckViewRequest(const std::vector<std::string>& hosts, const std::string& token,
                               const CViewRequestFacts& request)

@@ -13,8 +13,22 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
+#include <string_view>
 #include <vector>
+
+// A request target in origin form, "/path?key=value&key", split: the path as
+// it stands, the query's parameters percent-decoded ("+" a blank; a key
+// without "=" has an empty value; the first of a repeated key holds).
+struct CViewTarget
+{
+    std::string path;
+    std::map<std::string, std::string> query;
+};
+
+// False for a target that does not start with "/" or has a bad escape.
+bool ParseViewTarget(std::string_view target, CViewTarget& out);
 
 struct CViewRequestFacts
 {

@@ -8,6 +8,16 @@
 
 using nlohmann::json;
 
+namespace {
+
+// JSON text; a text that is not UTF-8 has its bad octets replaced.
+std::string Dump(const json& value)
+{
+    return value.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+} // namespace
+
 // One page's queue: the parameters changed since it was last sent (each
 // once), the other entries in order, and when it was last sent.
 struct CViewState::Page
@@ -87,7 +97,7 @@ bool CViewState::ApplyReport(const std::string& line, CViewTime now)
     ++m_thisSecond;
     if (report.kind == EPartnerReportKind::Unknown) {
         LogLocked("error", "a report in neither layout: " + line, now);
-        m_changed.notify_all();
+        ChangedLocked();
         return false;
     }
     const std::string path = CommandPathOf(report.path);
@@ -100,7 +110,7 @@ bool CViewState::ApplyReport(const std::string& line, CViewTime now)
                               " parameters: reports of further ones are dropped",
                           now);
             m_limitLogged = true;
-            m_changed.notify_all();
+            ChangedLocked();
             return false;
         }
         found = m_byPath.emplace(path, m_parameters.size()).first;
@@ -128,8 +138,14 @@ bool CViewState::ApplyReport(const std::string& line, CViewTime now)
         }
     }
     MarkLocked(found->second);
-    m_changed.notify_all();
+    ChangedLocked();
     return true;
+}
+
+void CViewState::ChangedLocked()
+{
+    ++m_generation;
+    m_changed.notify_all();
 }
 
 void CViewState::MarkLocked(size_t index)
@@ -175,7 +191,7 @@ void CViewState::Log(const std::string& kind, const std::string& text, CViewTime
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     LogLocked(kind, text, now);
-    m_changed.notify_all();
+    ChangedLocked();
 }
 
 void CViewState::SetConsoleState(const std::string& state, const std::string& text)
@@ -185,7 +201,7 @@ void CViewState::SetConsoleState(const std::string& state, const std::string& te
     m_consoleText = text;
     for (auto& [id, page] : m_pages)
         page->linkChanged = true;
-    m_changed.notify_all();
+    ChangedLocked();
 }
 
 void CViewState::SetServiceState(const std::string& state, const std::string& text)
@@ -195,7 +211,7 @@ void CViewState::SetServiceState(const std::string& state, const std::string& te
     m_serviceText = text;
     for (auto& [id, page] : m_pages)
         page->linkChanged = true;
-    m_changed.notify_all();
+    ChangedLocked();
 }
 
 void CViewState::MarkServiceReachable()
@@ -207,7 +223,7 @@ void CViewState::MarkServiceReachable()
     m_serviceText.clear();
     for (auto& [id, page] : m_pages)
         page->linkChanged = true;
-    m_changed.notify_all();
+    ChangedLocked();
 }
 
 void CViewState::CountConsole(uint64_t messages, uint64_t octets)
@@ -217,7 +233,7 @@ void CViewState::CountConsole(uint64_t messages, uint64_t octets)
     m_octets += octets;
     for (auto& [id, page] : m_pages)
         page->linkChanged = true;
-    m_changed.notify_all();
+    ChangedLocked();
 }
 
 void CViewState::ApplyConsoleEvent(const ConsoleLinkEvent& event, CViewTime now)
@@ -329,7 +345,7 @@ bool CViewState::SetLabelLocked(const std::string& path, const std::string& labe
 
 void CViewState::LabelsChangedLocked(std::unique_lock<std::mutex>& lock)
 {
-    m_changed.notify_all();
+    ChangedLocked();
     if (!m_labelsHandler)
         return;
     json labels = {{"labels", m_labels}};
@@ -455,22 +471,30 @@ json CViewState::CountersJson(int64_t steadyMs) const
             {"parameters", m_parameters.size()}};
 }
 
-json CViewState::StateJson() const
+std::shared_ptr<const std::string> CViewState::StateText(CViewTime now) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    json parameters = json::array();
-    for (const CViewParameter& parameter : m_parameters)
-        parameters.push_back(ParameterJson(parameter));
-    json events = json::array();
-    for (const Event& event : m_events)
-        events.push_back(EventJson(event));
-    return {{"mode", m_options.readOnly ? "offline" : "live"},
-            {"readOnly", m_options.readOnly},
-            {"parameters", std::move(parameters)},
-            {"labels", m_labels},
-            {"link", LinkJson()},
-            {"counters", CountersJson(CViewTime::Now().steadyMs)},
-            {"events", std::move(events)}};
+    return StateTextLocked(now.steadyMs);
+}
+
+std::shared_ptr<const std::string> CViewState::StateTextLocked(int64_t steadyMs) const
+{
+    const int64_t second = steadyMs / 1000;
+    if (m_stateText && m_stateGeneration == m_generation && m_stateSecond == second)
+        return m_stateText;
+    // The keys in the order a json object dumps them (sorted).
+    std::string text = "{\"counters\":" + Dump(CountersJson(steadyMs)) + ",\"events\":[";
+    for (size_t i = 0; i < m_events.size(); ++i)
+        text += (i ? "," : "") + Dump(EventJson(m_events[i]));
+    text += "],\"labels\":" + Dump(json(m_labels)) + ",\"link\":" + Dump(LinkJson()) +
+            ",\"mode\":" + (m_options.readOnly ? "\"offline\"" : "\"live\"") + ",\"parameters\":[";
+    for (size_t i = 0; i < m_parameters.size(); ++i)
+        text += (i ? "," : "") + Dump(ParameterJson(m_parameters[i]));
+    text += "],\"readOnly\":" + std::string(m_options.readOnly ? "true" : "false") + "}";
+    m_stateText = std::make_shared<const std::string>(std::move(text));
+    m_stateGeneration = m_generation;
+    m_stateSecond = second;
+    return m_stateText;
 }
 
 json CViewState::ExportJson() const
@@ -558,7 +582,7 @@ void CViewState::ClosePage(uint64_t page)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_pages.erase(page);
-    m_changed.notify_all();
+    m_changed.notify_all(); // not a change of the state: its waits end
 }
 
 size_t CViewState::PageCount() const
@@ -580,9 +604,7 @@ CViewBatch CViewState::TakePage(uint64_t id, CViewTime now)
         page.linkChanged = false;
         page.sentOnce = true;
         page.lastSentMs = now.steadyMs;
-        lock.unlock();
-        json state = StateJson();
-        batch.events.emplace_back("state", std::move(state));
+        batch.events.push_back({"state", StateTextLocked(now.steadyMs)});
         return batch;
     }
     const bool waiting = !page.changed.empty() || !page.entries.empty() || page.linkChanged;
@@ -623,7 +645,7 @@ CViewBatch CViewState::TakePage(uint64_t id, CViewTime now)
     page.linkChanged = false;
     page.lastSentMs = now.steadyMs;
     page.sentOnce = true;
-    batch.events.emplace_back("update", std::move(update));
+    batch.events.push_back({"update", std::make_shared<const std::string>(Dump(update))});
     return batch;
 }
 
@@ -665,7 +687,7 @@ void CViewState::Shutdown()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_shutdown = true;
-    m_changed.notify_all();
+    m_changed.notify_all(); // not a change of the state: every wait ends
 }
 
 bool CViewState::IsShutDown() const

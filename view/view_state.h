@@ -80,11 +80,20 @@ struct CViewParameter
     std::deque<int32_t> history;
 };
 
-// What a page is sent: each entry one event of the stream.
-struct CViewBatch
+// One event of a page's stream: its name and its data, JSON text. The whole
+// state's text is shared by every page that is sent it at the same moment.
+struct CViewEvent
 {
     // "state" (the whole state: the page drops what it had) or "update".
-    std::vector<std::pair<std::string, nlohmann::json>> events;
+    std::string name;
+    std::shared_ptr<const std::string> data;
+    nlohmann::json Json() const { return nlohmann::json::parse(*data); }
+};
+
+// What a page is sent.
+struct CViewBatch
+{
+    std::vector<CViewEvent> events;
     // When nothing was taken: milliseconds until the page may be sent
     // again (0 with nothing waiting).
     int64_t waitMs = 0;
@@ -133,8 +142,13 @@ public:
     // of no other call; it may write a file).
     void OnLabelsChanged(std::function<void(const nlohmann::json&)> handler);
 
-    // The whole state as a page gets it first.
-    nlohmann::json StateJson() const;
+    // The whole state as a page gets it first, as JSON text. The text is
+    // built once for a state and shared until the state (or the second of
+    // the reports-a-second counter) changes, so that many pages opened at
+    // once cost one copy; it is built a parameter at a time, never as one
+    // JSON tree.
+    std::shared_ptr<const std::string> StateText(CViewTime now = CViewTime::Now()) const;
+    nlohmann::json StateJson() const { return nlohmann::json::parse(*StateText()); }
     // The values with their labels, most useful first: by path.
     nlohmann::json ExportJson() const;
     std::string ExportCsv() const;
@@ -170,6 +184,9 @@ private:
     nlohmann::json EventJson(const Event& event) const;
     nlohmann::json LinkJson() const;
     nlohmann::json CountersJson(int64_t steadyMs) const;
+    std::shared_ptr<const std::string> StateTextLocked(int64_t steadyMs) const;
+    // Every change of what a page is shown: wakes the pages' waits.
+    void ChangedLocked();
     // A block was taken: the service is there.
     void MarkServiceReachable();
     void LogLocked(const std::string& kind, const std::string& text, CViewTime now);
@@ -182,6 +199,10 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     bool m_shutdown = false;
+    uint64_t m_generation = 0; // counts ChangedLocked()
+    mutable std::shared_ptr<const std::string> m_stateText;
+    mutable uint64_t m_stateGeneration = 0;
+    mutable int64_t m_stateSecond = 0;
 
     std::vector<CViewParameter> m_parameters;
     std::map<std::string, size_t> m_byPath;

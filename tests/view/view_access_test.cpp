@@ -115,3 +115,39 @@ TEST(ViewAccessNames, Loopback)
 }
 
 } // namespace
+
+TEST(ViewTarget, PathAndDecodedQuery)
+{
+    struct Case
+    {
+        const char* target;
+        bool ok;
+        const char* path;
+        std::map<std::string, std::string> query;
+    };
+    const Case cases[] = {
+        {"/", true, "/", {}},
+        {"/api/state?token=abc", true, "/api/state", {{"token", "abc"}}},
+        {"/api/labels?replace=1&token=a%2Bb+c",
+         true,
+         "/api/labels",
+         {{"replace", "1"}, {"token", "a+b c"}}},
+        {"/x?flag&&k=v&k=second", true, "/x", {{"flag", ""}, {"k", "v"}}},
+        {"/x?k=%4a%4A", true, "/x", {{"k", "JJ"}}},
+        {"/x?k=%4", false, "", {}},
+        {"/x?k=%zz", false, "", {}},
+        {"/x?k=%", false, "", {}},
+        {"x", false, "", {}},
+        {"", false, "", {}},
+        {"http://127.0.0.1:8080/", false, "", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.target);
+        CViewTarget target;
+        ASSERT_EQ(ParseViewTarget(c.target, target), c.ok);
+        if (!c.ok)
+            continue;
+        EXPECT_EQ(target.path, c.path);
+        EXPECT_EQ(target.query, c.query);
+    }
+}

@@ -242,9 +242,30 @@ TEST(ViewPages, ANewPageGetsTheWholeStateFirst)
     const uint64_t page = state.OpenPage();
     const CViewBatch batch = state.TakePage(page, At(1000));
     ASSERT_EQ(batch.events.size(), 1u);
-    EXPECT_EQ(batch.events[0].first, "state");
-    EXPECT_EQ(batch.events[0].second["parameters"].size(), 1u);
+    EXPECT_EQ(batch.events[0].name, "state");
+    EXPECT_EQ(batch.events[0].Json()["parameters"].size(), 1u);
     EXPECT_TRUE(state.TakePage(page, At(1001)).events.empty());
+}
+
+TEST(ViewPages, PagesOpenedAtOnceShareOneStateTextUntilTheStateChanges)
+{
+    CViewState state;
+    state.ApplyReport("1,2,3,4,5,1", At(0));
+    const uint64_t first = state.OpenPage();
+    const uint64_t second = state.OpenPage();
+    const CViewBatch a = state.TakePage(first, At(1000));
+    const CViewBatch b = state.TakePage(second, At(1000));
+    ASSERT_EQ(a.events.size(), 1u);
+    ASSERT_EQ(b.events.size(), 1u);
+    EXPECT_EQ(a.events[0].data, b.events[0].data);
+    EXPECT_EQ(a.events[0].data, state.StateText(At(1000)));
+
+    state.ApplyReport("1,2,3,4,5,2", At(1000));
+    const auto after = state.StateText(At(1000));
+    EXPECT_NE(after, a.events[0].data);
+    EXPECT_EQ(json::parse(*after)["parameters"][0]["value"], 2);
+    // The reports-a-second counter moves with the clock alone.
+    EXPECT_NE(state.StateText(At(2000)), after);
 }
 
 TEST(ViewPages, ChangesAreCoalescedToOneUpdatePerParameterPerWindow)
@@ -261,8 +282,8 @@ TEST(ViewPages, ChangesAreCoalescedToOneUpdatePerParameterPerWindow)
     EXPECT_EQ(early.waitMs, 40);
     CViewBatch due = state.TakePage(page, At(1100));
     ASSERT_EQ(due.events.size(), 1u);
-    EXPECT_EQ(due.events[0].first, "update");
-    const json& parameters = due.events[0].second["parameters"];
+    EXPECT_EQ(due.events[0].name, "update");
+    const json parameters = due.events[0].Json()["parameters"];
     ASSERT_EQ(parameters.size(), 2u);
     EXPECT_EQ(parameters[0]["value"], 49);
     EXPECT_EQ(parameters[0]["changes"], 50);
@@ -284,7 +305,7 @@ TEST(ViewPages, LinkStateLabelsAndLogReachThePage)
     state.Log("link", "console lost", At(5));
     const CViewBatch batch = state.TakePage(page, At(200));
     ASSERT_EQ(batch.events.size(), 1u);
-    const json& update = batch.events[0].second;
+    const json update = batch.events[0].Json();
     EXPECT_EQ(update["link"]["console"]["state"], "lost");
     EXPECT_EQ(update["labels"], json::parse(R"([{"path":"1,2","label":"Inputs"}])"));
     EXPECT_EQ(update["events"][0]["text"], "console lost");
@@ -299,10 +320,10 @@ TEST(ViewPages, APageTooFarBehindGetsTheWholeStateAgain)
     state.TakePage(page, At(0));
     for (int i = 0; i < 4; ++i)
         state.Log("link", "line", At(1));
-    EXPECT_EQ(state.TakePage(page, At(200)).events.at(0).first, "update");
+    EXPECT_EQ(state.TakePage(page, At(200)).events.at(0).name, "update");
     for (int i = 0; i < 5; ++i)
         state.Log("link", "line", At(300));
-    EXPECT_EQ(state.TakePage(page, At(400)).events.at(0).first, "state");
+    EXPECT_EQ(state.TakePage(page, At(400)).events.at(0).name, "state");
 }
 
 TEST(ViewPages, AtMostMaxPagesAtOnce)

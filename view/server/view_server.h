@@ -1,4 +1,5 @@
-// CViewServer: the HTTP interface of `korvane view`, over cpp-httplib.
+// CViewServer: the HTTP interface of `korvane view`, over Boost.Beast
+// (header-only, so the same server builds for Linux and Windows).
 //
 // Serves the page (compiled into the binary from view/web/) at "/", and
 // under /api/ the state, an event stream (Server-Sent Events: "state" with
@@ -11,9 +12,14 @@
 // for writeTimeoutMs is dropped (the page reconnects and gets the whole
 // state).
 //
-// Threads: Start() binds at once and serves on a thread of its own with a
-// pool of maxPages + 8 workers; Stop() (or the destructor) ends every
-// stream and joins them. The sink is called on a worker thread.
+// Requests on a connection are read within 5 s; a connection idle for 5 s
+// is closed. Headers are bounded to 16 KiB.
+//
+// Threads: Start() binds at once and accepts on a thread of its own; each
+// connection is served on a thread of its own, at most the state's maxPages
+// + 8 at once (a further one gets 503 and is closed). Stop() (or the
+// destructor) ends every stream and connection and joins their threads. The
+// sink is called on a connection's thread.
 #pragma once
 
 #include "view/view_state.h"

@@ -1,0 +1,3 @@
+#include "view/server/listen_socket.h"
+
+void PrepareListenSocket(boost::asio::ip::tcp::acceptor&) {}
