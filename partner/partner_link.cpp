@@ -418,10 +418,17 @@ EPartnerStatus CPartnerLink::Impl::Loop()
             break;
         const auto now = Clock::now();
         const auto quiet = std::chrono::milliseconds(m_options.quietMs);
-        if (!m_options.untilStopped && m_inputDone && m_outgoing.empty() &&
-            m_link->PendingWrites() == 0 && now - m_lastActivity >= quiet)
+        const bool mayEnd = !m_options.untilStopped && m_inputDone && m_outgoing.empty();
+        if (mayEnd && m_link->PendingWrites() == 0 && now - m_lastActivity >= quiet)
             break;
-        auto until = m_lastActivity + quiet;
+        // Lines, console data and stops wake the wait; with no end in sight
+        // it only looks at the stop flag now and then. Writes still on their
+        // way to the console are watched closely, since the end waits for
+        // them.
+        auto until = now + std::chrono::milliseconds(kStopLatencyMs);
+        if (mayEnd)
+            until = m_link->PendingWrites() == 0 ? m_lastActivity + quiet
+                                                 : now + std::chrono::milliseconds(1);
         if (!m_outgoing.empty() && m_serviceFailures)
             until = m_serviceRetryAt;
         const auto left =

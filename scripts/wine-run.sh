@@ -84,8 +84,6 @@ if [ "$init_only" -eq 1 ]; then
     exit 0
 fi
 
-set +e
-"$wine" "$@"
-status=$?
-set -e
-exit $status
+# The program takes this process's place, so that a signal sent to it (a
+# test stopping what it started) reaches the program.
+exec "$wine" "$@"

@@ -11,17 +11,12 @@ process's output); nothing sleeps a fixed time. Exit status 0 when every
 check passed, 77 (skipped) without Chromium or Selenium.
 """
 
-import http.client
 import json
 import os
 import shutil
-import signal
-import socket
 import subprocess
 import sys
 import tempfile
-import threading
-import time
 import unittest
 import urllib.parse
 
@@ -35,90 +30,19 @@ except ImportError:
     print("skipped: python3-selenium is not installed")
     sys.exit(77)
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from view_harness import WAIT, Program, free_port, request, wait_path  # noqa: E402
+
 KORVANE = os.path.abspath(sys.argv[1]) if len(sys.argv) > 1 else "korvane"
 SOURCE = os.path.abspath(sys.argv[2]) if len(sys.argv) > 2 else "."
 CHROMIUM = shutil.which("chromium") or "/usr/bin/chromium"
 DRIVER = shutil.which("chromedriver") or "/usr/bin/chromedriver"
-WAIT = 15.0  # the bound of every wait for the programs and the page
 
 STATE = {"parameters": [
     {"path": [1, 2, 3, 4, 5], "value": 10},
     {"path": [1, 2, 3, 4, 6], "value": 20},
     {"path": [1, 2, 3, 4, 7], "value": "Main out"},
 ]}
-
-
-class Program:
-    """A korvane process whose output lines are collected as they come."""
-
-    def __init__(self, args, env):
-        self.lines = []
-        self.cond = threading.Condition()
-        self.proc = subprocess.Popen([KORVANE] + args, env=env, stdin=subprocess.DEVNULL,
-                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        for stream in (self.proc.stdout, self.proc.stderr):
-            threading.Thread(target=self._read, args=(stream,), daemon=True).start()
-
-    def _read(self, stream):
-        for line in stream:
-            with self.cond:
-                self.lines.append(line.rstrip("\n"))
-                self.cond.notify_all()
-
-    def wait_line(self, text):
-        deadline = time.monotonic() + WAIT
-        with self.cond:
-            while True:
-                for line in self.lines:
-                    if text in line:
-                        return line
-                left = deadline - time.monotonic()
-                if left <= 0 or self.proc.poll() is not None:
-                    raise AssertionError("no line with %r from %s: %r" % (text, self.proc.args, self.lines))
-                self.cond.wait(min(left, 0.5))
-
-    def stop(self):
-        if self.proc.poll() is None:
-            self.proc.send_signal(signal.SIGTERM)
-        try:
-            status = self.proc.wait(WAIT)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            status = self.proc.wait(WAIT)
-        self.proc.stdout.close()
-        self.proc.stderr.close()
-        return status
-
-
-def wait_path(path):
-    """Waits (bounded) for a service's endpoint to appear."""
-    deadline = time.monotonic() + WAIT
-    while not os.path.exists(path):
-        if time.monotonic() > deadline:
-            raise AssertionError("no " + path)
-        time.sleep(0.02)  # polling a condition, bounded by the deadline
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def request(base, path, method="GET", headers=None, body=None):
-    """One HTTP request with exactly the headers given (Host included)."""
-    parts = urllib.parse.urlsplit(base)
-    connection = http.client.HTTPConnection(parts.hostname, parts.port, timeout=WAIT)
-    connection.putrequest(method, path, skip_host=True, skip_accept_encoding=True)
-    for name, value in (headers or {"Host": parts.netloc}).items():
-        connection.putheader(name, value)
-    if body is not None:
-        connection.putheader("Content-Length", str(len(body)))
-    connection.endheaders(body.encode() if body is not None else None)
-    response = connection.getresponse()
-    text = response.read().decode()
-    connection.close()
-    return response.status, text
 
 
 class ViewInBrowser(unittest.TestCase):
@@ -168,7 +92,7 @@ class ViewInBrowser(unittest.TestCase):
 
     @classmethod
     def start(cls, args):
-        program = Program(args, cls.env)
+        program = Program([KORVANE] + args, cls.env)
         cls.programs.append(program)
         return program
 

@@ -57,14 +57,18 @@ struct Reply
 
 Reply Refusal(unsigned status, const std::string& reason)
 {
-    return {status, "text/plain; charset=utf-8", std::make_shared<const std::string>(reason + "\n"),
+    return {status,
+            "text/plain; charset=utf-8",
+            std::make_shared<const std::string>(reason + "\n"),
             {}};
 }
 
 Reply JsonReply(const json& body, unsigned status = 200)
 {
-    return {status, "application/json; charset=utf-8",
-            std::make_shared<const std::string>(Dump(body)), {}};
+    return {status,
+            "application/json; charset=utf-8",
+            std::make_shared<const std::string>(Dump(body)),
+            {}};
 }
 
 Reply Attachment(Reply reply, const char* file)
@@ -234,8 +238,11 @@ void CViewServer::Impl::Stream(Connection& connection, unsigned version)
         }
         quietMs = 0;
         for (const CViewEvent& event : batch.events)
-            text.append("event: ").append(event.name).append("\ndata: ").append(*event.data).append(
-                "\n\n");
+            text.append("event: ")
+                .append(event.name)
+                .append("\ndata: ")
+                .append(*event.data)
+                .append("\n\n");
     }
     m_state.ClosePage(page);
 }
@@ -282,8 +289,8 @@ void CViewServer::Impl::Serve(Connection& connection)
         bool present = false;
         facts.fetchSite = HeaderOf(req, "Sec-Fetch-Site", present);
         const auto token = target.query.find("token");
-        facts.token = token != target.query.end() ? token->second
-                                                  : HeaderOf(req, "X-Korvane-Token", present);
+        facts.token =
+            token != target.query.end() ? token->second : HeaderOf(req, "X-Korvane-Token", present);
         const CViewVerdict verdict = CheckViewRequest(m_hosts, m_options.token, facts);
         if (verdict.status != 0) {
             if (!Write(connection, Refusal(unsigned(verdict.status), verdict.reason), version,
@@ -353,7 +360,8 @@ Reply CViewServer::Impl::Handle(const Request& req, const CViewTarget& target)
     if (get && path == "/api/export.json")
         return Attachment(JsonReply(m_state.ExportJson()), "korvane-values.json");
     if (get && path == "/api/export.csv")
-        return Attachment({200, "text/csv; charset=utf-8",
+        return Attachment({200,
+                           "text/csv; charset=utf-8",
                            std::make_shared<const std::string>(m_state.ExportCsv()),
                            {}},
                           "korvane-values.csv");
