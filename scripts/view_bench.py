@@ -1,14 +1,17 @@
 #!/usr/bin/python3
 """Figures of `korvane view` for docs/PERFORMANCE.md (not a test):
 
-    scripts/view_bench.py [KORVANE] [--parameters N] [--flood LINES]
+    scripts/view_bench.py [KORVANE] [--parameters N] [--flood LINES] [--rate R]
 
 With the console simulator holding N parameters (default 100,000, paths
 1,a,b,c,d), polled in through the view: the first render of all of them in
 a fresh headless Chromium page, the round trip of a value set in the page
 until its report is drawn, the view's memory with 16 pages open, and the
-page's main-thread load while a second partner floods the console with sets.
-Every wait is bounded.
+page's main-thread load while a second partner floods the console with sets,
+and while the console announces R changes a second (default 10,000) for
+ten seconds: a client of the simulator sends it sets of the encoded blocks
+at that pace, and the simulator announces each to the view. Every wait is
+bounded.
 """
 
 import http.client
@@ -33,6 +36,8 @@ KORVANE = os.path.abspath(args[0]) if args else os.path.join(ROOT, "build/releas
 N = int(sys.argv[sys.argv.index("--parameters") + 1]) if "--parameters" in sys.argv else 100000
 WAIT = 300
 FLOOD = int(sys.argv[sys.argv.index("--flood") + 1]) if "--flood" in sys.argv else 20000
+RATE = int(sys.argv[sys.argv.index("--rate") + 1]) if "--rate" in sys.argv else 10000
+PACED_SECONDS = 10
 
 
 def wait_until(condition, what, timeout=WAIT):
@@ -50,6 +55,40 @@ def drain(response):
             pass
     except (AttributeError, OSError, http.client.HTTPException):
         pass
+
+
+def paced_sets(port, blocks, rate):
+    """Sends blocks to the console at `rate` a second, in slices of 10 ms,
+    reading its answers meanwhile; the seconds it took."""
+    sock = socket.create_connection(("127.0.0.1", port))
+    stop = threading.Event()
+
+    def read():
+        sock.settimeout(0.5)
+        while not stop.is_set():
+            try:
+                if not sock.recv(1 << 16):
+                    return
+            except socket.timeout:
+                pass
+            except OSError:
+                return
+
+    reader = threading.Thread(target=read, daemon=True)
+    reader.start()
+    per_slice = max(1, rate // 100)
+    t0 = time.monotonic()
+    for i in range(0, len(blocks), per_slice):
+        sock.sendall(b"".join(blocks[i:i + per_slice]))
+        due = t0 + (i // per_slice + 1) * 0.01
+        left = due - time.monotonic()
+        if left > 0:
+            time.sleep(left)  # pacing, not waiting on a condition
+    elapsed = time.monotonic() - t0
+    stop.set()
+    reader.join(2)
+    sock.close()
+    return elapsed
 
 
 def free_port():
@@ -180,6 +219,32 @@ def main():
             print("flood: %d reports in %.1f s (%.0f a second) reached the view; the page's long tasks "
                   "(over 50 ms) took %.0f ms of it (%.1f%%); the flooding partner's status %d" %
                   (reports, elapsed, reports / elapsed, busy, 100 * busy / (elapsed * 1000), flood.returncode))
+
+            # The console announces RATE changes a second for PACED_SECONDS.
+            count = RATE * PACED_SECONDS
+            lines = "".join("1,%d,%d,%d,%d,%d\n" % (1 + i % 10, 1 + (i // 10) % 10, 1 + (i // 100) % 10,
+                                                    1 + (i // 1000) % 100, 100000 + i)
+                            for i in range(count))
+            encoded = subprocess.run([KORVANE, "encode", "-"], input=lines, capture_output=True,
+                                     text=True, timeout=WAIT, check=True).stdout.split("\n")
+            blocks = [bytes.fromhex(line) for line in encoded if line.strip()]
+            driver.execute_script("window.korvaneBusy = 0;")
+            before = call("GET", "/api/state")["counters"]["reports"]
+            t0 = time.monotonic()
+            sent_in = paced_sets(console_port, blocks, RATE)
+            wait_until(lambda: call("GET", "/api/state")["counters"]["reports"] - before >= count
+                       or time.monotonic() - t0 > sent_in + 30, "the announced changes")
+            elapsed = time.monotonic() - t0
+            reports = call("GET", "/api/state")["counters"]["reports"] - before
+            busy = driver.execute_script("return window.korvaneBusy")
+            frames = driver.execute_async_script("""
+                const done = arguments[0]; let n = 0; const t0 = performance.now();
+                const tick = () => { if (++n === 30) done(performance.now() - t0); else requestAnimationFrame(tick); };
+                requestAnimationFrame(tick);""")
+            print("paced: %d sets sent in %.1f s (%.0f a second); %d reports reached the view in %.1f s "
+                  "(%.0f a second); the page's long tasks took %.0f ms (%.1f%%); 30 frames after it in %.0f ms" %
+                  (len(blocks), sent_in, len(blocks) / sent_in, reports, elapsed, reports / elapsed, busy,
+                   100 * busy / (elapsed * 1000), frames))
             for conn in streams:
                 conn.close()
         finally:

@@ -17,6 +17,7 @@
 #include <optional>
 #include <thread>
 #include <utility>
+#include <vector>
 
 namespace asio = boost::asio;
 namespace beast = boost::beast;
@@ -210,18 +211,24 @@ void CViewServer::Impl::Stream(Connection& connection, unsigned version)
     http::async_write_header(*connection.stream, serializer,
                              [&error](beast::error_code ec, size_t) { error = ec; });
     bool open = Run(connection) && !error;
-    std::string text = "retry: 1000\n\n";
+    // What goes out next: small texts of our own and the events' data,
+    // which is shared (the whole state is not copied for each page).
+    std::vector<std::shared_ptr<const std::string>> pieces;
+    pieces.push_back(std::make_shared<const std::string>("retry: 1000\n\n"));
     int64_t quietMs = 0;
     while (open) {
-        if (!text.empty()) {
+        if (!pieces.empty()) {
+            std::vector<asio::const_buffer> buffers;
+            for (const auto& piece : pieces)
+                buffers.emplace_back(piece->data(), piece->size());
             connection.stream->expires_after(std::chrono::milliseconds(m_options.writeTimeoutMs));
-            asio::async_write(*connection.stream, http::make_chunk(asio::buffer(text)),
+            asio::async_write(*connection.stream, http::make_chunk(buffers),
                               [&error](beast::error_code ec, size_t) { error = ec; });
             // A page that does not read within the time is dropped; it
             // reconnects and gets the whole state.
             if (!Run(connection) || error)
                 break;
-            text.clear();
+            pieces.clear();
         }
         const CViewBatch batch = m_state.WaitPage(page, kStreamProbeMs);
         if (m_stopping || m_state.IsShutDown())
@@ -231,18 +238,18 @@ void CViewServer::Impl::Stream(Connection& connection, unsigned version)
                 break;
             quietMs += kStreamProbeMs;
             if (quietMs >= kKeepAliveCommentMs) {
-                text = ": still here\n\n";
+                pieces.push_back(std::make_shared<const std::string>(": still here\n\n"));
                 quietMs = 0;
             }
             continue;
         }
         quietMs = 0;
-        for (const CViewEvent& event : batch.events)
-            text.append("event: ")
-                .append(event.name)
-                .append("\ndata: ")
-                .append(*event.data)
-                .append("\n\n");
+        for (const CViewEvent& event : batch.events) {
+            pieces.push_back(
+                std::make_shared<const std::string>("event: " + event.name + "\ndata: "));
+            pieces.push_back(event.data);
+            pieces.push_back(std::make_shared<const std::string>("\n\n"));
+        }
     }
     m_state.ClosePage(page);
 }
