@@ -16,15 +16,18 @@ WAIT = 15.0  # the bound of every wait for the programs and the page
 
 
 class Program:
-    """A process whose output lines are collected as they come."""
+    """A process whose output lines are collected as they come (or, quiet,
+    not kept at all: what it starts then holds none of our pipes)."""
 
-    def __init__(self, argv, env):
+    def __init__(self, argv, env, quiet=False):
         self.lines = []
         self.cond = threading.Condition()
+        output = subprocess.DEVNULL if quiet else subprocess.PIPE
         self.proc = subprocess.Popen(argv, env=env, stdin=subprocess.DEVNULL,
-                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+                                     stdout=output, stderr=output, text=True)
         for stream in (self.proc.stdout, self.proc.stderr):
-            threading.Thread(target=self._read, args=(stream,), daemon=True).start()
+            if stream:
+                threading.Thread(target=self._read, args=(stream,), daemon=True).start()
 
     def _read(self, stream):
         for line in stream:
@@ -52,8 +55,9 @@ class Program:
         except subprocess.TimeoutExpired:
             self.proc.kill()
             status = self.proc.wait(WAIT)
-        self.proc.stdout.close()
-        self.proc.stderr.close()
+        # The pipes are left to the reader threads: a process the program
+        # started (Wine's own) may still hold them open, and closing a pipe
+        # another thread reads waits for that read.
         return status
 
 

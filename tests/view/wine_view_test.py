@@ -43,7 +43,9 @@ class ViewUnderWine(unittest.TestCase):
         with open(state_file, "w") as f:
             json.dump(STATE, f)
         cls.programs = []
-        cls.start(KORVANE_EXE, "WINEVIEW")
+        # First, and without our pipes: the Wine server it may start outlives
+        # the test by a few seconds, and must not hold the test's output open.
+        cls.start(KORVANE_EXE, "WINEVIEW", quiet=True)
         port = free_port()
         cls.start(CLI_EXE, "console", "--listen", "127.0.0.1:%d" % port,
                   "--state", state_file).wait_line("listening on")
@@ -61,9 +63,9 @@ class ViewUnderWine(unittest.TestCase):
             program.stop()
 
     @classmethod
-    def start(cls, program, *args):
+    def start(cls, program, *args, quiet=False):
         started = Program([WINE_RUN, "--prefix", PREFIX, program] + list(args),
-                          dict(os.environ, WINEDEBUG="-all"))
+                          dict(os.environ, WINEDEBUG="-all"), quiet)
         cls.programs.append(started)
         return started
 
