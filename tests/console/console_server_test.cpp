@@ -1,7 +1,7 @@
 // The console on TCP, in this process: the server and its test clients
 // share one io_context, which the test runs until a condition holds (every
 // wait bounded).
-#include "tools/console_net/console_server.h"
+#include "console/net/console_server.h"
 
 #include "ember/ber/stream_reader.h"
 #include "tests/console/console_helpers.h"

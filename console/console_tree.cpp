@@ -1,4 +1,4 @@
-#include "tools/console/console_tree.h"
+#include "console/console_tree.h"
 
 #include "ember/tree/container.h"
 #include "ember/tree/set.h"

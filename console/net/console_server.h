@@ -29,7 +29,7 @@
 // also after the client shut down its sending side (end of input).
 #pragma once
 
-#include "tools/console/console_simulator.h"
+#include "console/console_simulator.h"
 
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>

@@ -3,7 +3,7 @@
 // program catches the signals; this only asks whether to stop.
 #pragma once
 
-#include "tools/console_net/console_server.h"
+#include "console/net/console_server.h"
 
 #include <cstdint>
 #include <functional>

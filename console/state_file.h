@@ -15,7 +15,7 @@
 // order, two-space indented.
 #pragma once
 
-#include "tools/console/parameter_store.h"
+#include "console/parameter_store.h"
 
 #include <string>
 

@@ -1,6 +1,6 @@
-#include "tools/console_net/console_service.h"
+#include "console/net/console_service.h"
 
-#include "tools/console/state_file.h"
+#include "console/state_file.h"
 
 #include <asio/io_context.hpp>
 #include <asio/steady_timer.hpp>

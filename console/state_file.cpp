@@ -1,6 +1,6 @@
-#include "tools/console/state_file.h"
+#include "console/state_file.h"
 
-#include "tools/console/state_storage.h"
+#include "console/state_storage.h"
 
 #include <nlohmann/json.hpp>
 

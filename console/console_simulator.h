@@ -19,8 +19,8 @@
 // re-entered: output is only handed out, never fed back.
 #pragma once
 
-#include "tools/console/console_tree.h"
-#include "tools/console/parameter_store.h"
+#include "console/console_tree.h"
+#include "console/parameter_store.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,4 +1,4 @@
-#include "tools/console_net/console_server.h"
+#include "console/net/console_server.h"
 
 #include "ember/ber/boundary_scanner.h"
 

@@ -14,8 +14,8 @@
 // and leaves and encoded by the library.
 #pragma once
 
+#include "console/parameter_store.h"
 #include "ember/tree/node.h"
-#include "tools/console/parameter_store.h"
 
 #include <cstdint>
 #include <string>

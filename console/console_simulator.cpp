@@ -1,4 +1,4 @@
-#include "tools/console/console_simulator.h"
+#include "console/console_simulator.h"
 
 #include "ember/ber/stream_reader.h"
 

@@ -1,4 +1,4 @@
-#include "tools/console/state_storage.h"
+#include "console/state_storage.h"
 
 #include <windows.h>
 
