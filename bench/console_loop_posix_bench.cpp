@@ -10,7 +10,7 @@
 #include "console/net/console_server.h"
 #include "partner/console_link.h"
 
-#include "host/protocol.h"
+#include "protocol/protocol.h"
 #include "winapi.h"
 
 #include <asio/io_context.hpp>

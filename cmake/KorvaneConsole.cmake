@@ -39,12 +39,13 @@ endif()
 
 korvane_glob_sources(console_sources "console/*.cpp")
 korvane_add_static_library(korvane_console ${console_sources})
-target_link_libraries(korvane_console PUBLIC korvane_host ember korvane_third_party)
+target_link_libraries(korvane_console PUBLIC korvane_protocol korvane_host ember korvane_third_party)
 
 find_package(Threads REQUIRED)
 korvane_glob_sources(console_net_sources "console/net/*.cpp")
 korvane_add_static_library(korvane_console_net ${console_net_sources})
-target_link_libraries(korvane_console_net PUBLIC korvane_console korvane_third_party Threads::Threads)
+target_link_libraries(korvane_console_net PUBLIC korvane_console korvane_protocol_net korvane_third_party
+    Threads::Threads)
 if(WIN32)
     target_link_libraries(korvane_console_net PUBLIC ws2_32 mswsock)
 endif()

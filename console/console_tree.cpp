@@ -6,7 +6,7 @@
 #include "ember/values/output_buffer.h"
 #include "ember/values/root.h"
 #include "ember/values/string_leaf.h"
-#include "host/protocol.h"
+#include "protocol/protocol.h"
 
 #include <memory>
 

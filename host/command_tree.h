@@ -13,7 +13,7 @@
 #include "ember/tree/set.h"
 #include "ember/values/output_buffer.h"
 #include "host/host_state.h"
-#include "host/protocol.h"
+#include "protocol/protocol.h"
 
 // One path level of a command tree.
 class CPathContainer : public CEmber_AdaptiveSet

@@ -1,6 +1,8 @@
 #include "console/net/console_server.h"
 
 #include "ember/ber/boundary_scanner.h"
+#include "protocol/backoff.h"
+#include "protocol/net/resolve.h"
 
 #include <asio/connect.hpp>
 #include <asio/ip/address.hpp>
@@ -344,6 +346,7 @@ void CConsoleServer::Accept()
         }
         if (m_acceptBackoffMs) {
             m_acceptBackoffMs = 0;
+            m_acceptFailuresInRow = 0;
             Log("accepting again");
         }
         std::error_code ignored;
@@ -376,12 +379,9 @@ void CConsoleServer::AcceptFailed(const std::error_code& error)
     // Out of descriptors (or any other failure): trying again at once would
     // fail again at once, so the next try waits, longer each time.
     ++m_acceptFailures;
-    if (!m_acceptBackoffMs) {
+    if (!m_acceptBackoffMs)
         Log("accept failed: " + error.message() + "; trying again from time to time");
-        m_acceptBackoffMs = 50;
-    } else {
-        m_acceptBackoffMs = std::min<uint32_t>(m_acceptBackoffMs * 2, 1000);
-    }
+    m_acceptBackoffMs = uint32_t(BackoffDelayMs(50, 1000, int(++m_acceptFailuresInRow)));
     m_acceptDelay.expires_after(std::chrono::milliseconds(m_acceptBackoffMs));
     m_acceptDelay.async_wait([this](std::error_code failure) {
         if (!failure && !m_stopped)
@@ -455,58 +455,4 @@ void CConsoleServer::Log(const std::string& line)
 {
     if (onLog)
         onLog(line);
-}
-
-bool ParseHostPort(const std::string& text, std::string& host, uint16_t& port, std::string& error)
-{
-    size_t colon = text.rfind(':');
-    if (colon == std::string::npos || colon == 0 || colon + 1 == text.size()) {
-        error = "'" + text + "' is not ADDR:PORT";
-        return false;
-    }
-    std::string name = text.substr(0, colon);
-    if (name.front() == '[') {
-        if (name.back() != ']' || name.size() < 3) {
-            error = "'" + text + "' is not ADDR:PORT";
-            return false;
-        }
-        name = name.substr(1, name.size() - 2);
-    } else if (name.find(':') != std::string::npos) {
-        error = "'" + text + "': write an IPv6 address as [ADDR]:PORT";
-        return false;
-    }
-    const std::string digits = text.substr(colon + 1);
-    unsigned long value = 0;
-    for (char c : digits) {
-        if (c < '0' || c > '9' || value > 65535) {
-            error = "'" + digits + "' is not a port (0 to 65535)";
-            return false;
-        }
-        value = value * 10 + unsigned(c - '0');
-    }
-    if (value > 65535) {
-        error = "'" + digits + "' is not a port (0 to 65535)";
-        return false;
-    }
-    host = name;
-    port = uint16_t(value);
-    return true;
-}
-
-std::vector<asio::ip::tcp::endpoint> ResolveHostPort(asio::io_context& io, const std::string& host,
-                                                     uint16_t port, std::string& error)
-{
-    std::error_code failure;
-    asio::ip::tcp::resolver resolver(io);
-    const auto results = resolver.resolve(host, std::to_string(port), failure);
-    std::vector<asio::ip::tcp::endpoint> endpoints;
-    if (failure) {
-        error = "cannot resolve " + host + ": " + failure.message();
-        return endpoints;
-    }
-    for (const auto& entry : results)
-        endpoints.push_back(entry.endpoint());
-    if (endpoints.empty())
-        error = "cannot resolve " + host + ": no address";
-    return endpoints;
 }

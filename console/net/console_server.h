@@ -115,17 +115,9 @@ private:
     std::mt19937 m_random;
     asio::steady_timer m_acceptDelay;
     uint32_t m_acceptBackoffMs = 0; // 0: accepting normally
+    uint32_t m_acceptFailuresInRow = 0;
     uint64_t m_acceptFailures = 0;
     bool m_refusing = false; // a client was refused (logged once)
     size_t m_unfinished = 0;
     bool m_stopped = false;
 };
-
-// Parses "ADDR:PORT" (a name or IPv4 address, or [IPv6]:PORT); false with
-// the reason.
-bool ParseHostPort(const std::string& text, std::string& host, uint16_t& port, std::string& error);
-
-// The endpoints a host name or address and port stand for, as the console
-// link resolves them; empty with the reason when the name does not resolve.
-std::vector<asio::ip::tcp::endpoint> ResolveHostPort(asio::io_context& io, const std::string& host,
-                                                     uint16_t port, std::string& error);

@@ -2,6 +2,7 @@
 // share one io_context, which the test runs until a condition holds (every
 // wait bounded).
 #include "console/net/console_server.h"
+#include "protocol/host_port.h"
 
 #include "ember/ber/stream_reader.h"
 #include "tests/console/console_helpers.h"

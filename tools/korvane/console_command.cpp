@@ -3,6 +3,7 @@
 
 #include "console/net/console_server.h"
 #include "console/net/console_service.h"
+#include "protocol/host_port.h"
 #include "tools/korvane/codec_input.h"
 #include "tools/korvane/commands.h"
 #include "tools/korvane/stop_signals.h"

@@ -5,11 +5,12 @@
 
 #include "console/net/console_server.h"
 #include "host/command_check.h"
-#include "host/protocol.h"
 #include "partner/command_input.h"
 #include "partner/console_source.h"
 #include "partner/partner_link.h"
 #include "partner/partner_session.h"
+#include "protocol/host_port.h"
+#include "protocol/protocol.h"
 #include "tools/korvane/commands.h"
 #include "tools/korvane/partner_output.h"
 #include "tools/korvane/stop_signals.h"

@@ -1,4 +1,4 @@
-#include "platform/tool_platform.h"
+#include "tools/korvane/tool_platform.h"
 
 #include <fcntl.h>
 #include <spawn.h>

@@ -1,6 +1,10 @@
-#include "partner/hex_text.h"
+#include "protocol/hex_text.h"
+
+#include "protocol/text_chars.h"
 
 namespace {
+
+const char kHexDigits[] = "0123456789ABCDEF";
 
 int HexDigit(char c)
 {
@@ -13,14 +17,22 @@ int HexDigit(char c)
     return -1;
 }
 
-bool IsSpace(char c)
-{
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
 bool IsPrintable(char c)
 {
     return c >= 0x20 && c < 0x7F;
+}
+
+std::string WriteHex(const uint8_t* octets, size_t size, bool blanks)
+{
+    std::string text;
+    text.reserve(size * (blanks ? 3 : 2));
+    for (size_t i = 0; i < size; ++i) {
+        if (blanks && i != 0)
+            text += ' ';
+        text += kHexDigits[octets[i] >> 4];
+        text += kHexDigits[octets[i] & 15];
+    }
+    return text;
 }
 
 } // namespace
@@ -42,10 +54,9 @@ bool CHexTextReader::Feed(const char* text, size_t size, std::vector<uint8_t>& o
             continue;
         const int digit = HexDigit(c);
         if (digit < 0) {
-            static const char kDigits[] = "0123456789ABCDEF";
+            const uint8_t octet = uint8_t(c);
             const std::string what =
-                IsPrintable(c) ? std::string("'") + c + "'"
-                               : std::string("octet 0x") + kDigits[(c >> 4) & 15] + kDigits[c & 15];
+                IsPrintable(c) ? std::string("'") + c + "'" : "octet 0x" + HexDigits(&octet, 1);
             error =
                 what + " at offset " + std::to_string(m_offset + i) + " is not a hexadecimal digit";
             m_offset += i;
@@ -96,4 +107,14 @@ bool LooksLikeHexText(const uint8_t* text, size_t size)
         }
     }
     return digits >= 2;
+}
+
+std::string HexText(const uint8_t* octets, size_t size)
+{
+    return WriteHex(octets, size, true);
+}
+
+std::string HexDigits(const uint8_t* octets, size_t size)
+{
+    return WriteHex(octets, size, false);
 }

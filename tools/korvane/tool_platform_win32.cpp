@@ -1,4 +1,4 @@
-#include "platform/tool_platform.h"
+#include "tools/korvane/tool_platform.h"
 
 #include "winapi.h"
 
@@ -25,11 +25,6 @@ const char* ServeUnavailableReason()
 {
     return "on Windows the service is Korvane.exe: start Korvane.exe [ARG] (window Korvane_ARG) "
            "and talk to it with 'korvane-cli partner'";
-}
-
-const char* GetRuntimeFolder()
-{
-    return "the desktop";
 }
 
 bool OpenInBrowser(const char* url)

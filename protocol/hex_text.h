@@ -1,8 +1,11 @@
-// The one reader of hexadecimal text, for every --hex input of the tool
-// (decode, dump, reencode, partner): digit pairs in either case, white space
-// anywhere ignored, "#" starting a comment that runs to the end of its line.
-// It takes the text in pieces of any size, so an input of any length is
-// decoded as it is read.
+// Hexadecimal text, read and written once for every layer.
+//
+// The one reader, for every --hex input of the tool (decode, dump, reencode,
+// partner) and the partner library's console sources: digit pairs in either
+// case, white space anywhere ignored, "#" starting a comment that runs to the
+// end of its line. It takes the text in pieces of any size, so an input of
+// any length is decoded as it is read. The one writer gives upper-case digit
+// pairs, with or without a blank between octets.
 #pragma once
 
 #include <cstddef>
@@ -33,3 +36,9 @@ bool ParseHexText(const std::string& text, std::vector<uint8_t>& octets, std::st
 // True when the text (the start of an input) reads as hex text: only digits,
 // white space and comments, with at least one whole octet's digits.
 bool LooksLikeHexText(const uint8_t* text, size_t size);
+
+// Octets as upper-case digit pairs with a blank between octets: "AB CD".
+std::string HexText(const uint8_t* octets, size_t size);
+
+// Octets as upper-case digit pairs without blanks: "ABCD".
+std::string HexDigits(const uint8_t* octets, size_t size);

@@ -1,5 +1,5 @@
-// What the korvane tool needs from the platform beyond the window calls.
-// Each platform supplies these in platform/<os>/tool_platform.cpp.
+// What the korvane program needs from the platform beyond the window calls.
+// Each platform supplies these in tool_platform_<os>.cpp beside this file.
 #pragma once
 
 // The tool's program name as users type it, used in its usage lines and

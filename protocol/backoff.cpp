@@ -1,4 +1,4 @@
-#include "partner/backoff.h"
+#include "protocol/backoff.h"
 
 #include <algorithm>
 #include <cstdint>
