@@ -1,6 +1,6 @@
 #include "console/console_simulator.h"
 
-#include "ember/ber/stream_reader.h"
+#include "ember/tree/stream_reader.h"
 
 #include <utility>
 

@@ -1,11 +1,11 @@
 #include "console/console_tree.h"
 
+#include "ember/ber/output_buffer.h"
 #include "ember/tree/container.h"
+#include "ember/tree/leaf.h"
+#include "ember/tree/root.h"
 #include "ember/tree/set.h"
-#include "ember/values/leaf.h"
-#include "ember/values/output_buffer.h"
-#include "ember/values/root.h"
-#include "ember/values/string_leaf.h"
+#include "ember/tree/string_leaf.h"
 #include "protocol/protocol.h"
 
 #include <memory>

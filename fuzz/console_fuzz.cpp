@@ -6,7 +6,7 @@
 // unchanged apart from the keep-alives it takes out (the target aborts
 // otherwise).
 #include "console/console_simulator.h"
-#include "ember/ber/stream_reader.h"
+#include "ember/tree/stream_reader.h"
 #include "partner/console_framer.h"
 
 #include <cstddef>

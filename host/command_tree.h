@@ -10,8 +10,8 @@
 // every other combination sends nothing.
 #pragma once
 
+#include "ember/ber/output_buffer.h"
 #include "ember/tree/set.h"
-#include "ember/values/output_buffer.h"
 #include "host/host_state.h"
 #include "protocol/protocol.h"
 

@@ -6,6 +6,7 @@
 // the low 16 bits carry a length whose use depends on the kind.
 #pragma once
 
+#include "ember/ber/framing.h"
 #include "ember/ber/tag.h"
 
 #include <algorithm>
@@ -42,9 +43,14 @@ constexpr uintptr_t MakeDwData(uint32_t kind, uint32_t length)
 constexpr uint32_t KEEP_ALIVE_LENGTH = 13;
 
 // The empty root: what a console sends as its keep-alive, and the head of
-// every BLOCK_ENCODED.
-constexpr std::array<uint8_t, KEEP_ALIVE_LENGTH> kKeepAliveOctets = {
-    0x7F, 0x8F, 0xFF, 0xFE, 0xD9, 0x5C, 0x80, 0x30, 0x80, 0x00, 0x00, 0x00, 0x00};
+// every BLOCK_ENCODED: the message start sequence and the four octets that
+// end its two indefinite lengths.
+constexpr std::array<uint8_t, KEEP_ALIVE_LENGTH> kKeepAliveOctets = [] {
+    std::array<uint8_t, KEEP_ALIVE_LENGTH> octets{};
+    for (size_t i = 0; i < sizeof kEmberStartSequence; ++i)
+        octets[i] = kEmberStartSequence[i];
+    return octets;
+}();
 
 // The largest console block: its length travels in the 16 low bits.
 constexpr size_t kMaxConsoleBlock = 0xFFFF;

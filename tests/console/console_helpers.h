@@ -3,7 +3,7 @@
 #pragma once
 
 #include "console/console_simulator.h"
-#include "ember/values/output_buffer.h"
+#include "ember/ber/output_buffer.h"
 #include "host/command_parser.h"
 #include "host/command_tree.h"
 

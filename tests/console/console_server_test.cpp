@@ -4,7 +4,7 @@
 #include "console/net/console_server.h"
 #include "protocol/host_port.h"
 
-#include "ember/ber/stream_reader.h"
+#include "ember/tree/stream_reader.h"
 #include "tests/console/console_helpers.h"
 #include "tests/support/ember_messages.h"
 #include "tests/support/hex.h"

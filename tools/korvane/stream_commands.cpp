@@ -2,12 +2,12 @@
 // reads them.
 
 #include "ember/ber/exception.h"
-#include "ember/ber/stream_reader.h"
+#include "ember/ber/output_buffer.h"
 #include "ember/ber/tag.h"
+#include "ember/ber/text_list.h"
 #include "ember/ber/types.h"
 #include "ember/tree/container.h"
-#include "ember/values/output_buffer.h"
-#include "ember/values/text_list.h"
+#include "ember/tree/stream_reader.h"
 #include "host/loopback.h"
 #include "host/report_console_text.h"
 #include "host/report_reader.h"

@@ -1,9 +1,9 @@
 #include "tools/korvane/output/json_output.h"
 
+#include "ember/ber/text_list.h"
 #include "ember/ber/types.h"
-#include "ember/values/leaf.h"
-#include "ember/values/string_leaf.h"
-#include "ember/values/text_list.h"
+#include "ember/tree/leaf.h"
+#include "ember/tree/string_leaf.h"
 #include "protocol/hex_text.h"
 
 #include <cerrno>

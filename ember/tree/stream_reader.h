@@ -11,15 +11,15 @@
 #pragma once
 
 #include "ember/ber/exception.h"
-#include "ember/ber/tree_reader.h"
+#include "ember/ber/framing.h"
+#include "ember/tree/tree_reader.h"
 
 #include <cstdint>
 
 class CEmber_StreamReader : public CEmber_TreeReader
 {
 public:
-    static constexpr uint8_t kStartSequence[9] = {0x7F, 0x8F, 0xFF, 0xFE, 0xD9,
-                                                  0x5C, 0x80, 0x30, 0x80};
+    static constexpr const uint8_t (&kStartSequence)[9] = kEmberStartSequence;
 
     explicit CEmber_StreamReader(uint8_t mode) : CEmber_TreeReader(mode) {}
 

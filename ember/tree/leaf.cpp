@@ -1,16 +1,16 @@
-#include "ember/values/leaf.h"
+#include "ember/tree/leaf.h"
 
 #include "ember/ber/exception.h"
 #include "ember/ber/filetime.h"
 #include "ember/ber/identifier.h"
 #include "ember/ber/integer_codec.h"
 #include "ember/ber/length.h"
+#include "ember/ber/output_stream.h"
 #include "ember/ber/real_codec.h"
+#include "ember/ber/scratch_buffer.h"
 #include "ember/ber/text_codec.h"
+#include "ember/ber/text_list.h"
 #include "ember/ber/time_codec.h"
-#include "ember/values/output_stream.h"
-#include "ember/values/scratch_buffer.h"
-#include "ember/values/text_list.h"
 
 #include <cinttypes>
 

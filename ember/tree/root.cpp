@@ -1,4 +1,4 @@
-#include "ember/values/root.h"
+#include "ember/tree/root.h"
 
 CEmber_Root::CEmber_Root() : CEmber_Sequence(kRootTag.Octet(), kRootTag.Number(), nullptr) {}
 

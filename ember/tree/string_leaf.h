@@ -3,7 +3,7 @@
 // Encode writes the header, then the storage.
 #pragma once
 
-#include "ember/values/leaf.h"
+#include "ember/tree/leaf.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,9 +1,9 @@
 // XML-like dumps and one-line descriptions of nodes.
 
+#include "ember/ber/text_list.h"
 #include "ember/ber/types.h"
 #include "ember/tree/container.h"
-#include "ember/values/leaf.h"
-#include "ember/values/text_list.h"
+#include "ember/tree/leaf.h"
 
 #include <cstdio>
 #include <string>

@@ -8,6 +8,7 @@
 // has been made, so subclasses may keep pointers to its nodes until then.
 #pragma once
 
+#include "ember/ber/framing.h"
 #include "ember/ber/reader.h"
 #include "ember/tree/node.h"
 
@@ -18,8 +19,8 @@
 class CEmber_TreeReader : public CEmber_Reader
 {
 public:
-    // Nodes in one tree; bounds the memory a message that never ends takes.
-    static constexpr uint32_t kMaxMessageNodes = 1u << 20;
+    // Nodes in one tree (the framing's bound).
+    static constexpr uint32_t kMaxMessageNodes = kEmberMaxMessageNodes;
 
     explicit CEmber_TreeReader(uint8_t mode);
     ~CEmber_TreeReader() override;

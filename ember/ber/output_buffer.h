@@ -7,7 +7,7 @@
 // capacity (at most 16384), or jump to needed + step when that is not enough.
 #pragma once
 
-#include "ember/values/output_stream.h"
+#include "ember/ber/output_stream.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "ember/ber/tree_reader.h"
+#include "ember/tree/tree_reader.h"
 
 #include "ember/ber/exception.h"
 #include "ember/tree/container.h"

@@ -1,10 +1,10 @@
-#include "ember/values/string_leaf.h"
+#include "ember/tree/string_leaf.h"
 
 #include "ember/ber/identifier.h"
 #include "ember/ber/length.h"
+#include "ember/ber/output_stream.h"
+#include "ember/ber/text_list.h"
 #include "ember/ber/types.h"
-#include "ember/values/output_stream.h"
-#include "ember/values/text_list.h"
 
 #include <cstring>
 

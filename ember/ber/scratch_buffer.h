@@ -4,7 +4,7 @@
 // octets) already bound.
 #pragma once
 
-#include "ember/values/output_stream.h"
+#include "ember/ber/output_stream.h"
 
 #include <cstdint>
 #include <cstring>
