@@ -5,6 +5,7 @@
 
 #include "bench/alloc_counter.h"
 
+#include "ember/ber/framing.h"
 #include "host/command_parser.h"
 #include "host/command_tree.h"
 
@@ -82,7 +83,6 @@ private:
     size_t m_at = sizeof m_octets;
 };
 
-const uint8_t kRootHeader[9] = {0x7F, 0x8F, 0xFF, 0xFE, 0xD9, 0x5C, 0x80, 0x30, 0x80};
 const uint8_t kZeros[4] = {0, 0, 0, 0};
 
 void DirectEncode(const CCommandRecord& record, int shape, std::vector<uint8_t>& out)
@@ -125,7 +125,7 @@ void DirectEncode(const CCommandRecord& record, int shape, std::vector<uint8_t>&
     out.resize(9 + 4 + 9 + tree + 4);
     uint8_t* o = out.data();
     std::memcpy(o, kKeepAliveOctets.data(), KEEP_ALIVE_LENGTH);
-    std::memcpy(o + 13, kRootHeader, 9);
+    std::memcpy(o + 13, kEmberStartSequence, 9);
     std::memcpy(o + 22, w.Data(), tree);
     std::memcpy(o + 22 + tree, kZeros, 4);
 }

@@ -7,10 +7,10 @@
 // (the same server `korvane console` runs); the partner's link on its own.
 //
 //   build/release/console_loop_posix_bench
+#include "console/net/console_server.h"
 #include "partner/console_link.h"
-#include "tools/console_net/console_server.h"
 
-#include "host/protocol.h"
+#include "protocol/protocol.h"
 #include "winapi.h"
 
 #include <asio/io_context.hpp>

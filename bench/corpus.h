@@ -9,11 +9,11 @@
 // own tree classes and encoder, from a fixed seed.
 #pragma once
 
+#include "ember/ber/output_buffer.h"
+#include "ember/tree/leaf.h"
+#include "ember/tree/root.h"
 #include "ember/tree/set.h"
-#include "ember/values/leaf.h"
-#include "ember/values/output_buffer.h"
-#include "ember/values/root.h"
-#include "ember/values/string_leaf.h"
+#include "ember/tree/string_leaf.h"
 
 #include <cstdint>
 #include <memory>

@@ -7,7 +7,7 @@
 #include "bench/corpus.h"
 #include "bench/host_counters.h"
 
-#include "ember/ber/stream_reader.h"
+#include "ember/tree/stream_reader.h"
 
 #include <benchmark/benchmark.h>
 

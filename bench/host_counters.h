@@ -4,8 +4,8 @@
 #pragma once
 
 #include "host/loopback.h"
-#include "host/protocol.h"
 #include "host/report_reader.h"
+#include "protocol/protocol.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,8 +1,8 @@
 # The console simulator's libraries, included by the top-level CMakeLists.txt.
 #
-# korvane_console      tools/console/*.cpp: parameter store, state file, the
+# korvane_console      console/*.cpp: parameter store, state file, the
 #                      simulator and the link's framer; no sockets.
-# korvane_console_net  tools/console_net/*.cpp: the TCP side on standalone
+# korvane_console_net  console/net/*.cpp: the TCP side on standalone
 #                      Asio (libasio-dev), header-only.
 #
 # Asio, nlohmann-json and Boost (for Beast, the view's HTTP server) are
@@ -39,14 +39,15 @@ if(WIN32)
     target_compile_definitions(korvane_third_party INTERFACE _WIN32_WINNT=0x0601 WIN32_LEAN_AND_MEAN)
 endif()
 
-korvane_glob_sources(console_sources "tools/console/*.cpp")
+korvane_glob_sources(console_sources "console/*.cpp")
 korvane_add_static_library(korvane_console ${console_sources})
-target_link_libraries(korvane_console PUBLIC korvane_host ember korvane_third_party)
+target_link_libraries(korvane_console PUBLIC korvane_protocol korvane_host ember korvane_third_party)
 
 find_package(Threads REQUIRED)
-korvane_glob_sources(console_net_sources "tools/console_net/*.cpp")
+korvane_glob_sources(console_net_sources "console/net/*.cpp")
 korvane_add_static_library(korvane_console_net ${console_net_sources})
-target_link_libraries(korvane_console_net PUBLIC korvane_console korvane_third_party Threads::Threads)
+target_link_libraries(korvane_console_net PUBLIC korvane_console korvane_protocol_net korvane_third_party
+    Threads::Threads)
 if(WIN32)
     target_link_libraries(korvane_console_net PUBLIC ws2_32 mswsock)
 endif()

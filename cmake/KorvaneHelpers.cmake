@@ -35,15 +35,9 @@ endfunction()
 
 # korvane_add_static_library(<name> <source>...)
 #
-# A static library that links the shared warning/sanitizer settings. While a
-# component has no sources yet, an empty translation unit keeps the target
-# (and everything that links it) configurable.
+# A static library that links the shared warning/sanitizer settings.
 function(korvane_add_static_library name)
-    set(sources ${ARGN})
-    if(NOT sources)
-        set(sources "${PROJECT_SOURCE_DIR}/cmake/empty.cpp")
-    endif()
-    add_library(${name} STATIC ${sources})
+    add_library(${name} STATIC ${ARGN})
     # Build settings only: an installed library carries neither.
     target_link_libraries(${name} PRIVATE
         $<BUILD_INTERFACE:korvane_warnings> $<BUILD_INTERFACE:korvane_sanitizers>)

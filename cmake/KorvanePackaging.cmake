@@ -16,7 +16,7 @@ include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
 # Headers keep their repository-rooted paths below include/korvane, so
-# "ember/values/root.h" is included the same way inside and outside.
+# "ember/tree/root.h" is included the same way inside and outside.
 set(KORVANE_INSTALL_INCLUDEDIR "${CMAKE_INSTALL_INCLUDEDIR}/korvane")
 set(KORVANE_INSTALL_CMAKEDIR "${CMAKE_INSTALL_LIBDIR}/cmake/Korvane")
 

@@ -28,7 +28,8 @@ set(CMAKE_C_STANDARD 11)
 set(CMAKE_C_STANDARD_REQUIRED ON)
 
 # Everything the shared library takes in must be position-independent.
-set_target_properties(ember korvane_platform korvane_partner PROPERTIES
+set_target_properties(ember korvane_protocol korvane_protocol_net korvane_platform korvane_partner
+    PROPERTIES
     POSITION_INDEPENDENT_CODE ON)
 
 korvane_glob_sources(partner_c_sources "partner/c_api/*.cpp")

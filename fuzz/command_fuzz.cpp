@@ -2,8 +2,8 @@
 // the block back and check that re-encoding the decoded tree gives the same
 // octets (the encoder and the reader must agree on every shape).
 
-#include "ember/ber/stream_reader.h"
-#include "ember/values/output_buffer.h"
+#include "ember/ber/output_buffer.h"
+#include "ember/tree/stream_reader.h"
 #include "host/command_parser.h"
 #include "host/command_tree.h"
 

@@ -5,9 +5,9 @@
 // message of the library's reader, and the framer must hand on the stream
 // unchanged apart from the keep-alives it takes out (the target aborts
 // otherwise).
-#include "ember/ber/stream_reader.h"
+#include "console/console_simulator.h"
+#include "ember/tree/stream_reader.h"
 #include "partner/console_framer.h"
-#include "tools/console/console_simulator.h"
 
 #include <cstddef>
 #include <cstdint>

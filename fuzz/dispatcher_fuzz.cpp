@@ -6,8 +6,8 @@
 
 #include "host/host_state.h"
 #include "host/host_window.h"
-#include "host/protocol.h"
 #include "host/report_reader.h"
+#include "protocol/protocol.h"
 #include "winapi.h"
 
 #include <cstdint>

@@ -2,7 +2,7 @@
 // it takes must give a store that is written and read back unchanged, and
 // writing it again must give the same text (the target aborts otherwise);
 // a text it refuses must leave the store as it was.
-#include "tools/console/state_file.h"
+#include "console/state_file.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -12,12 +12,12 @@
 // Both readers also build the same tree in the eager reference model
 // (tests/support/eager_tree.h) from their hooks: every completed node's
 // encoded length and every finished message's encoding must agree with it.
-#include "ember/ber/stream_reader.h"
+#include "ember/ber/output_buffer.h"
+#include "ember/ber/text_list.h"
 #include "ember/tree/container.h"
+#include "ember/tree/root.h"
 #include "ember/tree/set.h"
-#include "ember/values/output_buffer.h"
-#include "ember/values/root.h"
-#include "ember/values/text_list.h"
+#include "ember/tree/stream_reader.h"
 #include "tests/support/eager_tree.h"
 
 #include <cstddef>

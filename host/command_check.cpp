@@ -1,21 +1,12 @@
 #include "host/command_check.h"
 
 #include "host/command_parser.h"
+#include "protocol/text_chars.h"
 
 #include <cstdint>
 #include <cstring>
 
 namespace {
-
-bool IsSpace(char c)
-{
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
-bool IsDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
 
 // Walks a line field by field as the parser's "%d" and "%s" do, keeping the
 // text of each field as it was typed.

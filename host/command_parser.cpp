@@ -1,21 +1,11 @@
 #include "host/command_parser.h"
 
+#include "protocol/text_chars.h"
+
 #include <cstdio>
 #include <cstring>
 
 namespace {
-
-// White space and digits as scanf sees them in the "C" locale the host runs
-// in, without a library call per character.
-inline bool IsSpace(char c)
-{
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
-inline bool IsDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
 
 // A cursor over a bounded text that follows scanf's conversions. The text
 // ends at its first NUL or after `length` characters, whichever comes

@@ -6,7 +6,7 @@
 // A sixth field that begins with a number is an integer ("7x" gives 7).
 #pragma once
 
-#include "host/protocol.h"
+#include "protocol/protocol.h"
 
 #include <cstddef>
 #include <functional>

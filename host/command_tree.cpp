@@ -1,6 +1,6 @@
 #include "host/command_tree.h"
 
-#include "ember/values/root.h"
+#include "ember/tree/root.h"
 
 #include <memory>
 

@@ -10,10 +10,10 @@
 // every other combination sends nothing.
 #pragma once
 
+#include "ember/ber/output_buffer.h"
 #include "ember/tree/set.h"
-#include "ember/values/output_buffer.h"
 #include "host/host_state.h"
-#include "host/protocol.h"
+#include "protocol/protocol.h"
 
 // One path level of a command tree.
 class CPathContainer : public CEmber_AdaptiveSet

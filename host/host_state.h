@@ -3,7 +3,7 @@
 #pragma once
 
 #include "host/host_trace.h"
-#include "host/protocol.h"
+#include "protocol/protocol.h"
 #include "winapi.h"
 
 #include <cstdint>

@@ -1,7 +1,7 @@
 #include "host/host_window.h"
 
 #include "host/dispatcher.h"
-#include "host/protocol.h"
+#include "protocol/protocol.h"
 
 LRESULT CALLBACK HostWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {

@@ -1,7 +1,7 @@
 #include "host/loopback.h"
 
 #include "host/host_window.h"
-#include "host/protocol.h"
+#include "protocol/protocol.h"
 
 namespace {
 

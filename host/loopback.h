@@ -12,8 +12,8 @@
 #pragma once
 
 #include "host/host_state.h"
-#include "host/protocol.h"
 #include "host/report_reader.h"
+#include "protocol/protocol.h"
 #include "winapi.h"
 
 #include <cstddef>

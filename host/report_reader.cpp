@@ -4,8 +4,8 @@
 #include "ember/ber/types.h"
 #include "ember/tree/container.h"
 #include "host/host_trace.h"
-#include "host/protocol.h"
 #include "host/report_line.h"
+#include "protocol/protocol.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -11,7 +11,7 @@
 // MSG_PARAM_REPORT (wParam 3178, lParam the line).
 #pragma once
 
-#include "ember/ber/stream_reader.h"
+#include "ember/tree/stream_reader.h"
 #include "winapi.h"
 
 #include <cstdint>

@@ -1,7 +1,7 @@
 #include "partner/console_framer.h"
 
 #include "ember/ber/boundary_scanner.h"
-#include "host/protocol.h"
+#include "protocol/protocol.h"
 
 #include <algorithm>
 

@@ -20,7 +20,7 @@
 // Blocks hold at most kMaxBlock octets.
 #pragma once
 
-#include "host/protocol.h"
+#include "protocol/protocol.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,8 +1,9 @@
 #include "partner/console_link.h"
 
-#include "partner/backoff.h"
 #include "partner/console_framer.h"
 #include "partner/socket_queue.h"
+#include "protocol/backoff.h"
+#include "protocol/net/resolve.h"
 
 #include <asio/connect.hpp>
 #include <asio/executor_work_guard.hpp>
@@ -94,12 +95,11 @@ private:
     {
         if (m_stopped)
             return;
-        std::error_code failure;
-        tcp::resolver resolver(m_io);
-        const auto endpoints =
-            resolver.resolve(m_options.host, std::to_string(m_options.port), failure);
-        if (failure) {
-            Retry("cannot resolve " + m_options.host + ": " + failure.message());
+        std::string failure;
+        const std::vector<tcp::endpoint> endpoints =
+            ResolveHostPort(m_io, m_options.host, m_options.port, failure);
+        if (endpoints.empty()) {
+            Retry(failure);
             return;
         }
         asio::async_connect(m_socket, endpoints,

@@ -1,6 +1,6 @@
 #include "partner/console_source.h"
 
-#include "partner/hex_text.h"
+#include "protocol/hex_text.h"
 
 #include <cerrno>
 #include <cstdio>

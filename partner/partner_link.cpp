@@ -3,9 +3,9 @@
 // that runs Run() alone talks to the service.
 #include "partner/partner_link.h"
 
-#include "partner/backoff.h"
 #include "partner/command_input.h"
 #include "partner/console_link.h"
+#include "protocol/backoff.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,7 +1,7 @@
 #include "partner/partner_session.h"
 
-#include "host/protocol.h"
 #include "partner/service_search.h"
+#include "protocol/protocol.h"
 #include "winapi.h"
 
 #include <algorithm>
@@ -74,7 +74,7 @@ public:
     std::string m_endpoint;
     std::string m_serviceName;
     std::string m_error;
-    int m_timeoutMs = 5000;
+    int m_timeoutMs = kDefaultSendTimeoutMs;
     EventHandler m_handler;
     // Handler calls in progress (a handler that calls its session is
     // refused, see Reentered).

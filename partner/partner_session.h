@@ -36,6 +36,7 @@
 #pragma once
 
 #include "partner/partner_event.h"
+#include "platform/message_timeout.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -53,7 +54,7 @@ struct CPartnerSessionOptions
     // name "Korvane_...".
     std::string service;
     // How long a send waits for the service, in milliseconds (1 or more).
-    int sendTimeoutMs = 5000;
+    int sendTimeoutMs = kDefaultSendTimeoutMs;
     // An endpoint only this process reaches: for a service living in the
     // same process (tests, embedding); other processes cannot find it.
     bool local = false;

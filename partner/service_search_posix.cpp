@@ -1,6 +1,5 @@
 #include "partner/service_search.h"
 
-#include "platform/tool_platform.h"
 #include "winapi.h"
 
 std::string NoServiceDetail()
@@ -10,5 +9,5 @@ std::string NoServiceDetail()
         folder ? std::string("none in the runtime folder ") + folder
                : std::string("the runtime folder is refused: ") + GetMessageLayerError();
     return where + ", chosen by KORVANE_RUNTIME_DIR, else XDG_RUNTIME_DIR; start one with '" +
-           ToolProgramName() + " serve'";
+           "korvane serve'";
 }

@@ -93,9 +93,6 @@ fuzz_one() { # fuzz_one NAME BINARY
     fi
     local args=(-max_total_time="$FUZZ_SECONDS" -timeout=10 -rss_limit_mb=2048
                 -print_final_stats=1 -artifact_prefix="$work/artifacts/")
-    if [ -f "$ROOT/fuzz/$short.dict" ]; then
-        args+=(-dict="$ROOT/fuzz/$short.dict")
-    fi
     echo "fuzz: $name (${FUZZ_SECONDS}s, $(find "$work/corpus" -type f | wc -l) seed inputs) log: $log"
     "$binary" "${args[@]}" "$work/corpus" </dev/null >"$log" 2>&1
     local rc=$?

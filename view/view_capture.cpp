@@ -2,8 +2,8 @@
 
 #include "ember/ber/exception.h"
 #include "host/loopback.h"
-#include "host/protocol.h"
 #include "host/report_reader.h"
+#include "protocol/protocol.h"
 
 #include <algorithm>
 

@@ -1,12 +1,11 @@
 #include "ember/ber/boundary_scanner.h"
 
+#include "ember/ber/framing.h"
 #include "ember/ber/identifier.h"
+#include "ember/ber/leaf_check.h"
 #include "ember/ber/length.h"
 #include "ember/ber/reader.h"
-#include "ember/ber/stream_reader.h"
-#include "ember/ber/tree_reader.h"
 #include "ember/ber/types.h"
-#include "ember/tree/node_factory.h"
 
 #include <algorithm>
 
@@ -48,7 +47,7 @@ void CEmber_BoundaryScanner::RaiseError(int32_t code, const char* message)
 size_t CEmber_BoundaryScanner::GetMessageOctets() const
 {
     // The start sequence, then the octets counted inside the root.
-    return IsWaiting() ? 0 : sizeof CEmber_StreamReader::kStartSequence + m_messageOctets;
+    return IsWaiting() ? 0 : sizeof kEmberStartSequence + m_messageOctets;
 }
 
 void CEmber_BoundaryScanner::Reset()
@@ -86,13 +85,13 @@ size_t CEmber_BoundaryScanner::Scan(const uint8_t* octets, size_t size)
             continue;
         }
         const uint8_t octet = octets[at++];
-        if (octet != CEmber_StreamReader::kStartSequence[m_matchPosition]) {
+        if (octet != kEmberStartSequence[m_matchPosition]) {
             m_matchPosition = 0;
             continue;
         }
-        if (++m_matchPosition == int32_t(sizeof CEmber_StreamReader::kStartSequence)) {
+        if (++m_matchPosition == int32_t(sizeof kEmberStartSequence)) {
             m_matchPosition = -1;
-            Run(CEmber_StreamReader::kStartSequence, sizeof CEmber_StreamReader::kStartSequence);
+            Run(kEmberStartSequence, sizeof kEmberStartSequence);
         }
     }
     return at;
@@ -210,7 +209,7 @@ void CEmber_BoundaryScanner::LinkNode(const CEmber_Tag& tag)
         m_nodeCount = 1;
         return;
     }
-    if (++m_nodeCount > CEmber_TreeReader::kMaxMessageNodes)
+    if (++m_nodeCount > kEmberMaxMessageNodes)
         Raise(eeError_MessageTooLarge);
     const Open& parent = m_stack.back();
     if (!parent.keyed)

@@ -13,14 +13,14 @@
 // Errors the tree-building reader finds beyond the framing: a value's
 // content that its getter refuses (201 to 208, and "EOF" from a content that
 // ends too early), a second child with the same tag in a keyed container
-// (1001), more than CEmber_TreeReader::kMaxMessageNodes nodes in one message
+// (1001), more than kEmberMaxMessageNodes nodes in one message
 // (114). A message that breaks on one of these ends there for the stream
 // reader: it waits for the next start sequence, so the rest of the message
 // is octets between messages, where a keep-alive or a start sequence is
 // taken as such. A scanner blind to them would place the end of that
 // message elsewhere, so it checks them too, at the same octets: it counts
 // the nodes the factory would make, keeps the tags of the children of every
-// open keyed container, and runs the factory's content checks (CheckLeaf)
+// open keyed container, and runs the leaves' content rules (CheckLeaf)
 // on values of the types whose getters can refuse a content, collecting
 // only those contents. All other content octets are skipped unread.
 //

@@ -6,8 +6,8 @@
 #pragma once
 
 #include "ember/ber/input_stream.h"
+#include "ember/ber/output_stream.h"
 #include "ember/ber/tag.h"
-#include "ember/values/output_stream.h"
 
 #include <cstddef>
 #include <cstdint>

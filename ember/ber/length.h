@@ -8,8 +8,8 @@
 #include "ember/ber/identifier.h"
 #include "ember/ber/input_stream.h"
 #include "ember/ber/integer_codec.h"
+#include "ember/ber/output_stream.h"
 #include "ember/ber/types.h"
-#include "ember/values/output_stream.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -3,8 +3,8 @@
 #include "ember/ber/exception.h"
 #include "ember/ber/identifier.h"
 #include "ember/ber/length.h"
+#include "ember/ber/text_list.h"
 #include "ember/ber/types.h"
-#include "ember/values/text_list.h"
 
 #include <algorithm>
 

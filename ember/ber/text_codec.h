@@ -6,7 +6,7 @@
 #pragma once
 
 #include "ember/ber/input_stream.h"
-#include "ember/values/output_stream.h"
+#include "ember/ber/output_stream.h"
 
 #include <cstdint>
 

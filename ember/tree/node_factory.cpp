@@ -2,10 +2,10 @@
 
 #include "ember/ber/raw_item.h"
 #include "ember/ber/types.h"
+#include "ember/tree/leaf.h"
+#include "ember/tree/root.h"
 #include "ember/tree/set.h"
-#include "ember/values/leaf.h"
-#include "ember/values/root.h"
-#include "ember/values/string_leaf.h"
+#include "ember/tree/string_leaf.h"
 
 namespace {
 
@@ -130,49 +130,4 @@ std::unique_ptr<CEmber_Node> CreatePlainNode(CEmber_RawItem& item)
     }
     node->SetTag(item.GetOuterTag());
     return node;
-}
-
-bool LeafReadsContent(uint32_t type)
-{
-    // The text and octet-string getters only copy: they refuse no
-    // primitive content.
-    switch (type) {
-    case eeBerType_Boolean:
-    case eeBerType_Integer:
-    case eeBerType_Real:
-    case eeBerType_RelativeObject:
-    case eeBerType_GeneralizedTime:
-        return true;
-    default:
-        return false;
-    }
-}
-
-bool CheckLeaf(CEmber_RawItem& item)
-{
-    switch (item.GetItemType()) {
-    case eeBerType_Boolean:
-        item.GetBoolean();
-        return true;
-    case eeBerType_Integer:
-        if (item.GetContentLength() <= 4)
-            item.GetInteger();
-        else
-            item.GetInteger64();
-        return true;
-    case eeBerType_OctetString:
-    case eeBerType_UTF8String:
-        return true;
-    case eeBerType_Real:
-        item.GetReal();
-        return true;
-    case eeBerType_RelativeObject:
-        item.GetObjectIdentifier();
-        return true;
-    case eeBerType_GeneralizedTime:
-        item.GetGeneralizedTime();
-        return true;
-    default:
-        return false;
-    }
 }

@@ -18,11 +18,3 @@ class CEmber_RawItem;
 
 std::unique_ptr<CEmber_Node> CreateNode(CEmber_RawItem& item);
 std::unique_ptr<CEmber_Node> CreatePlainNode(CEmber_RawItem& item);
-
-// For a primitive item: runs the getter checks CreateNode runs on it,
-// raising what they raise, without making a node; returns whether
-// CreateNode makes a leaf of it. The content is read only for the types
-// LeafReadsContent names (the others may leave it unset).
-bool CheckLeaf(CEmber_RawItem& item);
-// Whether checking a primitive item of this type reads its content.
-bool LeafReadsContent(uint32_t type);

@@ -1,9 +1,9 @@
 // Adding and reading Integer and UTF8String children by tag.
 
 #include "ember/ber/types.h"
+#include "ember/tree/leaf.h"
 #include "ember/tree/node.h"
-#include "ember/values/leaf.h"
-#include "ember/values/string_leaf.h"
+#include "ember/tree/string_leaf.h"
 
 #include <memory>
 #include <typeinfo>

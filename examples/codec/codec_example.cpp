@@ -4,10 +4,10 @@
 //
 //   codec_example            prints the encoded octets and the decoded values
 #include "ember/ber/exception.h"
-#include "ember/ber/stream_reader.h"
+#include "ember/ber/output_buffer.h"
+#include "ember/tree/root.h"
 #include "ember/tree/set.h"
-#include "ember/values/output_buffer.h"
-#include "ember/values/root.h"
+#include "ember/tree/stream_reader.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -21,7 +21,6 @@ struct korvane_partner
 namespace {
 
 constexpr int kMaxTimeoutMs = 3600 * 1000;
-constexpr int kDefaultTimeoutMs = 5000;
 
 // The options struct as 1.0.0 has it: what a caller must at least pass.
 constexpr size_t kOptionsSize10 = offsetof(korvane_partner_options, timeout_ms) + sizeof(int);
@@ -228,7 +227,7 @@ int korvane_partner_open_with(const korvane_partner_options* options, korvane_pa
     korvane_partner_options known = {};
     std::memcpy(&known, options, kOptionsSize10);
     return Open(known.name, known.service,
-                known.timeout_ms == 0 ? kDefaultTimeoutMs : known.timeout_ms, out);
+                known.timeout_ms == 0 ? kDefaultSendTimeoutMs : known.timeout_ms, out);
 }
 
 int korvane_partner_send_command(korvane_partner* p, const char* line, korvane_event_fn on_event,

@@ -58,6 +58,7 @@
 
 #include "winapi.h"
 
+#include "platform/message_timeout.h"
 #include "platform/posix/message_wire.h"
 
 #include <atomic>
@@ -109,7 +110,6 @@ namespace korvane_layer {
 
 using korvane_wire::Frame;
 
-constexpr int kDefaultSendTimeoutMs = 5000;
 // Requests from other processes dispatched inside one another on one thread
 // (each inside a send that waits for its answer); one more is refused as
 // busy, so a peer that floods a waiting thread cannot exhaust its stack.

@@ -1,5 +1,7 @@
 #include "winapi.h"
 
+#include "platform/message_timeout.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -12,7 +14,6 @@ namespace {
 
 constexpr char kWindowClass[] = "KorvaneMessageWindow";
 constexpr size_t kMaxName = 99;
-constexpr int kDefaultSendTimeoutMs = 5000;
 
 int InitialSendTimeout()
 {
@@ -279,4 +280,9 @@ const char* GetMessageLayerError()
 size_t MaxWindowNameLength()
 {
     return kMaxName;
+}
+
+const char* GetRuntimeFolder()
+{
+    return "the desktop";
 }

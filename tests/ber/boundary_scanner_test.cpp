@@ -1,8 +1,8 @@
 #include "ember/ber/boundary_scanner.h"
 
 #include "ember/ber/reader.h"
-#include "ember/ber/stream_reader.h"
-#include "ember/ber/tree_reader.h"
+#include "ember/tree/stream_reader.h"
+#include "ember/tree/tree_reader.h"
 #include "tests/support/event_log_reader.h"
 #include "tests/support/hex.h"
 

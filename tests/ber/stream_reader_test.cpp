@@ -1,4 +1,4 @@
-#include "ember/ber/stream_reader.h"
+#include "ember/tree/stream_reader.h"
 
 #include "ember/tree/container.h"
 #include "ember/tree/node_pool.h"

@@ -1,9 +1,9 @@
-#include "ember/ber/tree_reader.h"
+#include "ember/tree/tree_reader.h"
 
+#include "ember/ber/text_list.h"
 #include "ember/tree/container.h"
+#include "ember/tree/root.h"
 #include "ember/tree/set.h"
-#include "ember/values/root.h"
-#include "ember/values/text_list.h"
 #include "tests/support/ber_helpers.h"
 #include "tests/support/event_log_reader.h"
 #include "tests/support/tree_helpers.h"

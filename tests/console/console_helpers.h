@@ -2,10 +2,10 @@
 // line, and a simulator whose output and log are recorded.
 #pragma once
 
-#include "ember/values/output_buffer.h"
+#include "console/console_simulator.h"
+#include "ember/ber/output_buffer.h"
 #include "host/command_parser.h"
 #include "host/command_tree.h"
-#include "tools/console/console_simulator.h"
 
 #include <cstring>
 #include <string>

@@ -3,7 +3,7 @@
 // --console-link between them. Every command shape goes to the console and
 // its answer comes back as the reports the host makes of it; the console's
 // keep-alive makes the round trip. Every wait is bounded.
-#include "host/protocol.h"
+#include "protocol/protocol.h"
 #include "tests/support/korvane_exe_win32.h"
 #include "tests/support/run_program.h"
 

@@ -1,9 +1,10 @@
 // The console on TCP, in this process: the server and its test clients
 // share one io_context, which the test runs until a condition holds (every
 // wait bounded).
-#include "tools/console_net/console_server.h"
+#include "console/net/console_server.h"
+#include "protocol/host_port.h"
 
-#include "ember/ber/stream_reader.h"
+#include "ember/tree/stream_reader.h"
 #include "tests/console/console_helpers.h"
 #include "tests/support/ember_messages.h"
 #include "tests/support/hex.h"

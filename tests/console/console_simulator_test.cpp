@@ -1,4 +1,4 @@
-#include "tools/console/console_simulator.h"
+#include "console/console_simulator.h"
 
 #include "tests/console/console_helpers.h"
 #include "tests/support/ember_messages.h"

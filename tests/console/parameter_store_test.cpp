@@ -1,4 +1,4 @@
-#include "tools/console/parameter_store.h"
+#include "console/parameter_store.h"
 
 #include <gtest/gtest.h>
 

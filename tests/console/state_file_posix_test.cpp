@@ -1,8 +1,8 @@
 // The state file on a POSIX file system: what --state refuses to read, and
 // what --save keeps (permissions, symbolic links, the old file when the
 // write fails).
-#include "tools/console/state_file.h"
-#include "tools/console/state_storage.h"
+#include "console/state_file.h"
+#include "console/state_storage.h"
 
 #include <gtest/gtest.h>
 

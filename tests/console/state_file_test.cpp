@@ -1,4 +1,4 @@
-#include "tools/console/state_file.h"
+#include "console/state_file.h"
 
 #include <gtest/gtest.h>
 

@@ -4,10 +4,10 @@
 // stream reader split into small blocks, checks the values and encodes the
 // decoded tree again, which must give the same octets.
 #include "ember/ber/exception.h"
-#include "ember/ber/stream_reader.h"
+#include "ember/ber/output_buffer.h"
+#include "ember/tree/root.h"
 #include "ember/tree/set.h"
-#include "ember/values/output_buffer.h"
-#include "ember/values/root.h"
+#include "ember/tree/stream_reader.h"
 #include "korvane_version.h"
 
 #include <cstdio>

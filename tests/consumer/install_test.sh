@@ -20,8 +20,8 @@ cmake --install "$BUILD" --prefix "$PREFIX" >"$PREFIX.log" 2>&1 ||
     { cat "$PREFIX.log"; rm -f "$PREFIX.log"; fail "cmake --install"; }
 rm -f "$PREFIX.log"
 
-for f in bin/korvane include/korvane/korvane_version.h include/korvane/ember/values/root.h \
-    include/korvane/ember/ber/stream_reader.h share/man/man1/korvane.1.gz \
+for f in bin/korvane include/korvane/korvane_version.h include/korvane/ember/tree/root.h \
+    include/korvane/ember/tree/stream_reader.h share/man/man1/korvane.1.gz \
     lib/systemd/user/korvane@.service share/korvane/wireshark/korvane.lua; do
     [ -f "$PREFIX/$f" ] || fail "$f not installed"
     echo "installed: $f"

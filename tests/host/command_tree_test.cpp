@@ -1,7 +1,7 @@
 #include "host/command_tree.h"
 
 #include "host/command_parser.h"
-#include "host/protocol.h"
+#include "protocol/protocol.h"
 #include "tests/support/hex.h"
 #include "tests/support/host_recorder.h"
 

@@ -1,6 +1,6 @@
 #include "host/dispatcher.h"
 
-#include "host/protocol.h"
+#include "protocol/protocol.h"
 #include "tests/support/ember_messages.h"
 #include "tests/support/hex.h"
 #include "tests/support/host_recorder.h"

@@ -1,8 +1,8 @@
 // The report reader when its window's procedure throws (in-process windows
 // of the POSIX message layer call the procedure directly, so the exception
 // comes back through SendMessageA).
-#include "host/protocol.h"
 #include "host/report_reader.h"
+#include "protocol/protocol.h"
 
 #include "tests/support/ember_messages.h"
 #include "winapi.h"

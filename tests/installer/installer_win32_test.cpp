@@ -3,7 +3,7 @@
 // shortcut and the Add or Remove Programs entry; the installed Korvane.exe
 // answering the installed korvane-cli.exe partner; a silent uninstall that
 // leaves nothing behind. Every wait is bounded.
-#include "host/protocol.h"
+#include "protocol/protocol.h"
 #include "tests/support/korvane_exe_win32.h"
 #include "tests/support/run_program.h"
 

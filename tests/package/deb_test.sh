@@ -36,7 +36,7 @@ ROOT="$WORK/root"
 dpkg-deb -x "$DEB" "$ROOT"
 dpkg-deb -c "$DEB" >"$WORK/contents"
 for f in usr/bin/korvane usr/share/man/man1/korvane.1.gz usr/lib/systemd/user/korvane@.service \
-    usr/include/korvane/korvane_version.h usr/include/korvane/ember/values/root.h \
+    usr/include/korvane/korvane_version.h usr/include/korvane/ember/tree/root.h \
     usr/lib/libkorvane-ember.a usr/lib/pkgconfig/korvane.pc \
     usr/lib/cmake/Korvane/KorvaneConfig.cmake usr/lib/cmake/Korvane/KorvaneConfigVersion.cmake \
     usr/lib/cmake/Korvane/KorvaneTargets.cmake \

@@ -1,10 +1,10 @@
 #include "partner/console_framer.h"
 
+#include "console/console_tree.h"
 #include "tests/console/console_helpers.h"
 #include "tests/support/ember_messages.h"
 #include "tests/support/hex.h"
 #include "tests/support/tree_framer.h"
-#include "tools/console/console_tree.h"
 
 #include <gtest/gtest.h>
 

@@ -3,11 +3,11 @@
 // the test waiting (bounded) for the link's events.
 #include "partner/console_link.h"
 
+#include "console/net/console_server.h"
 #include "tests/console/console_helpers.h"
 #include "tests/partner/partner_helpers.h"
 #include "tests/support/ember_messages.h"
 #include "tests/support/hex.h"
-#include "tools/console_net/console_server.h"
 
 #include <asio/io_context.hpp>
 #include <asio/post.hpp>

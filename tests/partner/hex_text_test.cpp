@@ -1,5 +1,5 @@
 // The tool's one reader of hex text: whole and split anywhere.
-#include "partner/hex_text.h"
+#include "protocol/hex_text.h"
 
 #include <gtest/gtest.h>
 

@@ -2,12 +2,12 @@
 // console server on a thread of its own.
 #pragma once
 
+#include "console/console_simulator.h"
+#include "console/net/console_server.h"
+#include "console/parameter_store.h"
 #include "host/loopback.h"
 #include "host/report_reader.h"
 #include "partner/console_link.h"
-#include "tools/console/console_simulator.h"
-#include "tools/console/parameter_store.h"
-#include "tools/console_net/console_server.h"
 #include "winapi.h"
 
 #include <asio/io_context.hpp>

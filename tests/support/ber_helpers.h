@@ -3,7 +3,7 @@
 #pragma once
 
 #include "ember/ber/exception.h"
-#include "ember/values/output_buffer.h"
+#include "ember/ber/output_buffer.h"
 #include "tests/support/hex.h"
 
 #include <gtest/gtest.h>

@@ -3,9 +3,9 @@
 #include "ember/ber/exception.h"
 #include "ember/ber/identifier.h"
 #include "ember/ber/length.h"
+#include "ember/ber/output_stream.h"
 #include "ember/ber/types.h"
 #include "ember/tree/node.h"
-#include "ember/values/output_stream.h"
 
 #include <cstring>
 

@@ -1,13 +1,13 @@
 #include "tests/support/ember_messages.h"
 
-#include "ember/ber/stream_reader.h"
+#include "ember/ber/output_buffer.h"
 #include "ember/ber/tag.h"
 #include "ember/tree/container.h"
+#include "ember/tree/leaf.h"
+#include "ember/tree/root.h"
 #include "ember/tree/set.h"
-#include "ember/values/leaf.h"
-#include "ember/values/output_buffer.h"
-#include "ember/values/root.h"
-#include "ember/values/string_leaf.h"
+#include "ember/tree/stream_reader.h"
+#include "ember/tree/string_leaf.h"
 
 namespace testing_support {
 

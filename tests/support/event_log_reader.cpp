@@ -1,8 +1,8 @@
 #include "tests/support/event_log_reader.h"
 
+#include "ember/ber/text_list.h"
 #include "ember/tree/container.h"
-#include "ember/values/leaf.h"
-#include "ember/values/text_list.h"
+#include "ember/tree/leaf.h"
 
 #include <algorithm>
 

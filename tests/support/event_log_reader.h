@@ -3,8 +3,8 @@
 // probes that answer in sanitizer builds.
 #pragma once
 
-#include "ember/ber/stream_reader.h"
 #include "ember/tree/node.h"
+#include "ember/tree/stream_reader.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "tests/support/host_recorder.h"
 
-#include "host/protocol.h"
+#include "protocol/protocol.h"
 
 #include <algorithm>
 #include <stdexcept>

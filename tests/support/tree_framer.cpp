@@ -1,7 +1,7 @@
 #include "tests/support/tree_framer.h"
 
-#include "ember/ber/stream_reader.h"
-#include "tools/console/console_tree.h"
+#include "console/console_tree.h"
+#include "ember/tree/stream_reader.h"
 
 namespace testing_support {
 

@@ -1,9 +1,9 @@
 // Helpers shared by the tree and value tests.
 #pragma once
 
+#include "ember/ber/output_stream.h"
+#include "ember/ber/text_list.h"
 #include "ember/tree/node.h"
-#include "ember/values/output_stream.h"
-#include "ember/values/text_list.h"
 #include "tests/support/hex.h"
 
 #include <string>

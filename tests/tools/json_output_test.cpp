@@ -1,10 +1,10 @@
 // The JSON documents of decode --json and dump --json.
 #include "tools/korvane/output/json_output.h"
 
+#include "ember/ber/text_list.h"
+#include "ember/tree/leaf.h"
 #include "ember/tree/set.h"
-#include "ember/values/leaf.h"
-#include "ember/values/string_leaf.h"
-#include "ember/values/text_list.h"
+#include "ember/tree/string_leaf.h"
 
 #include <gtest/gtest.h>
 

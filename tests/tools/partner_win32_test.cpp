@@ -3,7 +3,7 @@
 // a keep-alive, a console block that arrives while Korvane.exe is still
 // sending the reports of another, no service, a service that does not
 // answer, and the choice among several services. Every wait is bounded.
-#include "ember/values/output_buffer.h"
+#include "ember/ber/output_buffer.h"
 #include "host/command_parser.h"
 #include "host/command_tree.h"
 #include "tests/support/hex.h"

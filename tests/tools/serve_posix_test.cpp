@@ -4,7 +4,7 @@
 // `korvane partner`.
 #include "host/command_parser.h"
 #include "host/command_tree.h"
-#include "host/protocol.h"
+#include "protocol/protocol.h"
 #include "tests/support/hex.h"
 #include "tests/support/posix_endpoints.h"
 #include "winapi.h"

@@ -13,12 +13,12 @@
 // compares the nodes while the tree is still being read.
 
 #include "ember/ber/exception.h"
-#include "ember/ber/stream_reader.h"
+#include "ember/ber/output_buffer.h"
+#include "ember/tree/leaf.h"
+#include "ember/tree/root.h"
 #include "ember/tree/set.h"
-#include "ember/values/leaf.h"
-#include "ember/values/output_buffer.h"
-#include "ember/values/root.h"
-#include "ember/values/string_leaf.h"
+#include "ember/tree/stream_reader.h"
+#include "ember/tree/string_leaf.h"
 #include "tests/support/eager_tree.h"
 #include "tests/support/tree_helpers.h"
 

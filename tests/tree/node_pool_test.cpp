@@ -1,7 +1,7 @@
 #include "ember/tree/node_pool.h"
 
 #include "ember/tree/container.h"
-#include "ember/values/leaf.h"
+#include "ember/tree/leaf.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 #include "ember/tree/node.h"
 
+#include "ember/tree/leaf.h"
 #include "ember/tree/set.h"
-#include "ember/values/leaf.h"
-#include "ember/values/string_leaf.h"
+#include "ember/tree/string_leaf.h"
 #include "tests/support/ber_helpers.h"
 
 #include <gtest/gtest.h>

@@ -1,13 +1,13 @@
 // Random trees, linked in random orders, against a reference encoder that
 // works from a model of the tree alone (no node caches, no size fields).
 
+#include "ember/ber/output_buffer.h"
 #include "ember/ber/real_codec.h"
 #include "ember/ber/time_codec.h"
+#include "ember/tree/leaf.h"
+#include "ember/tree/root.h"
 #include "ember/tree/set.h"
-#include "ember/values/leaf.h"
-#include "ember/values/output_buffer.h"
-#include "ember/values/root.h"
-#include "ember/values/string_leaf.h"
+#include "ember/tree/string_leaf.h"
 #include "tests/support/tree_helpers.h"
 
 #include <gtest/gtest.h>

@@ -5,7 +5,7 @@
 #include "ember/tree/set.h"
 
 #include "ember/ber/exception.h"
-#include "ember/values/leaf.h"
+#include "ember/tree/leaf.h"
 #include "tests/support/tree_helpers.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "ember/tree/set.h"
 
-#include "ember/values/leaf.h"
+#include "ember/tree/leaf.h"
 #include "tests/support/ber_helpers.h"
 #include "tests/support/tree_helpers.h"
 

@@ -1,7 +1,7 @@
+#include "ember/ber/text_list.h"
+#include "ember/tree/leaf.h"
 #include "ember/tree/set.h"
-#include "ember/values/leaf.h"
-#include "ember/values/string_leaf.h"
-#include "ember/values/text_list.h"
+#include "ember/tree/string_leaf.h"
 #include "tests/support/ber_helpers.h"
 #include "tests/support/tree_helpers.h"
 

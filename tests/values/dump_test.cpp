@@ -1,8 +1,8 @@
+#include "ember/ber/text_list.h"
+#include "ember/tree/leaf.h"
+#include "ember/tree/root.h"
 #include "ember/tree/set.h"
-#include "ember/values/leaf.h"
-#include "ember/values/root.h"
-#include "ember/values/string_leaf.h"
-#include "ember/values/text_list.h"
+#include "ember/tree/string_leaf.h"
 #include "tests/support/tree_helpers.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
-#include "ember/values/leaf.h"
+#include "ember/tree/leaf.h"
 
-#include "ember/values/text_list.h"
+#include "ember/ber/text_list.h"
 #include "tests/support/tree_helpers.h"
 
 #include <gtest/gtest.h>
@@ -8,8 +8,8 @@
 #include "ember/ber/identifier.h"
 #include "ember/ber/integer_codec.h"
 #include "ember/ber/length.h"
+#include "ember/ber/output_buffer.h"
 #include "ember/ber/types.h"
-#include "ember/values/output_buffer.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "ember/values/output_buffer.h"
+#include "ember/ber/output_buffer.h"
 
 #include "tests/support/hex.h"
 

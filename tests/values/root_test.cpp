@@ -1,8 +1,8 @@
-#include "ember/values/root.h"
+#include "ember/tree/root.h"
 
+#include "ember/ber/output_buffer.h"
+#include "ember/tree/leaf.h"
 #include "ember/tree/set.h"
-#include "ember/values/leaf.h"
-#include "ember/values/output_buffer.h"
 #include "tests/support/tree_helpers.h"
 
 #include <gtest/gtest.h>

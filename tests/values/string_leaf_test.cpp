@@ -1,6 +1,6 @@
-#include "ember/values/string_leaf.h"
+#include "ember/tree/string_leaf.h"
 
-#include "ember/values/text_list.h"
+#include "ember/ber/text_list.h"
 #include "tests/support/tree_helpers.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "ember/values/text_list.h"
+#include "ember/ber/text_list.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 // Korvane.exe that hangs or dies fails a test instead of stopping the run.
 #pragma once
 
-#include "host/protocol.h"
+#include "protocol/protocol.h"
 #include "tests/support/hex.h"
 #include "tests/support/korvane_exe_win32.h"
 

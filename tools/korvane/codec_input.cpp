@@ -76,32 +76,6 @@ bool ParseWholeNumber(const std::string& text, uint64_t low, uint64_t high, uint
     return true;
 }
 
-bool ReadWholeFile(const std::string& name, std::string& contents, std::string& error)
-{
-    const bool standardInput = IsStandardInput(name);
-    const std::string label = LabelOf(name);
-    errno = 0;
-    std::FILE* in = standardInput ? stdin : std::fopen(name.c_str(), "rb");
-    if (!in) {
-        error = "cannot read " + label + ": " + std::strerror(errno);
-        return false;
-    }
-    contents.clear();
-    char buffer[65536];
-    size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, in)) > 0)
-        contents.append(buffer, got);
-    const bool failed = std::ferror(in) != 0;
-    const int readErrno = errno;
-    if (!standardInput)
-        std::fclose(in);
-    if (failed) {
-        error = "cannot read " + label + ": " + std::strerror(readErrno ? readErrno : EIO);
-        return false;
-    }
-    return true;
-}
-
 CodecInput::~CodecInput()
 {
     if (m_own && m_file)
@@ -168,20 +142,6 @@ bool CodecInput::Next(std::vector<uint8_t>& block, std::string& error)
     }
     m_decoded += block.size();
     return true;
-}
-
-std::string HexLine(const uint8_t* octets, size_t count)
-{
-    static const char kDigits[] = "0123456789ABCDEF";
-    std::string line;
-    line.reserve(count * 3);
-    for (size_t i = 0; i < count; ++i) {
-        if (i != 0)
-            line += ' ';
-        line += kDigits[octets[i] >> 4];
-        line += kDigits[octets[i] & 15];
-    }
-    return line;
 }
 
 void WriteOut(const char* data, size_t size)

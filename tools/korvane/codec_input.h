@@ -4,7 +4,7 @@
 // standard output with its write errors.
 #pragma once
 
-#include "partner/hex_text.h"
+#include "protocol/hex_text.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -50,10 +50,6 @@ bool FinishStreamOptions(StreamOptions& options, std::string& error);
 // A whole decimal number from low to high, digits only (no sign, no blanks).
 bool ParseWholeNumber(const std::string& text, uint64_t low, uint64_t high, uint64_t& value);
 
-// Reads all of a file, or of standard input for "" and "-". False with the
-// reason ("cannot read NAME: <the system's reason>") on an I/O error.
-bool ReadWholeFile(const std::string& name, std::string& contents, std::string& error);
-
 // The input the options name, read in blocks of at most kReadSize octets, so
 // that memory does not grow with its length; with --hex the text is decoded
 // as it is read.
@@ -98,9 +94,6 @@ private:
     std::vector<uint8_t> m_text;
     CHexTextReader m_hexReader;
 };
-
-// Upper-case hex pairs separated by single blanks.
-std::string HexLine(const uint8_t* octets, size_t count);
 
 // Writes text to standard output, followed by a line feed unless it already
 // ends in one.

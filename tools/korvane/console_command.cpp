@@ -1,8 +1,9 @@
 // korvane console: a simulated mixing console on TCP, for partners to
 // develop against and for the main job.
 
-#include "tools/console_net/console_server.h"
-#include "tools/console_net/console_service.h"
+#include "console/net/console_server.h"
+#include "console/net/console_service.h"
+#include "protocol/host_port.h"
 #include "tools/korvane/codec_input.h"
 #include "tools/korvane/commands.h"
 #include "tools/korvane/stop_signals.h"

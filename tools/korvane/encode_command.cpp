@@ -5,7 +5,7 @@
 #include "host/command_tree.h"
 #include "host/host_trace.h"
 #include "host/loopback.h"
-#include "host/protocol.h"
+#include "protocol/protocol.h"
 #include "tools/korvane/codec_input.h"
 #include "tools/korvane/commands.h"
 
@@ -138,7 +138,7 @@ int EncodeLine(const std::string& text, const EncodeOptions& options, const std:
         std::fprintf(stderr, "%s: %s\n", label.c_str(), NothingReason(line).c_str());
         return kExitNothing;
     }
-    PrintLine(HexLine(block.data(), block.size()));
+    PrintLine(HexText(block.data(), block.size()));
     return kExitOk;
 }
 

@@ -2,7 +2,7 @@
 
 #include "tools/korvane/commands.h"
 
-#include "platform/tool_platform.h"
+#include "tools/korvane/tool_platform.h"
 
 #include "korvane_version.h"
 #include "tools/korvane/output/suggest.h"

@@ -3,13 +3,14 @@
 // files and keep-alives in the order given and prints what comes back; with
 // --console-link it links the service with a console over TCP.
 
+#include "console/net/console_server.h"
 #include "host/command_check.h"
-#include "host/protocol.h"
 #include "partner/command_input.h"
 #include "partner/console_source.h"
 #include "partner/partner_link.h"
 #include "partner/partner_session.h"
-#include "tools/console_net/console_server.h"
+#include "protocol/host_port.h"
+#include "protocol/protocol.h"
 #include "tools/korvane/commands.h"
 #include "tools/korvane/partner_output.h"
 #include "tools/korvane/stop_signals.h"

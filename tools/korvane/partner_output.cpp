@@ -1,5 +1,6 @@
 #include "tools/korvane/partner_output.h"
 
+#include "protocol/hex_text.h"
 #include "tools/korvane/output/json_output.h"
 
 namespace {
@@ -11,20 +12,6 @@ void Emit(std::FILE* out, const KorvaneJson& object)
 }
 
 } // namespace
-
-std::string CPartnerOutput::Hex(const uint8_t* octets, size_t size)
-{
-    static const char digits[] = "0123456789ABCDEF";
-    std::string text;
-    text.reserve(size * 3);
-    for (size_t i = 0; i < size; ++i) {
-        if (i)
-            text += ' ';
-        text += digits[octets[i] >> 4];
-        text += digits[octets[i] & 15];
-    }
-    return text;
-}
 
 void CPartnerOutput::Text(const std::string& line)
 {
@@ -98,27 +85,28 @@ void CPartnerOutput::Service(const CPartnerEvent& event)
     switch (event.kind) {
     case CPartnerEvent::Encoded:
         if (m_json)
-            Emit(m_out, {{"event", "encoded"}, {"length", size}, {"hex", Hex(octets, size)}});
+            Emit(m_out, {{"event", "encoded"}, {"length", size}, {"hex", HexText(octets, size)}});
         else
-            Text("encoded " + std::to_string(size) + ": " + Hex(octets, size));
+            Text("encoded " + std::to_string(size) + ": " + HexText(octets, size));
         return;
     case CPartnerEvent::KeepAliveEcho:
         if (m_json)
             Emit(m_out, {{"event", "keep-alive-echoed"}, {"unchanged", event.unchanged}});
         else
             Text(event.unchanged ? "keep-alive echoed"
-                                 : "keep-alive echoed, changed: " + Hex(octets, size));
+                                 : "keep-alive echoed, changed: " + HexText(octets, size));
         return;
     case CPartnerEvent::OtherBlock: {
         char kind[8];
         std::snprintf(kind, sizeof kind, "0x%04X", unsigned(event.blockKind));
         if (m_json)
-            Emit(
-                m_out,
-                {{"event", "block"}, {"kind", kind}, {"length", size}, {"hex", Hex(octets, size)}});
+            Emit(m_out, {{"event", "block"},
+                         {"kind", kind},
+                         {"length", size},
+                         {"hex", HexText(octets, size)}});
         else
             Text(std::string("block ") + kind + " " + std::to_string(size) + ": " +
-                 Hex(octets, size));
+                 HexText(octets, size));
         return;
     }
     case CPartnerEvent::Report:

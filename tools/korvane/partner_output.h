@@ -45,9 +45,6 @@ public:
     // An event of the console link.
     void Link(const CPartnerLinkEvent& event);
 
-    // Upper-case hex pairs separated by blanks.
-    static std::string Hex(const uint8_t* octets, size_t size);
-
 private:
     void Text(const std::string& line);
 

@@ -12,9 +12,9 @@
 #include "host/host_state.h"
 #include "host/host_trace.h"
 #include "host/host_window.h"
-#include "host/protocol.h"
 #include "host/report_reader.h"
-#include "platform/tool_platform.h"
+#include "protocol/protocol.h"
+#include "tools/korvane/tool_platform.h"
 #include "winapi.h"
 
 #include <CLI/CLI.hpp>

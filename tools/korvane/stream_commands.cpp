@@ -2,15 +2,16 @@
 // reads them.
 
 #include "ember/ber/exception.h"
-#include "ember/ber/stream_reader.h"
+#include "ember/ber/output_buffer.h"
 #include "ember/ber/tag.h"
+#include "ember/ber/text_list.h"
 #include "ember/ber/types.h"
 #include "ember/tree/container.h"
-#include "ember/values/output_buffer.h"
-#include "ember/values/text_list.h"
+#include "ember/tree/stream_reader.h"
 #include "host/loopback.h"
-#include "host/protocol.h"
+#include "host/report_console_text.h"
 #include "host/report_reader.h"
+#include "protocol/protocol.h"
 #include "tools/korvane/codec_input.h"
 #include "tools/korvane/commands.h"
 #include "tools/korvane/output/counting_reader.h"
@@ -158,10 +159,8 @@ public:
     {
         if (!node->GetParent() && node == GetRoot()) {
             ++messages;
-            m_texts.clear();
-            m_next = 0;
             if (keepConsoleTexts)
-                CollectTexts(*node);
+                m_consoleTexts.Collect(*node);
         }
         CReportReader::OnNodeComplete(node);
     }
@@ -188,7 +187,7 @@ protected:
     void SendReport(const char* line) override
     {
         std::string text;
-        m_consoleText = FindConsoleText(line, text) ? &text : nullptr;
+        m_consoleText = keepConsoleTexts && m_consoleTexts.Find(line, text) ? &text : nullptr;
         if (onReport)
             onReport(line);
         CReportReader::SendReport(line);
@@ -196,70 +195,7 @@ protected:
     }
 
 private:
-    // The texts the report walk will meet, in its order, kept before the walk
-    // writes "~" for their blanks: the walk's path steps descend into every
-    // application and context child, its value search into every private one.
-    void CollectTexts(CEmber_Node& container)
-    {
-        EmberPosition position = container.GetFirstChildPosition();
-        while (position) {
-            CEmber_Node* child = container.GetNextChild(position);
-            const uint8_t classBits = child->GetTag().ClassBits();
-            if (classBits == eeBerClass_Application || classBits == eeBerClass_ContextSpecific)
-                CollectTexts(*child);
-            else if (classBits == eeBerClass_Private)
-                SearchTexts(*child);
-        }
-    }
-
-    void SearchTexts(CEmber_Node& node)
-    {
-        const CEmber_Tag& tag = node.GetTag();
-        if (tag.ClassBits() == eeBerClass_Private) {
-            EmberPosition position = node.GetFirstChildPosition();
-            while (position)
-                SearchTexts(*node.GetNextChild(position));
-            return;
-        }
-        char* text = nullptr;
-        if (tag.ClassBits() == eeBerClass_Application && tag.Number() == 3 &&
-            node.GetType() == eeBerType_UTF8String && node.GetParent() &&
-            node.GetParent()->GetStringChild(eeBerClass_Application, 3, text))
-            m_texts.emplace_back(text);
-    }
-
-    // The console text of a text report: the next kept text that the walk
-    // turned into the report's text (a text whose report did not fit the
-    // line was never sent and is passed over).
-    bool FindConsoleText(const char* line, std::string& text)
-    {
-        const std::string report = line;
-        if (report.size() < 2 || report.compare(report.size() - 2, 2, " \n") != 0)
-            return false;
-        size_t from = 0;
-        for (int i = 0; i < 5; ++i) {
-            const size_t comma = report.find(',', from);
-            if (comma == std::string::npos || comma + 1 > report.size() - 2)
-                return false;
-            from = comma + 1;
-        }
-        const std::string reported = report.substr(from, report.size() - 2 - from);
-        while (m_next < m_texts.size()) {
-            std::string candidate = m_texts[m_next++];
-            std::string tilded = candidate;
-            for (char& c : tilded)
-                if (c == ' ')
-                    c = '~';
-            if (tilded == reported) {
-                text = std::move(candidate);
-                return true;
-            }
-        }
-        return false;
-    }
-
-    std::vector<std::string> m_texts;
-    size_t m_next = 0;
+    CReportConsoleTexts m_consoleTexts;
     const std::string* m_consoleText = nullptr;
 };
 
@@ -514,7 +450,7 @@ CommandRun DefineReencode(CLI::App& command)
                                   [](CEmber_Node& root, uint64_t, uint64_t) {
                 CEmber_OutputBuffer buffer;
                 root.Encode(buffer);
-                PrintLine(HexLine(buffer.Data(), buffer.Used()));
+                PrintLine(HexText(buffer.Data(), buffer.Used()));
             });
         });
     };

@@ -7,12 +7,13 @@
 // The link's events go into the view state on the link's thread; sets from
 // the page go to the link from the server's threads.
 
+#include "console/net/console_server.h"
 #include "partner/console_source.h"
 #include "partner/partner_link.h"
-#include "platform/tool_platform.h"
-#include "tools/console_net/console_server.h"
+#include "protocol/host_port.h"
 #include "tools/korvane/commands.h"
 #include "tools/korvane/stop_signals.h"
+#include "tools/korvane/tool_platform.h"
 #include "view/server/view_server.h"
 #include "view/view_access.h"
 #include "view/view_capture.h"

@@ -1,6 +1,6 @@
 #include "korvane_app.h"
 
-#include "host/protocol.h"
+#include "protocol/protocol.h"
 #include "resource.h"
 
 #include <cstdio>

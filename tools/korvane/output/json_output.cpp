@@ -1,9 +1,10 @@
 #include "tools/korvane/output/json_output.h"
 
+#include "ember/ber/text_list.h"
 #include "ember/ber/types.h"
-#include "ember/values/leaf.h"
-#include "ember/values/string_leaf.h"
-#include "ember/values/text_list.h"
+#include "ember/tree/leaf.h"
+#include "ember/tree/string_leaf.h"
+#include "protocol/hex_text.h"
 
 #include <cerrno>
 #include <cmath>
@@ -62,7 +63,7 @@ KorvaneJson LeafValue(const CEmber_Node& node)
     if (const auto* leaf = dynamic_cast<const CEmber_UTF8String*>(&node))
         return leaf->GetText() ? std::string(leaf->GetText(), leaf->GetLength()) : std::string();
     if (const auto* leaf = dynamic_cast<const CEmber_OctetString*>(&node))
-        return HexOctets(leaf->GetData(), leaf->GetLength());
+        return HexDigits(leaf->GetData(), leaf->GetLength());
     return nullptr;
 }
 
@@ -121,7 +122,7 @@ void AddReportMembers(KorvaneJson& object, const std::string& report,
     }
     if (!IsValidUtf8(line))
         object["reportOctets"] =
-            HexOctets(reinterpret_cast<const uint8_t*>(line.data()), line.size());
+            HexDigits(reinterpret_cast<const uint8_t*>(line.data()), line.size());
 }
 
 KorvaneJson ReportJson(const std::string& report, uint64_t offset, const std::string* consoleText)
@@ -168,18 +169,6 @@ bool IsValidUtf8(const std::string& text)
     return true;
 }
 
-std::string HexOctets(const uint8_t* octets, size_t count)
-{
-    static const char kDigits[] = "0123456789ABCDEF";
-    std::string text;
-    text.reserve(count * 2);
-    for (size_t i = 0; i < count; ++i) {
-        text += kDigits[octets[i] >> 4];
-        text += kDigits[octets[i] & 15];
-    }
-    return text;
-}
-
 KorvaneJson ErrorJson(int32_t code, const std::string& message, uint64_t offset)
 {
     KorvaneJson object;
@@ -222,7 +211,7 @@ KorvaneJson NodeJson(const CEmber_Node& node)
     object["value"] = std::move(value);
     object["text"] = text;
     if (!IsValidUtf8(text))
-        object["octets"] = HexOctets(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+        object["octets"] = HexDigits(reinterpret_cast<const uint8_t*>(text.data()), text.size());
     return object;
 }
 

@@ -48,9 +48,6 @@ KorvaneJson ReportJson(const std::string& report, uint64_t offset,
 // nothing above U+10FFFF).
 bool IsValidUtf8(const std::string& text);
 
-// Upper-case hex pairs without separators ("01ABFF").
-std::string HexOctets(const uint8_t* octets, size_t count);
-
 // A decoding error: its code, its located message and the offset.
 KorvaneJson ErrorJson(int32_t code, const std::string& message, uint64_t offset);
 

@@ -1,0 +1,55 @@
+// Builds a node tree from the elements the octet machine reads.
+//
+// Every container element becomes a node as soon as its inner length is
+// complete, every value element a leaf when its content is complete, both
+// made by the node factory in the mode fixed at construction (1 encodable,
+// 0 plain; the same octet is the update flag of every AddChild). The reader
+// owns the tree; a finished tree stays until the next outermost container
+// has been made, so subclasses may keep pointers to its nodes until then.
+#pragma once
+
+#include "ember/ber/framing.h"
+#include "ember/ber/reader.h"
+#include "ember/tree/node.h"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class CEmber_TreeReader : public CEmber_Reader
+{
+public:
+    // Nodes in one tree (the framing's bound).
+    static constexpr uint32_t kMaxMessageNodes = kEmberMaxMessageNodes;
+
+    explicit CEmber_TreeReader(uint8_t mode);
+    ~CEmber_TreeReader() override;
+
+    void OnContainerOpened() override;
+    void OnItemComplete() override;
+    // Also deletes the tree.
+    void Reset() override;
+
+    // A container node was linked into the tree (or became its root).
+    virtual void OnNodeOpened(CEmber_Node* /*node*/) {}
+    // A leaf was added to its container, or a container closed; for the
+    // root this means the whole tree has been read.
+    virtual void OnNodeComplete(CEmber_Node* /*node*/) {}
+
+    CEmber_Node* GetRoot() const { return m_root.get(); }
+    bool IsTreeComplete() const { return m_treeComplete; }
+    uint8_t GetMode() const { return m_mode; }
+
+private:
+    std::unique_ptr<CEmber_Node> MakeNode();
+    void LinkNode(CEmber_Node* node);
+
+    std::unique_ptr<CEmber_Node> m_root;
+    CEmber_Node* m_current = nullptr;
+    uint8_t m_mode;
+    bool m_treeComplete = false;
+    uint32_t m_nodeCount = 0;
+    // Containers that a root took aside (no parent link) return here when
+    // they close: the container they were added to.
+    std::vector<CEmber_Node*> m_asideReturns;
+};
