@@ -5,6 +5,7 @@
 #include "host/command_parser.h"
 #include "host/command_tree.h"
 #include "host/protocol.h"
+#include "tests/support/ember_messages.h"
 #include "tests/support/hex.h"
 #include "tests/support/posix_endpoints.h"
 #include "winapi.h"
@@ -137,32 +138,15 @@ private:
 // ---------------------------------------------------------------------------
 using Octets = std::vector<uint8_t>;
 
-// Short definite lengths only: the tests' messages are small.
-Octets Element(uint8_t identifier, uint8_t universal, const Octets& content)
-{
-    Octets out = {identifier, uint8_t(content.size() + 2), universal, uint8_t(content.size())};
-    for (uint8_t octet : content)
-        out.push_back(octet);
-    return out;
-}
-
-Octets Concat(const std::vector<Octets>& parts)
-{
-    Octets out;
-    for (const Octets& part : parts)
-        for (uint8_t octet : part)
-            out.push_back(octet);
-    return out;
-}
-
 // Root > C-7 > C-p1..C-p4 > P-p5 > Integer value at A-3.
-Octets IntegerMessage(const int (&path)[5], int8_t value)
+Octets IntegerMessage(const int (&path)[5], int32_t value)
 {
-    Octets node = Element(0xE0 | uint8_t(path[4]), 0x31, Element(0x63, 0x02, {uint8_t(value)}));
-    for (int i = 3; i >= 0; --i)
-        node = Element(0xA0 | uint8_t(path[i]), 0x31, node);
-    node = Element(0xA7, 0x31, node);
-    return Concat({{0x7F, 0x8F, 0xFF, 0xFE, 0xD9, 0x5C, 0x80, 0x30, 0x80}, node, {0, 0, 0, 0}});
+    return SplicedMessage(
+        {Ctx(7, {Ctx(uint32_t(path[0]),
+                     {Ctx(uint32_t(path[1]),
+                          {Ctx(uint32_t(path[2]),
+                               {Ctx(uint32_t(path[3]),
+                                    {Prv(uint32_t(path[4]), {IntValue(value)})})})})})})});
 }
 
 Octets ReadFile(const std::string& path)
@@ -433,7 +417,7 @@ TEST_F(Serve, RepeatedReportReachesThePartnerOnce)
     ASSERT_TRUE(Start());
     ASSERT_TRUE(OpenPartner());
     for (int value : {100, 100, 101, 100})
-        ASSERT_EQ(Send(BLOCK_CONSOLE_DATA, IntegerMessage({1, 2, 3, 4, 5}, int8_t(value))), 1);
+        ASSERT_EQ(Send(BLOCK_CONSOLE_DATA, IntegerMessage({1, 2, 3, 4, 5}, value)), 1);
     EXPECT_EQ(Reports(),
               std::vector<std::string>({"1,2,3,4,5,100", "1,2,3,4,5,101", "1,2,3,4,5,100"}));
 }
@@ -444,12 +428,9 @@ TEST_F(Serve, PartnerMaySendFromInsideItsReportHandler)
     ASSERT_TRUE(OpenPartner());
     // One message with two parameters (P-5 and P-6 in C-4); on the first
     // report the partner sends the next console block from inside its handler.
-    Octets node = Concat({Element(0xE5, 0x31, Element(0x63, 0x02, {1})),
-                          Element(0xE6, 0x31, Element(0x63, 0x02, {2}))});
-    for (uint8_t tag : {0xA4, 0xA3, 0xA2, 0xA1, 0xA7})
-        node = Element(tag, 0x31, node);
-    const Octets two =
-        Concat({{0x7F, 0x8F, 0xFF, 0xFE, 0xD9, 0x5C, 0x80, 0x30, 0x80}, node, {0, 0, 0, 0}});
+    const Octets two = SplicedMessage({Ctx(
+        7,
+        {Ctx(1, {Ctx(2, {Ctx(3, {Ctx(4, {Prv(5, {IntValue(1)}), Prv(6, {IntValue(2)})})})})})})});
 
     LRESULT nested = -1;
     BOOL inSend = FALSE;
