@@ -38,7 +38,7 @@ MUTANTS = [
     ("M03", "host/dispatcher.cpp", "if (std::memcmp(text, console->lastReport, length + 1) == 0)", "if (false && std::memcmp(text, console->lastReport, length + 1) == 0)", "the repeated report is forwarded (de-duplication skipped)"),
     ("M04", "host/report_reader.cpp", "uint32_t numbers[5] = {m_slots[2], m_slots[3], m_slots[4], m_slots[5], number};", "uint32_t numbers[5] = {m_slots[3], m_slots[2], m_slots[4], m_slots[5], number};", "a text report's first two path slots swapped"),
     ("M05", "host/dispatcher.cpp", "if (length == KEEP_ALIVE_LENGTH) {", "if (length == 12) {", "a console block of 12 octets taken for the keep-alive"),
-    ("M06", "partner/partner_session.cpp", "const size_t textLength = nul ? size_t(static_cast<const char*>(nul) - text) : size;", "const size_t textLength = size;", "a report's text read past its NUL, to the end of the field"),
+    ("M06", "partner/partner_session.cpp", "const size_t textLength = nul ? size_t(static_cast<const char*>(nul) - text) : size;", "const size_t textLength = nul ? size : size;", "a report's text read past its NUL, to the end of the field"),
     ("M07", "ember/ber/reader.cpp", "return length == 0 ? eeError_ZeroOuterLength : 0;", "return length == 0 ? eeError_UnexpectedEndOfContainer : 0;", "a zero outer length raised with the wrong error code"),
     ("M08", "ember/ber/stream_reader.cpp", "        m_matchPosition = 0;\n        StopRun();", "        StopRun();", "after a message the stream reader does not wait for the next start sequence"),
     ("M09", "ember/ber/reader.cpp", "return depth >= CEmber_Reader::kMaxDepth ? eeError_NestingTooDeep : 0;", "return depth > CEmber_Reader::kMaxDepth ? eeError_NestingTooDeep : 0;", "the nesting limit one level too deep"),
