@@ -1,8 +1,8 @@
 // korvane-cli.exe partner driving the real Korvane.exe over real WM_COPYDATA:
-// every command shape with its octets, a console capture with its reports,
-// a keep-alive, a console block that arrives while Korvane.exe is still
-// sending the reports of another, no service, a service that does not
-// answer, and the choice among several services. Every wait is bounded.
+// a console block that arrives while Korvane.exe is still sending the
+// reports of another, no service, a service that does not answer, and the
+// choice among several services. Every wait is bounded. (What the blocks
+// carry is the transport table's, run on Korvane.exe in winapp_tests.)
 #include "ember/values/output_buffer.h"
 #include "host/command_parser.h"
 #include "host/command_tree.h"
@@ -27,28 +27,6 @@ using namespace testing_support::korvane_exe;
 
 constexpr int kPartnerTimeoutMs = 30000;
 
-const std::vector<std::string> kCaptureReports = {
-    "1,1,4,1,5,0",         "1,1,4,1,6,0",    "1,2,4,1,5,-65",      "1,2,4,1,6,1",
-    "1,3,4,1,5,-120",      "1,3,4,1,6,0",    "2,1,3,0,0,Vocal~1",  "2,2,3,0,0,Kick~In",
-    "2,3,3,0,0,Snare~Top", "1,20,4,1,5,-30", "3,1,2,4,5,Main~out",
-};
-// Which of them are text reports (shown with " (text)").
-const bool kCaptureText[] = {false, false, false, false, false, false,
-                             true,  true,  true,  false, true};
-
-std::string CapturePath()
-{
-    return NativePath(std::string(KORVANE_SOURCE_DIR) + "/data/console_capture.bin");
-}
-
-std::string ExpectedReports()
-{
-    std::string out;
-    for (size_t i = 0; i < kCaptureReports.size(); ++i)
-        out += "report: " + kCaptureReports[i] + (kCaptureText[i] ? " (text)" : "") + "\n";
-    return out;
-}
-
 // The line the partner prints for the block a command gives.
 std::string EncodedLine(const std::string& line)
 {
@@ -60,21 +38,6 @@ std::string EncodedLine(const std::string& line)
         return "";
     return "encoded " + std::to_string(octets.Used()) + ": " + ToHex(octets.Data(), octets.Used()) +
            "\n";
-}
-
-// The lines of text that begin with `prefix`, in order.
-std::string LinesStartingWith(const std::string& text, const std::string& prefix)
-{
-    std::string kept;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        end = end == std::string::npos ? text.size() : end + 1;
-        if (text.compare(start, prefix.size(), prefix) == 0)
-            kept += text.substr(start, end - start);
-        start = end;
-    }
-    return kept;
 }
 
 class PartnerTool : public ::testing::Test
