@@ -180,16 +180,15 @@ def test(log, timeout=None):
 
 
 def first_failure(log):
+    """The first test program that failed, and the first failed case in its
+    output (CTest prints a failed program's output after its line)."""
     with open(log, errors="replace") as f:
         text = f.read()
-    case = re.search(r"\[  FAILED  \] (\S+)", text)
     program = re.search(r"Test\s+#\d+: (\S+) \.*\s*\*+(Failed|Timeout|Exception)", text)
-    parts = []
-    if program:
-        parts.append(program.group(1))
-    if case:
-        parts.append(case.group(1).rstrip(","))
-    return " ".join(parts) or "(see log)"
+    if not program:
+        return "(see log)"
+    case = re.search(r"\[  FAILED  \] (\S+)", text[program.end():])
+    return program.group(1) + (" " + case.group(1).rstrip(",") if case else "")
 
 
 def main():
