@@ -249,7 +249,11 @@ def main():
                 else:
                     status, seconds = test(test_log, limit)
                     if status is None:
-                        verdict, by = "caught", "suite ran out of time"
+                        # A test may have failed already while another one
+                        # still waited on what the mutant never sends.
+                        failed = first_failure(test_log)
+                        verdict = "caught"
+                        by = "suite ran out of time" if failed == "(see log)" else failed
                     elif status != 0:
                         verdict, by = "caught", first_failure(test_log)
                     else:
