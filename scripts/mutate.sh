@@ -187,7 +187,11 @@ def first_failure(log):
     program = re.search(r"Test\s+#\d+: (\S+) \.*\s*\*+(Failed|Timeout|Exception)", text)
     if not program:
         return "(see log)"
-    case = re.search(r"\[  FAILED  \] (\S+)", text[program.end():])
+    output = text[program.end():]
+    following = re.search(r"^\s*(\d+/\d+ Test|Start\s+\d+:)", output, re.M)
+    if following:
+        output = output[:following.start()]
+    case = re.search(r"\[  FAILED  \] (\S+)", output)
     return program.group(1) + (" " + case.group(1).rstrip(",") if case else "")
 
 
