@@ -3,7 +3,9 @@
 #   dev      Debug + AddressSanitizer/UBSan, CTest
 #   release  Release, CTest
 #   windows  MinGW-w64 cross build, CTest under Wine (inside xvfb-run)
-#   fuzz     clang + libFuzzer, every fuzz target for FUZZ_SECONDS (default 30)
+#   fuzz     clang + libFuzzer, CTest: each fuzz target's smoke test, its seed
+#            corpus then FUZZ_SECONDS of fuzzing (when unset, the build's
+#            default, KORVANE_FUZZ_SMOKE_SECONDS in CMakeLists.txt)
 # after checking that the sources are formatted (scripts/format.sh --check).
 # Every phase runs even if an earlier one failed; the exit code is non-zero
 # if anything failed. Logs go to build/logs/.
@@ -12,7 +14,6 @@ set -uo pipefail
 cd "$(dirname "$0")/.." || exit 1
 ROOT=$(pwd)
 JOBS=${JOBS:-2}
-FUZZ_SECONDS=${FUZZ_SECONDS:-30}
 LOG_DIR="$ROOT/build/logs"
 
 summary=()
@@ -80,30 +81,6 @@ build_and_test() { # build_and_test PRESET [CTEST-WRAPPER...]
     run_phase "$preset/test" run_ctest "$preset" "$@"
 }
 
-fuzz_one() { # fuzz_one NAME BINARY
-    local name=$1 binary=$2
-    local short=${name%_fuzz}
-    local work="$ROOT/build/fuzz/run/$short"
-    local log="$LOG_DIR/fuzz-$name.log"
-    rm -rf "$work"
-    mkdir -p "$work/corpus" "$work/artifacts"
-    # Fuzz on a copy so the seed corpus in the repo stays untouched.
-    if [ -d "$ROOT/fuzz/corpus/$short" ]; then
-        cp -R "$ROOT/fuzz/corpus/$short/." "$work/corpus/"
-    fi
-    local args=(-max_total_time="$FUZZ_SECONDS" -timeout=10 -rss_limit_mb=2048
-                -print_final_stats=1 -artifact_prefix="$work/artifacts/")
-    echo "fuzz: $name (${FUZZ_SECONDS}s, $(find "$work/corpus" -type f | wc -l) seed inputs) log: $log"
-    "$binary" "${args[@]}" "$work/corpus" </dev/null >"$log" 2>&1
-    local rc=$?
-    tail -n 12 "$log"
-    if [ $rc -ne 0 ]; then
-        echo "fuzz: $name FAILED (exit $rc); crash inputs in $work/artifacts/"
-        grep -E 'ERROR|SUMMARY|runtime error' "$log" | head -n 20
-    fi
-    return $rc
-}
-
 mkdir -p "$LOG_DIR"
 
 run_phase setup ./scripts/setup.sh all || tests_failed=$((tests_failed + 1))
@@ -131,23 +108,17 @@ else
     tests_failed=$((tests_failed + 1))
 fi
 
-# Fuzzing: build every target, then run each one briefly.
-if run_phase fuzz/configure cmake --preset fuzz &&
-   run_phase fuzz/build cmake --build --preset fuzz -j"$JOBS"; then
-    targets="$ROOT/build/fuzz/fuzz_targets.txt"
-    if [ ! -s "$targets" ]; then
-        echo "fuzz: no fuzz targets in fuzz/"
-        record FAIL fuzz/run 0 "no fuzz targets"
+# Fuzzing: build every target, then run its smoke test through CTest.
+if [ -n "${FUZZ_SECONDS:-}" ]; then
+    fuzz_duration=(-DKORVANE_FUZZ_SMOKE_SECONDS="$FUZZ_SECONDS")
+else
+    fuzz_duration=(-UKORVANE_FUZZ_SMOKE_SECONDS)
+fi
+if run_phase fuzz/configure cmake --preset fuzz "${fuzz_duration[@]}"; then
+    if run_phase fuzz/build cmake --build --preset fuzz -j"$JOBS"; then
+        run_phase fuzz/test run_ctest fuzz
+    else
         tests_failed=$((tests_failed + 1))
-    elif [ "$FUZZ_SECONDS" -gt 0 ]; then
-        while IFS=$'\t' read -r name binary; do
-            [ -n "$name" ] || continue
-            if run_phase "fuzz/$name" fuzz_one "$name" "$binary"; then
-                tests_passed=$((tests_passed + 1))
-            else
-                tests_failed=$((tests_failed + 1))
-            fi
-        done <"$targets"
     fi
 else
     tests_failed=$((tests_failed + 1))

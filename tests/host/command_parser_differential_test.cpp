@@ -1,11 +1,17 @@
-// The command parser against the parser it replaced (tests/support/
-// reference_command_parser.*): over many generated texts, both must give the
-// same scan counts, records, text lengths, results and trace lines.
+// The command parser against the C library's sscanf, an oracle written by
+// others: over many generated texts, the scan counts, the records and the
+// text lengths must be what sscanf gives for "%d,%d,%d,%d,%d,%d" and
+// "%d,%d,%d,%d,%d,%s" on the text up to its first NUL or its length. Only
+// texts whose numbers all fit 32 bits are compared: beyond that the C
+// conversion is undefined (the parser wraps, as the C runtime the partners
+// were built with does; command_parser_test.cpp holds those cases).
 #include "host/command_parser.h"
-#include "tests/support/reference_command_parser.h"
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <iterator>
 #include <random>
@@ -19,29 +25,9 @@ namespace {
 const char kAlphabet[] = {'0',  '1',  '5', '9', ',', ',', '-', '+',  ' ',    '\t',   '\n',   '\v',
                           '\f', '\r', '~', 'a', 'x', 'Z', ';', '\0', '\x80', '\xA0', '\xFF', '.'};
 
-const char* const kNumbers[] = {"0",
-                                "1",
-                                "-1",
-                                "-2",
-                                "-3",
-                                "+7",
-                                "00012",
-                                "2147483647",
-                                "2147483648",
-                                "-2147483648",
-                                "-2147483649",
-                                "4294967295",
-                                "4294967296",
-                                "99999999999999999999",
-                                "-",
-                                "+",
-                                "--1",
-                                "+-1",
-                                "",
-                                " 5",
-                                "\t\n-4",
-                                "7x",
-                                "3,"};
+const char* const kNumbers[] = {"0",     "1",          "-1",          "-2",     "-3", "+7",
+                                "00012", "2147483647", "-2147483648", "-",      "+",  "--1",
+                                "+-1",   "",           " 5",          "\t\n-4", "7x", "3,"};
 
 std::string RandomNoise(std::mt19937& random, size_t maxLength)
 {
@@ -111,14 +97,82 @@ CCommandRecord Prefilled(uint32_t seed)
     return record;
 }
 
-TEST(CommandParserDifferential, AgreesWithThePreviousParserOnGeneratedTexts)
+// True when every run of digits in `text` (with the sign before it) is a
+// value of 32 bits, so that sscanf's "%d" is defined on it.
+bool NumbersFit(const std::string& text)
+{
+    for (size_t i = 0; i < text.size();) {
+        if (!std::isdigit(static_cast<unsigned char>(text[i]))) {
+            ++i;
+            continue;
+        }
+        const bool negative = i > 0 && text[i - 1] == '-';
+        uint64_t value = 0;
+        for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
+            value = value * 10 + uint64_t(text[i] - '0');
+            if (value > (uint64_t(1) << 31))
+                return false;
+        }
+        if (value == (uint64_t(1) << 31) && !negative)
+            return false;
+    }
+    return true;
+}
+
+// The text the parser sees: up to the first NUL or `length`, NUL-terminated.
+std::string Bounded(const char* text, size_t length)
+{
+    const void* nul = std::memchr(text, '\0', length);
+    return std::string(text, nul ? size_t(static_cast<const char*>(nul) - text) : length);
+}
+
+int OracleIntegerCommand(const std::string& text, CCommandRecord& record)
+{
+    int v[6] = {};
+    const int count =
+        std::sscanf(text.c_str(), "%d,%d,%d,%d,%d,%d", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]);
+    for (int i = 0; i < count && i < 5; ++i)
+        record.p[i] = v[i];
+    if (count == 6)
+        record.value = v[5];
+    return count;
+}
+
+// "%d,%d,%d,%d,%d,%s" without letting sscanf write an unbounded word: the
+// word is found with "%*s" between two "%n".
+int OracleTextCommand(const std::string& text, CCommandRecord& record, size_t& textLength)
+{
+    textLength = 0;
+    int v[5] = {};
+    int afterComma = -1;
+    const int count = std::sscanf(text.c_str(), "%d,%d,%d,%d,%d,%n", &v[0], &v[1], &v[2], &v[3],
+                                  &v[4], &afterComma);
+    for (int i = 0; i < count && i < 5; ++i)
+        record.p[i] = v[i];
+    if (count != 5 || afterComma < 0)
+        return count;
+    int start = -1;
+    int end = -1;
+    const char* rest = text.c_str() + afterComma;
+    std::sscanf(rest, " %n%*s%n", &start, &end);
+    if (end < 0)
+        return 5;
+    textLength = size_t(end - start);
+    if (textLength < CCommandRecord::kTextSize) {
+        std::memcpy(record.text, rest + start, textLength);
+        record.text[textLength] = '\0';
+    }
+    return 6;
+}
+
+TEST(CommandParserDifferential, ScansAsSscanfDoesOnGeneratedTexts)
 {
     std::mt19937 random(20261208);
     int compared = 0;
     // The texts must reach every outcome, or the comparison proves little.
     std::set<int> firstCounts;
     std::set<int> secondCounts;
-    std::set<ParseResult> results;
+    bool longText = false;
     for (int n = 0; n < 60000; ++n) {
         const std::string line = RandomLine(random);
         // The octets exactly, without a NUL behind them, so that reading
@@ -130,13 +184,16 @@ TEST(CommandParserDifferential, AgreesWithThePreviousParserOnGeneratedTexts)
             length = std::uniform_int_distribution<size_t>(0, length)(random);
         if (!text)
             text = "";
+        const std::string bounded = Bounded(text, length);
+        if (!NumbersFit(bounded))
+            continue;
         SCOPED_TRACE(::testing::PrintToString(std::string(text, length)));
 
         const uint32_t seed = uint32_t(n);
         CCommandRecord expected = Prefilled(seed);
         CCommandRecord actual = Prefilled(seed);
         const int first = ScanIntegerCommand(text, length, actual);
-        EXPECT_EQ(ReferenceScanIntegerCommand(text, length, expected), first);
+        EXPECT_EQ(OracleIntegerCommand(bounded, expected), first);
         firstCounts.insert(first);
         ExpectSameRecord(expected, actual);
 
@@ -145,40 +202,19 @@ TEST(CommandParserDifferential, AgreesWithThePreviousParserOnGeneratedTexts)
         size_t expectedLength = 12345;
         size_t actualLength = 54321;
         const int second = ScanTextCommand(text, length, actual, actualLength);
-        EXPECT_EQ(ReferenceScanTextCommand(text, length, expected, expectedLength), second);
+        EXPECT_EQ(OracleTextCommand(bounded, expected, expectedLength), second);
         secondCounts.insert(second);
         EXPECT_EQ(expectedLength, actualLength);
-        ExpectSameRecord(expected, actual);
-
-        std::vector<std::string> expectedTrace;
-        std::vector<std::string> actualTrace;
-        expected = Prefilled(seed);
-        actual = Prefilled(seed);
-        const ParseResult expectedResult = ReferenceParseCommand(
-            text, length, expected, [&](const char* l) { expectedTrace.emplace_back(l); });
-        const ParseResult actualResult =
-            ParseCommand(text, length, actual, [&](const char* l) { actualTrace.emplace_back(l); });
-        EXPECT_EQ(expectedResult, actualResult);
-        results.insert(actualResult);
-        ExpectSameRecord(expected, actual);
-        EXPECT_EQ(expectedTrace, actualTrace);
-
-        // Without a trace sink too.
-        expected = Prefilled(seed);
-        actual = Prefilled(seed);
-        EXPECT_EQ(ReferenceParseCommand(text, length, expected, TraceSink()),
-                  ParseCommand(text, length, actual, TraceSink()));
+        longText = longText || actualLength >= CCommandRecord::kTextSize;
         ExpectSameRecord(expected, actual);
         if (::testing::Test::HasFailure())
             return;
         ++compared;
     }
-    EXPECT_EQ(60000, compared);
+    EXPECT_GT(compared, 40000);
     EXPECT_EQ((std::set<int>{-1, 0, 1, 2, 3, 4, 5, 6}), firstCounts);
     EXPECT_EQ((std::set<int>{-1, 0, 1, 2, 3, 4, 5, 6}), secondCounts);
-    EXPECT_EQ(
-        (std::set<ParseResult>{ParseResult::Value, ParseResult::None, ParseResult::TextTooLong}),
-        results);
+    EXPECT_TRUE(longText);
 }
 
 } // namespace

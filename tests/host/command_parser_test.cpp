@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -47,6 +48,15 @@ const ParseRow kParseRows[] = {
     {"-,2,3,4,5,6", 0, 0, ParseResult::None, {0, 0, 0, 0, 0}, -3, ""},
     {"", -1, -1, ParseResult::None, {0, 0, 0, 0, 0}, -3, ""},
     {" \t\n ", -1, -1, ParseResult::None, {0, 0, 0, 0, 0}, -3, ""},
+    // Beyond 32 bits the digits wrap, as the 32-bit conversion of the C
+    // runtime does.
+    {"2147483648,-2147483649,4294967297,1,99999999999999999999,-4294967295",
+     6,
+     6,
+     ParseResult::Value,
+     {INT32_MIN, INT32_MAX, 1, 1, 1661992959},
+     1,
+     ""},
     // Every white-space character of the "C" locale, and none beyond it.
     {"\v1,\f2,\r3,4,5,\v\f\r9", 6, 6, ParseResult::Value, {1, 2, 3, 4, 5}, 9, ""},
     {"1,2,3,4,5,a\vb", 5, 6, ParseResult::Value, {1, 2, 3, 4, 5}, -2, "a"},

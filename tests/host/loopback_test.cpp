@@ -3,11 +3,13 @@
 #include "protocol/protocol.h"
 #include "tests/support/ember_messages.h"
 #include "tests/support/hex.h"
+#include "tests/support/transport_cases.h"
 
 #include <gtest/gtest.h>
 
 #include <numeric>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -102,6 +104,26 @@ TEST(Loopback, TwoHostsAtOnceKeepTheirOwnState)
     EXPECT_EQ(secondSeen, std::vector<std::string>({"1,2,3,4,5,7"}));
     EXPECT_EQ(first.State().consoles[0]->lastReport[0], '\0');
     EXPECT_STREQ(second.State().consoles[0]->lastReport, "1,2,3,4,5,7");
+}
+
+// The transport table (tests/support/transport_cases.h) within one process.
+TEST(Loopback, CarriesEveryTransportCase)
+{
+    CReportReader reader;
+    CLoopback loop(reader);
+    ASSERT_TRUE(loop.Ok()) << loop.Error();
+    std::vector<TransportBlock> received;
+    loop.Partner().onBlock = [&](HWND sender, const COPYDATASTRUCT& block) {
+        EXPECT_EQ(sender, loop.Host().Handle());
+        const auto* octets = static_cast<const uint8_t*>(block.lpData);
+        received.push_back({block.dwData, std::vector<uint8_t>(octets, octets + block.cbData)});
+    };
+    RunTransportCases(
+        [&](const TransportBlock& block) {
+        return intptr_t(loop.Partner().Send(loop.Host().Handle(), block.dwData, block.octets.data(),
+                                            uint32_t(block.octets.size())));
+        },
+        [&] { return std::exchange(received, {}); });
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 // The C interface (korvane_partner.h, the shared library) against a real
 // `korvane serve` in a runtime folder of the test's own: statuses and their
-// texts, the options open, a callback that uses its own handle, and the
-// blocks of a request abandoned after a timeout.
+// texts, the options open, a callback that uses its own handle, the blocks
+// of a request abandoned after a timeout, and a service that has ended.
 #include "korvane_partner.h"
 
 #include <gtest/gtest.h>
@@ -222,6 +222,20 @@ TEST_F(PartnerC, LateBlocksOfAnAbandonedRequestAreNoEventsOfTheNext)
     EXPECT_EQ(korvane_partner_send_command(quick, "1,2,3,4,0,75", Record, &again), KORVANE_OK);
     EXPECT_EQ(again.events, std::vector<std::string>{"encoded 47"});
     korvane_partner_close(quick);
+}
+
+// A service that has ended cannot take the block: the send says so, with
+// its own status, and the handle stays usable for closing.
+TEST_F(PartnerC, ASendToAServiceThatEndedIsServiceGone)
+{
+    ASSERT_EQ(kill(m_service, SIGTERM), 0);
+    ASSERT_EQ(waitpid(m_service, nullptr, 0), m_service);
+    m_service = -1;
+    Recorded none;
+    EXPECT_EQ(korvane_partner_send_command(m_partner, "1,2,3,4,5,100", Record, &none),
+              KORVANE_SERVICE_GONE)
+        << korvane_partner_last_error(m_partner);
+    EXPECT_TRUE(none.events.empty());
 }
 
 } // namespace

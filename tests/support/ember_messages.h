@@ -1,6 +1,7 @@
-// Console messages for the host tests, built with the codec itself: a small
-// description of elements is turned into nodes, added under a CEmber_Root and
-// encoded, so the vectors are exactly what a console would send.
+// Console messages for the tests, the one builder of them: octets framed with
+// the codec's own identifier, length and value writers (PutIdentifier,
+// PutLength, EncodeInteger64), and a small description of elements that is
+// turned into those octets, or into nodes to add under a CEmber_Root.
 #pragma once
 
 #include "ember/tree/node.h"
@@ -44,15 +45,31 @@ Element Leaf(uint32_t classOctet, uint32_t number, int32_t value);
 
 std::unique_ptr<CEmber_Node> Build(const Element& element);
 
-// The encoding of one element on its own.
+// One element as a console frames it, definite lengths: the outer identifier
+// (classBits with the constructed flag, number) and length, the universal
+// identifier of `type` (constructed for a Sequence or Set) and its length,
+// then `content`.
+std::vector<uint8_t> Framed(uint32_t classBits, uint32_t number, uint32_t type,
+                            const std::vector<uint8_t>& content);
+
+// The content octets of an Integer: minimal two's complement.
+std::vector<uint8_t> IntegerContent(int64_t value);
+
+// The nine octets a console message begins with.
+std::vector<uint8_t> StartSequence();
+
+// A message around elements already framed: the start sequence, the
+// elements, the root's end.
+std::vector<uint8_t> MessageOf(const std::vector<uint8_t>& elements);
+
+// The encoding of one element on its own (Framed, recursively).
 std::vector<uint8_t> Encoded(const Element& element);
 
 // A whole message: the root holding the elements, encoded.
 std::vector<uint8_t> Message(const std::vector<Element>& top);
 
-// A message whose root octets are spliced by hand: the root header, each
-// element's own encoding (elements a CEmber_Root would hold aside included),
-// the root's end.
+// A message whose root octets are spliced: MessageOf the elements' own
+// encodings (elements a CEmber_Root would hold aside included).
 std::vector<uint8_t> SplicedMessage(const std::vector<Element>& top);
 
 // Concatenation of octet vectors.

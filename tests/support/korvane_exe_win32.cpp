@@ -1,5 +1,9 @@
 #include "tests/support/korvane_exe_win32.h"
 
+#include "ember/ber/tag.h"
+#include "ember/ber/types.h"
+#include "tests/support/ember_messages.h"
+
 #include <tlhelp32.h>
 
 #include <algorithm>
@@ -26,78 +30,46 @@ Octets Bytes(const std::string& text)
     return Octets(text.begin(), text.end());
 }
 
-Octets BerLength(size_t length)
-{
-    if (length < 0x80)
-        return {uint8_t(length)};
-    Octets digits;
-    for (size_t rest = length; rest; rest >>= 8)
-        digits.insert(digits.begin(), uint8_t(rest & 0xFF));
-    digits.insert(digits.begin(), uint8_t(0x80 | digits.size()));
-    return digits;
-}
-
-Octets BerIdentifier(uint8_t classAndForm, uint32_t number)
-{
-    if (number < 31)
-        return {uint8_t(classAndForm | number)};
-    Octets out;
-    out.push_back(uint8_t(classAndForm | 0x1F));
-    Octets digits;
-    for (uint32_t rest = number; rest; rest >>= 7)
-        digits.insert(digits.begin(), uint8_t((rest & 0x7F) | (digits.empty() ? 0 : 0x80)));
-    out.insert(out.end(), digits.begin(), digits.end());
-    return out;
-}
+// The messages are the shared test builder's (tests/support/ember_messages.h).
 
 Octets SetLevel(uint8_t classBits, uint32_t number, const Octets& content)
 {
-    const Octets inner = Cat({{0x31}, BerLength(content.size()), content});
-    return Cat({BerIdentifier(uint8_t(classBits | 0x20), number), BerLength(inner.size()), inner});
+    return Framed(classBits, number, eeBerType_Set, content);
 }
 
 Octets Ctx(uint32_t number, const Octets& content)
 {
-    return SetLevel(0x80, number, content);
+    return SetLevel(eeBerClass_ContextSpecific, number, content);
 }
 
 Octets Prv(uint32_t number, const Octets& content)
 {
-    return SetLevel(0xC0, number, content);
+    return SetLevel(eeBerClass_Private, number, content);
 }
 
 Octets IntegerValue(int32_t value)
 {
-    Octets content;
-    int64_t rest = value;
-    do {
-        content.insert(content.begin(), uint8_t(rest & 0xFF));
-        rest >>= 8;
-    } while (
-        !((rest == 0 && !(content.front() & 0x80)) || (rest == -1 && (content.front() & 0x80))));
-    const Octets inner = Cat({{0x02}, BerLength(content.size()), content});
-    return Cat({{0x63}, BerLength(inner.size()), inner});
+    return Framed(eeBerClass_Application, 3, eeBerType_Integer, IntegerContent(value));
 }
 
 Octets TextValue(const std::string& text)
 {
-    const Octets inner = Cat({{0x0C}, BerLength(text.size()), Bytes(text)});
-    return Cat({{0x63}, BerLength(inner.size()), inner});
+    return Framed(eeBerClass_Application, 3, eeBerType_UTF8String, Bytes(text));
 }
 
 Octets StartSequence()
 {
-    return {0x7F, 0x8F, 0xFF, 0xFE, 0xD9, 0x5C, 0x80, 0x30, 0x80};
+    return testing_support::StartSequence();
 }
 
 Octets EmptyRoot()
 {
-    return Cat({StartSequence(), {0, 0, 0, 0}});
+    return MessageOf({});
 }
 
 Octets Message(const Octets& content)
 {
-    return Cat({StartSequence(), content, {0, 0, 0, 0}});
+    return MessageOf(content);
 }
 
 Octets ParameterMessage(uint32_t p1, uint32_t p2, uint32_t p3, uint32_t p4, uint32_t p5,

@@ -1,8 +1,8 @@
 // The partner's side of the Korvane.exe end-to-end tests (Windows only): a
 // window that records the blocks Korvane.exe sends, Korvane.exe started
 // under the Win32 debug API so that its OutputDebugStringA lines can be
-// read, message pumping with timeouts, and a small BER writer for console
-// messages that is independent of the codec under test.
+// read, message pumping with timeouts, and console messages composed of
+// octets (over the shared test builder, tests/support/ember_messages.h).
 #pragma once
 
 #include "winapi.h"
@@ -37,14 +37,11 @@ constexpr UINT kMenuExit = 105;
 constexpr UINT kMenuDebug = 32771;
 
 // ---------------------------------------------------------------------------
-// Console messages, written by the tests themselves: definite lengths and
-// the Ember two-tag framing.
+// Console messages: definite lengths and the two-tag element framing.
 // ---------------------------------------------------------------------------
 
 Octets Cat(std::initializer_list<Octets> parts);
 Octets Bytes(const std::string& text);
-Octets BerLength(size_t length);
-Octets BerIdentifier(uint8_t classAndForm, uint32_t number);
 // A Set level of class 0x80 (context-specific) or 0xC0 (private).
 Octets SetLevel(uint8_t classBits, uint32_t number, const Octets& content);
 Octets Ctx(uint32_t number, const Octets& content);

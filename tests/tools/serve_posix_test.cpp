@@ -5,8 +5,10 @@
 #include "host/command_parser.h"
 #include "host/command_tree.h"
 #include "protocol/protocol.h"
+#include "tests/support/ember_messages.h"
 #include "tests/support/hex.h"
 #include "tests/support/posix_endpoints.h"
+#include "tests/support/transport_cases.h"
 #include "winapi.h"
 
 #include <gtest/gtest.h>
@@ -18,6 +20,7 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #ifdef KORVANE_CLI_PATH
@@ -137,46 +140,16 @@ private:
 // ---------------------------------------------------------------------------
 using Octets = std::vector<uint8_t>;
 
-// Short definite lengths only: the tests' messages are small.
-Octets Element(uint8_t identifier, uint8_t universal, const Octets& content)
-{
-    Octets out = {identifier, uint8_t(content.size() + 2), universal, uint8_t(content.size())};
-    for (uint8_t octet : content)
-        out.push_back(octet);
-    return out;
-}
-
-Octets Concat(const std::vector<Octets>& parts)
-{
-    Octets out;
-    for (const Octets& part : parts)
-        for (uint8_t octet : part)
-            out.push_back(octet);
-    return out;
-}
-
 // Root > C-7 > C-p1..C-p4 > P-p5 > Integer value at A-3.
-Octets IntegerMessage(const int (&path)[5], int8_t value)
+Octets IntegerMessage(const int (&path)[5], int32_t value)
 {
-    Octets node = Element(0xE0 | uint8_t(path[4]), 0x31, Element(0x63, 0x02, {uint8_t(value)}));
-    for (int i = 3; i >= 0; --i)
-        node = Element(0xA0 | uint8_t(path[i]), 0x31, node);
-    node = Element(0xA7, 0x31, node);
-    return Concat({{0x7F, 0x8F, 0xFF, 0xFE, 0xD9, 0x5C, 0x80, 0x30, 0x80}, node, {0, 0, 0, 0}});
+    return SplicedMessage(
+        {Ctx(7, {Ctx(uint32_t(path[0]),
+                     {Ctx(uint32_t(path[1]),
+                          {Ctx(uint32_t(path[2]),
+                               {Ctx(uint32_t(path[3]),
+                                    {Prv(uint32_t(path[4]), {IntValue(value)})})})})})})});
 }
-
-Octets ReadFile(const std::string& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    return Octets(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
-const std::vector<std::string> kCaptureReports = {
-    "1,1,4,1,5,0",          "1,1,4,1,6,0",           "1,2,4,1,5,-65",
-    "1,2,4,1,6,1",          "1,3,4,1,5,-120",        "1,3,4,1,6,0",
-    "2,1,3,0,0,Vocal~1 \n", "2,2,3,0,0,Kick~In \n",  "2,3,3,0,0,Snare~Top \n",
-    "1,20,4,1,5,-30",       "3,1,2,4,5,Main~out \n",
-};
 
 // ---------------------------------------------------------------------------
 // The partner in this process.
@@ -348,94 +321,27 @@ TEST_F(Serve, EndpointNameIsCutToFit)
     EXPECT_TRUE(m_sandbox.HasEndpoint("Korvane_"));
 }
 
-TEST_F(Serve, EveryCommandShapeComesBackEncoded)
+// The transport table (tests/support/transport_cases.h) between two
+// processes, over the POSIX message layer.
+TEST_F(Serve, CarriesEveryTransportCase)
 {
     ASSERT_TRUE(Start());
     ASSERT_TRUE(OpenPartner());
-    const std::vector<std::string> lines = {"1,2,3,4,5,100",   "1,2,3,4,5,Main~out", "1,2,3,4,5,-1",
-                                            "1,2,3,0,0,-1",    "1,2,3,0,0,Ch~1",     "1,2,3,9,0,-1",
-                                            "1,2,3,4,0,Aux~2", "1,2,3,4,0,75"};
-    for (size_t i = 0; i < lines.size(); ++i) {
-        g_blocks.clear();
-        ASSERT_EQ(Command(lines[i]), 1) << lines[i];
-        CCommandRecord record;
-        ASSERT_EQ(ParseCommand(lines[i].c_str(), lines[i].size(), record, nullptr),
-                  ParseResult::Value);
-        EXPECT_EQ(CommandShape(record), int(i + 1));
-        CEmber_OutputBuffer expected;
-        ASSERT_TRUE(EncodeCommand(record, expected));
-        ASSERT_EQ(g_blocks.size(), 1u) << lines[i];
-        EXPECT_EQ(ToHex(g_blocks[0].octets), ToHex(expected.Data(), expected.Used())) << lines[i];
-        EXPECT_EQ(g_blocks[0].dwData, MakeDwData(BLOCK_ENCODED, expected.Used()));
-        EXPECT_EQ(g_blocks[0].sender, "Korvane_t");
-    }
-    g_blocks.clear();
-    ASSERT_EQ(Command("1,2,3,4,5,100"), 1);
-    ASSERT_EQ(g_blocks.size(), 1u);
-    EXPECT_EQ(ToHex(g_blocks[0].octets),
-              "7F 8F FF FE D9 5C 80 30 80 00 00 00 00 7F 8F FF FE D9 5C 80 30 80 A1 17 31 15 A2 13 "
-              "31 11 A3 0F 31 0D A4 0B 31 09 E5 07 31 05 63 03 02 01 64 00 00 00 00");
-
-    // No value: result 0; no shape: result 1; nothing comes back for either.
-    g_blocks.clear();
-    EXPECT_EQ(Command("1,2,3,4,5,-3"), 0);
-    EXPECT_EQ(Command("1,2,3"), 0);
-    EXPECT_EQ(Command("1,2,3,0,0,5"), 1);
-    EXPECT_TRUE(g_blocks.empty());
-}
-
-TEST_F(Serve, ShippedCaptureGivesTheConsolesReports)
-{
-    const Octets capture = ReadFile(std::string(KORVANE_SOURCE_DIR) + "/data/console_capture.bin");
-    ASSERT_GT(capture.size(), 100u);
-    ASSERT_LE(capture.size(), 4096u);
-    ASSERT_TRUE(Start());
-    ASSERT_TRUE(OpenPartner());
-    EXPECT_EQ(Send(BLOCK_CONSOLE_DATA, capture), 1);
-    EXPECT_EQ(Reports(), kCaptureReports);
-    for (const Block& block : g_blocks) {
-        ASSERT_EQ(block.octets.size(), REPORT_FIELD_SIZE);
-        const size_t length = std::strlen(reinterpret_cast<const char*>(block.octets.data()));
-        EXPECT_EQ(block.dwData, MakeDwData(BLOCK_REPORT, uint32_t(length + 1)));
-    }
-
-    // Again, in small blocks: messages span blocks, the reader keeps its place.
-    g_blocks.clear();
-    for (size_t offset = 0; offset < capture.size(); offset += 7) {
-        const size_t size = std::min<size_t>(7, capture.size() - offset);
-        ASSERT_EQ(Send(BLOCK_CONSOLE_DATA, Octets(capture.begin() + std::ptrdiff_t(offset),
-                                                  capture.begin() + std::ptrdiff_t(offset + size))),
-                  1);
-    }
-    EXPECT_EQ(Reports(), kCaptureReports);
-}
-
-TEST_F(Serve, KeepAliveIsEchoedAndNotDecoded)
-{
-    ASSERT_TRUE(Start());
-    ASSERT_TRUE(OpenPartner());
-    // A start sequence and an open Set: fed to the reader, it would spoil the
-    // next message.
-    const Octets keepAlive = {0x7F, 0x8F, 0xFF, 0xFE, 0xD9, 0x5C, 0x80,
-                              0x30, 0x80, 0xA1, 0x80, 0x31, 0x80};
-    EXPECT_EQ(Send(BLOCK_CONSOLE_DATA, keepAlive), 1);
-    ASSERT_EQ(g_blocks.size(), 1u);
-    EXPECT_EQ(g_blocks[0].dwData, MakeDwData(BLOCK_CONSOLE_DATA, 13));
-    EXPECT_EQ(g_blocks[0].octets, keepAlive);
-    EXPECT_EQ(g_blocks[0].sender, "Korvane_t");
-
-    EXPECT_EQ(Send(BLOCK_CONSOLE_DATA, IntegerMessage({1, 2, 3, 4, 5}, 9)), 1);
-    EXPECT_EQ(Reports(), std::vector<std::string>({"1,2,3,4,5,9"}));
-}
-
-TEST_F(Serve, RepeatedReportReachesThePartnerOnce)
-{
-    ASSERT_TRUE(Start());
-    ASSERT_TRUE(OpenPartner());
-    for (int value : {100, 100, 101, 100})
-        ASSERT_EQ(Send(BLOCK_CONSOLE_DATA, IntegerMessage({1, 2, 3, 4, 5}, int8_t(value))), 1);
-    EXPECT_EQ(Reports(),
-              std::vector<std::string>({"1,2,3,4,5,100", "1,2,3,4,5,101", "1,2,3,4,5,100"}));
+    RunTransportCases(
+        [&](const TransportBlock& block) {
+        COPYDATASTRUCT data = {block.dwData, DWORD(block.octets.size()),
+                               const_cast<uint8_t*>(block.octets.data())};
+        return intptr_t(SendMessageA(m_host, WM_COPYDATA, reinterpret_cast<WPARAM>(m_partner),
+                                     reinterpret_cast<LPARAM>(&data)));
+        },
+        [&] {
+        std::vector<TransportBlock> taken;
+        for (const Block& block : std::exchange(g_blocks, {})) {
+            EXPECT_EQ(block.sender, "Korvane_t");
+            taken.push_back({block.dwData, block.octets});
+        }
+        return taken;
+    });
 }
 
 TEST_F(Serve, PartnerMaySendFromInsideItsReportHandler)
@@ -444,12 +350,9 @@ TEST_F(Serve, PartnerMaySendFromInsideItsReportHandler)
     ASSERT_TRUE(OpenPartner());
     // One message with two parameters (P-5 and P-6 in C-4); on the first
     // report the partner sends the next console block from inside its handler.
-    Octets node = Concat({Element(0xE5, 0x31, Element(0x63, 0x02, {1})),
-                          Element(0xE6, 0x31, Element(0x63, 0x02, {2}))});
-    for (uint8_t tag : {0xA4, 0xA3, 0xA2, 0xA1, 0xA7})
-        node = Element(tag, 0x31, node);
-    const Octets two =
-        Concat({{0x7F, 0x8F, 0xFF, 0xFE, 0xD9, 0x5C, 0x80, 0x30, 0x80}, node, {0, 0, 0, 0}});
+    const Octets two = SplicedMessage({Ctx(
+        7,
+        {Ctx(1, {Ctx(2, {Ctx(3, {Ctx(4, {Prv(5, {IntValue(1)}), Prv(6, {IntValue(2)})})})})})})});
 
     LRESULT nested = -1;
     BOOL inSend = FALSE;
