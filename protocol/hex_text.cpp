@@ -2,10 +2,6 @@
 
 #include "protocol/text_chars.h"
 
-namespace {
-
-const char kHexDigits[] = "0123456789ABCDEF";
-
 int HexDigit(char c)
 {
     if (c >= '0' && c <= '9')
@@ -16,6 +12,10 @@ int HexDigit(char c)
         return c - 'A' + 10;
     return -1;
 }
+
+namespace {
+
+const char kHexDigits[] = "0123456789ABCDEF";
 
 bool IsPrintable(char c)
 {

@@ -37,6 +37,10 @@ bool ParseHexText(const std::string& text, std::vector<uint8_t>& octets, std::st
 // white space and comments, with at least one whole octet's digits.
 bool LooksLikeHexText(const uint8_t* text, size_t size);
 
+// The value of one hexadecimal digit in either case; -1 for any other
+// character.
+int HexDigit(char c);
+
 // Octets as upper-case digit pairs with a blank between octets: "AB CD".
 std::string HexText(const uint8_t* octets, size_t size);
 

@@ -1,5 +1,7 @@
 #include "view/view_access.h"
 
+#include "protocol/hex_text.h"
+
 #include <algorithm>
 #include <random>
 
@@ -50,17 +52,6 @@ std::string Lower(std::string text)
         if (c >= 'A' && c <= 'Z')
             c = char(c - 'A' + 'a');
     return text;
-}
-
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 bool Unescape(std::string_view text, std::string& out)

@@ -69,6 +69,11 @@ TEST(ConsoleLink, CommandsGoToTheConsoleAndItsAnswersComeBackAsConsoleData)
     EXPECT_EQ(ToHex(Data(all)), ToHex(expected));
     // Whole messages only: each answer in one block although written octet by octet.
     EXPECT_EQ(Count(all, ConsoleLinkEvent::ConsoleData), 2u);
+    // A write counts as delivered once the console's acknowledgement is in,
+    // which may come just after its answer.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (link.PendingWrites() != 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_EQ(link.PendingWrites(), 0u);
 }
 
