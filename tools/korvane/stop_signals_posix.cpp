@@ -1,31 +1,16 @@
-#include "tools/korvane/stop_signals.h"
+#include "tools/korvane/stop_signal_record.h"
 
 #include <atomic>
 #include <csignal>
 
 namespace {
 
-std::atomic<int> g_stopSignal{0};
 std::atomic<int> g_debugToggles{0};
-std::atomic<SignalHook> g_hook{nullptr};
-std::atomic<void*> g_context{nullptr};
-
-void CallHook()
-{
-    if (SignalHook hook = g_hook.load())
-        hook(g_context.load());
-}
-
-void OnStopSignal(int signal)
-{
-    g_stopSignal.store(signal);
-    CallHook();
-}
 
 void OnDebugSignal(int)
 {
     g_debugToggles.fetch_add(1);
-    CallHook();
+    CallStopSignalHook();
 }
 
 void Catch(int signal, void (*handler)(int))
@@ -42,12 +27,10 @@ void Catch(int signal, void (*handler)(int))
 
 void CatchStopSignals(SignalHook onSignal, void* context, bool debugSignal)
 {
-    g_stopSignal.store(0);
     g_debugToggles.store(0);
-    g_context.store(context);
-    g_hook.store(onSignal);
-    Catch(SIGINT, OnStopSignal);
-    Catch(SIGTERM, OnStopSignal);
+    ArmStopSignals(onSignal, context);
+    Catch(SIGINT, RecordStopSignal);
+    Catch(SIGTERM, RecordStopSignal);
     if (debugSignal)
         Catch(SIGUSR1, OnDebugSignal);
     Catch(SIGPIPE, SIG_IGN);
@@ -58,16 +41,7 @@ void ReleaseStopSignals()
     Catch(SIGINT, SIG_DFL);
     Catch(SIGTERM, SIG_DFL);
     Catch(SIGUSR1, SIG_DFL);
-    g_hook.store(nullptr);
-    g_context.store(nullptr);
-}
-
-const char* StopSignalName()
-{
-    const int signal = g_stopSignal.load();
-    if (!signal)
-        return nullptr;
-    return signal == SIGINT ? "SIGINT" : "SIGTERM";
+    DisarmStopSignals();
 }
 
 int TakeDebugToggles()
