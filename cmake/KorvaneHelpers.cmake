@@ -35,9 +35,13 @@ endfunction()
 
 # korvane_add_static_library(<name> <source>...)
 #
-# A static library that links the shared warning/sanitizer settings.
+# A static library that links the shared warning/sanitizer settings. Its
+# headers are included by their path from the repository root
+# ("ember/ber/tag.h"); the test `layers` checks that every include of another
+# library's header is covered by a link.
 function(korvane_add_static_library name)
     add_library(${name} STATIC ${ARGN})
+    target_include_directories(${name} PUBLIC "$<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>")
     # Build settings only: an installed library carries neither.
     target_link_libraries(${name} PRIVATE
         $<BUILD_INTERFACE:korvane_warnings> $<BUILD_INTERFACE:korvane_sanitizers>)

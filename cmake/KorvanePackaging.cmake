@@ -141,36 +141,3 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_STRIP_FILES OFF)
 include(CPack)
-
-# The install into a temporary prefix and the unpacked package, each with the
-# consumer project built against it. Both run the install rules of this
-# build tree, so they never run at the same time.
-if(KORVANE_TESTS)
-    add_test(NAME install
-        COMMAND sh "${PROJECT_SOURCE_DIR}/tests/consumer/install_test.sh"
-            "${PROJECT_BINARY_DIR}" "${CMAKE_CXX_COMPILER}")
-    add_test(NAME package
-        COMMAND sh "${PROJECT_SOURCE_DIR}/tests/package/deb_test.sh"
-            "${PROJECT_BINARY_DIR}" "${PROJECT_VERSION}" "${CMAKE_CXX_COMPILER}")
-    set_tests_properties(install package PROPERTIES
-        LABELS packaging
-        RESOURCE_LOCK korvane_install_rules
-        TIMEOUT 600)
-
-    # The progress line on a pseudo-terminal and its absence on a pipe.
-    find_package(Python3 REQUIRED COMPONENTS Interpreter)
-    add_test(NAME progress_tty
-        COMMAND "${Python3_EXECUTABLE}" "${PROJECT_SOURCE_DIR}/tests/tools/progress_tty_test.py"
-            "$<TARGET_FILE:korvane>" "${PROJECT_SOURCE_DIR}/data/console_capture.bin")
-    set_tests_properties(progress_tty PROPERTIES LABELS tools TIMEOUT 600)
-
-    # The Wireshark dissector against decode and dump; skipped (77) without
-    # tshark.
-    add_test(NAME wireshark
-        COMMAND "${Python3_EXECUTABLE}" "${PROJECT_SOURCE_DIR}/tests/wireshark/dissector_test.py"
-            "$<TARGET_FILE:korvane>" "${PROJECT_SOURCE_DIR}")
-    set_tests_properties(wireshark PROPERTIES
-        LABELS wireshark
-        SKIP_RETURN_CODE 77
-        TIMEOUT 900)
-endif()

@@ -1,21 +1,12 @@
 # The partner SDK: the C interface to the partner library as a shared
 # library, its install (CMake package target Korvane::partner, pkg-config
-# korvane-partner, headers beside the codec's), the examples and their tests.
+# korvane-partner, headers beside the codec's) and the examples (their tests
+# are in tests/CMakeLists.txt).
 #
 #   libkorvane-partner.so.<version> (soname libkorvane-partner.so.<major>)
 #   korvane-partner.dll with its import library libkorvane-partner.dll.a
 #
 # Included by the top-level CMakeLists.txt after KorvanePackaging.
-
-if(KORVANE_TESTS AND NOT WIN32 AND TARGET korvane)
-    # The documented wire protocol, spoken by a partner written from
-    # docs/PARTNER.md alone, against a real service.
-    find_package(Python3 REQUIRED COMPONENTS Interpreter)
-    add_test(NAME docs_wire_partner
-        COMMAND "${Python3_EXECUTABLE}" "${PROJECT_SOURCE_DIR}/tests/docs/wire_partner.py"
-            "$<TARGET_FILE:korvane>")
-    set_tests_properties(docs_wire_partner PROPERTIES LABELS docs TIMEOUT 120)
-endif()
 
 if(NOT TARGET korvane_partner OR KORVANE_FUZZ)
     # (Fuzz builds have no use for it.)
@@ -100,7 +91,7 @@ endif()
 
 # ---------------------------------------------------------------------------
 # Examples (examples/): built with the project; the partners run against a
-# real service in the tests below.
+# real service in the tests of tests/CMakeLists.txt.
 # ---------------------------------------------------------------------------
 add_executable(codec_example "${PROJECT_SOURCE_DIR}/examples/codec/codec_example.cpp")
 target_link_libraries(codec_example PRIVATE ember korvane_warnings korvane_sanitizers)
@@ -113,79 +104,3 @@ target_link_libraries(partner_example PRIVATE korvane_partner_c korvane_warnings
 add_library(korvane_partner_c_check OBJECT "${PROJECT_SOURCE_DIR}/partner/c_api/header_check.c")
 target_link_libraries(korvane_partner_c_check PRIVATE korvane_warnings)
 target_include_directories(korvane_partner_c_check PRIVATE "${PROJECT_BINARY_DIR}/generated/partner")
-
-if(NOT KORVANE_TESTS)
-    return()
-endif()
-
-find_package(Python3 REQUIRED COMPONENTS Interpreter)
-add_test(NAME example_codec COMMAND codec_example)
-set_tests_properties(example_codec PROPERTIES
-    LABELS examples
-    PASS_REGULAR_EXPRESSION "decoded /1/2/3/4/5 = 100\ndecoded /7/1/2/3/4 = -75")
-
-if(WIN32)
-    # tests/examples/partner_example_win32_test.cpp runs it against
-    # Korvane.exe under Wine (one program on the desktop at a time).
-    if(TARGET examples_tests)
-        add_dependencies(examples_tests partner_example)
-        # The C interface through the DLL's import library.
-        target_link_libraries(examples_tests PRIVATE korvane_partner_c)
-        target_compile_definitions(examples_tests PRIVATE
-            KORVANE_PARTNER_EXAMPLE_PATH="$<TARGET_FILE:partner_example>")
-        set_tests_properties(examples_tests PROPERTIES RESOURCE_LOCK korvane_desktop)
-    endif()
-    if(TEST docs_tests)
-        # The blocks of docs/PARTNER.md against Korvane.exe.
-        set_tests_properties(docs_tests PROPERTIES RESOURCE_LOCK korvane_desktop)
-    endif()
-    return()
-endif()
-
-# Against `korvane serve` in a runtime folder of the test's own.
-set(korvane_example_runner "${PROJECT_SOURCE_DIR}/examples/run_with_service.py")
-add_test(NAME example_partner
-    COMMAND "${Python3_EXECUTABLE}" "${korvane_example_runner}" "$<TARGET_FILE:korvane>"
-        --expect "report: 1,2,3,0,4,75" --expect "keep-alive echoed"
-        -- "$<TARGET_FILE:partner_example>" --service example)
-add_test(NAME example_python_partner
-    COMMAND "${Python3_EXECUTABLE}" "${korvane_example_runner}" "$<TARGET_FILE:korvane>"
-        --expect "report: '1,2,3,0,4,75'" --expect "keep-alive echoed 13"
-        -- "${Python3_EXECUTABLE}" "${PROJECT_SOURCE_DIR}/examples/python/partner.py"
-        --library "$<TARGET_FILE:korvane_partner_c>" --service example)
-set_tests_properties(example_partner example_python_partner PROPERTIES
-    LABELS examples TIMEOUT 120)
-# The Python package against `korvane serve`, with Debian's Python and
-# pytest (scripts/setup.sh, test group).
-find_program(KORVANE_SYSTEM_PYTHON NAMES python3 PATHS /usr/bin NO_DEFAULT_PATH)
-if(KORVANE_SYSTEM_PYTHON)
-    add_test(NAME python_partner
-        COMMAND "${KORVANE_SYSTEM_PYTHON}" -m pytest -q -p no:cacheprovider
-            "${PROJECT_SOURCE_DIR}/tests/python")
-    set(korvane_python_env
-        "KORVANE_CLI=$<TARGET_FILE:korvane>"
-        "KORVANE_PARTNER_LIBRARY=$<TARGET_FILE:korvane_partner_c>"
-        "PYTHONPATH=${PROJECT_SOURCE_DIR}/python")
-    if(korvane_san_link)
-        execute_process(COMMAND "${CMAKE_CXX_COMPILER}" -print-file-name=libasan.so
-            OUTPUT_VARIABLE korvane_python_asan OUTPUT_STRIP_TRAILING_WHITESPACE)
-        list(APPEND korvane_python_env "LD_PRELOAD=${korvane_python_asan}" "ASAN_OPTIONS=detect_leaks=0")
-    endif()
-    set_tests_properties(python_partner PROPERTIES
-        LABELS python TIMEOUT 120 ENVIRONMENT "${korvane_python_env}")
-endif()
-
-if(TARGET partner_c_tests)
-    # tests/partner_c: the C interface through the shared library.
-    target_link_libraries(partner_c_tests PRIVATE korvane_partner_c)
-endif()
-if(korvane_san_link)
-    # Python is no sanitized program: the library's run-time goes in first.
-    execute_process(COMMAND "${CMAKE_CXX_COMPILER}" -print-file-name=libasan.so
-        OUTPUT_VARIABLE korvane_libasan OUTPUT_STRIP_TRAILING_WHITESPACE)
-    set_tests_properties(example_python_partner PROPERTIES
-        ENVIRONMENT "LD_PRELOAD=${korvane_libasan};ASAN_OPTIONS=detect_leaks=0;PYTHONPATH=${PROJECT_SOURCE_DIR}/python")
-else()
-    set_tests_properties(example_python_partner PROPERTIES
-        ENVIRONMENT "PYTHONPATH=${PROJECT_SOURCE_DIR}/python")
-endif()

@@ -1,7 +1,7 @@
 // The whole loop with the real programs: `korvane serve`, `korvane console`
 // and `korvane partner --console-link`, each its own process, in a private
 // runtime folder; the console on a free loopback port. Every wait is bounded.
-#include "tests/console/console_helpers.h"
+#include "tests/support/console_helpers.h"
 #include "tests/support/posix_endpoints.h"
 
 #include <asio/io_context.hpp>

@@ -4,7 +4,7 @@
 // parameters come back as 1,2,3,0,4: their tree holds four Set levels under
 // the root (the top level and three path levels), so the parameter's
 // container lands in the fifth number. That is the host's report rule.
-#include "tests/console/console_helpers.h"
+#include "tests/support/console_helpers.h"
 #include "tests/support/host_recorder.h"
 
 #include <gtest/gtest.h>

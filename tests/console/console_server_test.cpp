@@ -5,7 +5,7 @@
 #include "protocol/host_port.h"
 
 #include "ember/tree/stream_reader.h"
-#include "tests/console/console_helpers.h"
+#include "tests/support/console_helpers.h"
 #include "tests/support/ember_messages.h"
 #include "tests/support/hex.h"
 

@@ -1,6 +1,6 @@
 #include "console/console_simulator.h"
 
-#include "tests/console/console_helpers.h"
+#include "tests/support/console_helpers.h"
 #include "tests/support/ember_messages.h"
 #include "tests/support/hex.h"
 

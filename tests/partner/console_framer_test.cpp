@@ -1,7 +1,7 @@
 #include "partner/console_framer.h"
 
 #include "console/console_tree.h"
-#include "tests/console/console_helpers.h"
+#include "tests/support/console_helpers.h"
 #include "tests/support/ember_messages.h"
 #include "tests/support/hex.h"
 #include "tests/support/tree_framer.h"

@@ -4,7 +4,7 @@
 #include "partner/console_link.h"
 
 #include "console/net/console_server.h"
-#include "tests/console/console_helpers.h"
+#include "tests/support/console_helpers.h"
 #include "tests/partner/partner_helpers.h"
 #include "tests/support/ember_messages.h"
 #include "tests/support/hex.h"
