@@ -1,19 +1,31 @@
 // Decoding throughput on the two corpora, side by side with a bare one-pass
 // TLV walk (the practical limit for any decoder). Every decoding benchmark
-// reports its throughput as a ratio of the walk's ("vs_walk") and its heap
+// reports its throughput as a ratio of the walk's ("vs_walk", the median of
+// walk and decoder passes taken in turn: bench/walk_pairs.h) and its heap
 // allocations per decoded node and per octet.
 
 #include "bench/alloc_counter.h"
 #include "bench/corpus.h"
 #include "bench/host_counters.h"
+#include "bench/walk_pairs.h"
 
 #include "ember/tree/stream_reader.h"
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <ctime>
-#include <map>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
 
 namespace {
 
@@ -37,102 +49,7 @@ const char* CorpusName(int kind)
     return kind == Answers ? "answers" : "snapshots";
 }
 
-// One recursive pass over definite and indefinite TLVs; counts elements.
-class TlvWalker
-{
-public:
-    TlvWalker(const uint8_t* data, size_t size) : m_p(data), m_end(data + size) {}
-
-    uint64_t WalkAll()
-    {
-        while (m_p < m_end)
-            if (!Element())
-                break;
-        return m_elements;
-    }
-
-private:
-    bool Element()
-    {
-        if (m_end - m_p < 2)
-            return false;
-        const uint8_t first = *m_p++;
-        if ((first & 0x1F) == 0x1F) {
-            while (m_p < m_end && (*m_p & 0x80))
-                ++m_p;
-            ++m_p;
-        }
-        if (m_p >= m_end)
-            return false;
-        uint32_t length = *m_p++;
-        bool indefinite = false;
-        if (length == 0x80) {
-            indefinite = true;
-        } else if (length & 0x80) {
-            const uint32_t n = length & 0x7F;
-            length = 0;
-            for (uint32_t i = 0; i < n && m_p < m_end; ++i)
-                length = (length << 8) | *m_p++;
-        }
-        ++m_elements;
-        if (!(first & 0x20)) {
-            m_p += std::min<size_t>(length, size_t(m_end - m_p));
-            return true;
-        }
-        if (indefinite) {
-            while (m_end - m_p >= 2 && !(m_p[0] == 0 && m_p[1] == 0))
-                if (!Element())
-                    return false;
-            m_p += 2;
-            return true;
-        }
-        const uint8_t* end = m_p + std::min<size_t>(length, size_t(m_end - m_p));
-        while (m_p < end)
-            if (!Element())
-                return false;
-        return true;
-    }
-
-    const uint8_t* m_p;
-    const uint8_t* m_end;
-    uint64_t m_elements = 0;
-};
-
-double CpuSeconds()
-{
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
-}
-
-// Throughput of the walk on a corpus, measured once per process (median of
-// five passes), as the yardstick of every ratio.
-double WalkOctetsPerSecond(int kind)
-{
-    static std::map<int, double> cache;
-    auto found = cache.find(kind);
-    if (found != cache.end())
-        return found->second;
-    const std::vector<uint8_t>& corpus = Corpus(kind);
-    std::vector<double> rates;
-    // CPU time, as the rates of the benchmarks themselves.
-    for (int pass = 0; pass < 5; ++pass) {
-        const double start = CpuSeconds();
-        TlvWalker walker(corpus.data(), corpus.size());
-        benchmark::DoNotOptimize(walker.WalkAll());
-        rates.push_back(double(corpus.size()) / (CpuSeconds() - start));
-    }
-    std::sort(rates.begin(), rates.end());
-    return cache[kind] = rates[2];
-}
-
-// Throughput over the walk's: the octets decoded per second of CPU time
-// (measured around the benchmark loop) divided by the walk's.
-void SetRatio(benchmark::State& state, int kind, size_t octets, double cpuSeconds)
-{
-    const double rate = double(state.iterations()) * double(octets) / cpuSeconds;
-    state.counters["vs_walk"] = rate / WalkOctetsPerSecond(kind);
-}
+using bench_walk::TlvWalker;
 
 void BM_BaselineWalk(benchmark::State& state)
 {
@@ -171,8 +88,9 @@ void BM_PlainDecode(benchmark::State& state)
     const std::vector<uint8_t>& corpus = Corpus(kind);
     const uint32_t block = 4096;
     uint64_t nodes = 0, errors = 0, allocations = 0;
-    const double start = CpuSeconds();
+    bench_walk::Pairs pairs(state, corpus);
     for (auto _ : state) {
+        pairs.Walk();
         CountingReader reader(0);
         const uint64_t before = bench_alloc::Count();
         for (size_t at = 0; at < corpus.size(); at += block)
@@ -181,9 +99,10 @@ void BM_PlainDecode(benchmark::State& state)
         allocations = bench_alloc::Count() - before;
         nodes = reader.nodes;
         errors = reader.errors;
+        pairs.Worked(corpus.size());
     }
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(corpus.size()));
-    SetRatio(state, kind, corpus.size(), CpuSeconds() - start);
+    pairs.Report();
     state.counters["nodes"] = double(nodes);
     state.counters["errors"] = double(errors);
     state.counters["allocs_per_node"] = double(allocations) / double(nodes ? nodes : 1);
@@ -197,8 +116,9 @@ void BM_ReportDecode(benchmark::State& state)
     const uint32_t block = uint32_t(state.range(1));
     const std::vector<uint8_t>& corpus = Corpus(kind);
     uint64_t nodes = 0, reports = 0, forwarded = 0, allocations = 0;
-    const double start = CpuSeconds();
+    bench_walk::Pairs pairs(state, corpus);
     for (auto _ : state) {
+        pairs.Walk();
         bench_host::Harness host;
         const uint64_t before = bench_alloc::Count();
         host.Feed(corpus.data(), corpus.size(), block);
@@ -206,9 +126,10 @@ void BM_ReportDecode(benchmark::State& state)
         nodes = host.Nodes();
         reports = host.Reports();
         forwarded = host.Forwarded();
+        pairs.Worked(corpus.size());
     }
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(corpus.size()));
-    SetRatio(state, kind, corpus.size(), CpuSeconds() - start);
+    pairs.Report();
     state.counters["nodes"] = double(nodes);
     state.counters["reports"] = double(reports);
     state.counters["forwarded"] = double(forwarded);
@@ -217,10 +138,84 @@ void BM_ReportDecode(benchmark::State& state)
     state.SetLabel(CorpusName(kind));
 }
 
+// The corpus as a file, written once per process, for the tool to read:
+// in $KORVANE_BENCH_CORPUS_DIR as <corpus>.bin, kept (for
+// scripts/bench_instructions.py), else in /tmp, removed at exit.
+const std::string& CorpusFile(int kind)
+{
+    static std::string paths[2];
+    std::string& path = paths[kind];
+    if (path.empty()) {
+        const char* keep = std::getenv("KORVANE_BENCH_CORPUS_DIR");
+        path =
+            keep ? std::string(keep) + "/" + CorpusName(kind) + ".bin"
+                 : "/tmp/korvane_decode_bench_" + std::to_string(getpid()) + "_" + CorpusName(kind);
+        const std::vector<uint8_t>& corpus = Corpus(kind);
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(corpus.data()), std::streamsize(corpus.size()));
+        if (!keep)
+            std::atexit([] {
+                for (const std::string& p : paths)
+                    if (!p.empty())
+                        std::remove(p.c_str());
+            });
+    }
+    return path;
+}
+
+// Runs `korvane decode FILE > /dev/null`; returns its CPU time (user and
+// system), or -1 when it could not run or failed.
+double ToolDecodeSeconds(const std::string& file)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    std::string tool = KORVANE_CLI_PATH;
+    std::string command = "decode";
+    std::string input = file;
+    char* argv[] = {tool.data(), command.data(), input.data(), nullptr};
+    pid_t child = 0;
+    const int spawned = posix_spawn(&child, tool.c_str(), &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0)
+        return -1;
+    int status = 0;
+    rusage usage{};
+    if (wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return -1;
+    auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) * 1e-6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// The whole tool: process start, reading the file, decoding, the report
+// lines written to /dev/null; paired with the walk like the rest.
+void BM_ToolDecode(benchmark::State& state)
+{
+    const int kind = int(state.range(0));
+    const std::vector<uint8_t>& corpus = Corpus(kind);
+    const std::string& file = CorpusFile(kind);
+    bench_walk::Pairs pairs(state, corpus);
+    for (auto _ : state) {
+        pairs.Walk();
+        const double seconds = ToolDecodeSeconds(file);
+        if (seconds < 0) {
+            state.SkipWithError("korvane decode failed");
+            break;
+        }
+        pairs.Worked(corpus.size(), seconds);
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(corpus.size()));
+    pairs.Report();
+    state.SetLabel(CorpusName(kind));
+}
+
 } // namespace
 
 BENCHMARK(BM_BaselineWalk)->Arg(Answers)->Arg(Snapshots)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_PlainDecode)->Arg(Answers)->Arg(Snapshots)->Unit(benchmark::kMillisecond);
+// At least two seconds each: enough walk and decoder pairs for a median.
+BENCHMARK(BM_PlainDecode)->Arg(Answers)->Arg(Snapshots)->MinTime(2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReportDecode)
     ->ArgsProduct({{Answers, Snapshots}, {1, 64, 4096}})
+    ->MinTime(2)
     ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ToolDecode)->Arg(Answers)->Arg(Snapshots)->MinTime(2)->Unit(benchmark::kMillisecond);
