@@ -158,7 +158,13 @@ ParseResult ParseCommand(const char* text, size_t length, CCommandRecord& record
     record = CCommandRecord();
     record.value = VALUE_NONE;
 
-    const int first = ScanIntegerCommand(text, length, record);
+    // Both formats begin with the same five numbers and commas: they are
+    // scanned once, and each format's count follows from where that scan
+    // stopped.
+    Scanner scan(text, length);
+    bool stopped = false;
+    const int path = ScanPath(scan, record, stopped);
+    const int first = stopped ? path : scan.Integer(record.value) == Scanner::Ok ? 6 : 5;
     if (trace) {
         std::snprintf(line, sizeof line, "sscanf iError=%d  \n", first);
         trace(line);
@@ -166,8 +172,18 @@ ParseResult ParseCommand(const char* text, size_t length, CCommandRecord& record
     if (first == 6)
         return record.value == VALUE_NONE ? ParseResult::None : ParseResult::Value;
 
+    // "%s" after the fifth comma; a failed "%d" there read nothing but
+    // white space, which "%s" skips as well.
+    int second = path;
     size_t textLength = 0;
-    const int second = ScanTextCommand(text, length, record, textLength);
+    const char* word = nullptr;
+    if (!stopped && scan.Word(word, textLength) == Scanner::Ok) {
+        second = 6;
+        if (textLength < CCommandRecord::kTextSize) {
+            std::memcpy(record.text, word, textLength);
+            record.text[textLength] = '\0';
+        }
+    }
     if (textLength >= CCommandRecord::kTextSize) {
         if (trace) {
             std::snprintf(line, sizeof line,
