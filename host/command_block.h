@@ -11,15 +11,19 @@
 
 #include <cstdint>
 
-// Octets of the largest command block: the empty root, then the root's own
-// header and end (13 more); five levels whose headers take at most an
-// identifier of a 32-bit number (6), two lengths below 0x8000 (3 each, 82 hi
-// lo) and the Set tag; and the leaf, a text of 63 characters at TAG_VALUE
-// with its two one-octet lengths and its type.
-constexpr uint32_t kMaxCommandLevelHeader = 6 + 3 + 1 + 3;
+// The largest command tree: five levels whose headers take at most an
+// identifier of a 32-bit number (6 octets), the Set tag and two lengths;
+// and the leaf, a text of 63 characters at TAG_VALUE with its type and two
+// lengths. It stays below 128 octets, so every length in it takes the short
+// form (one octet).
+constexpr uint32_t kMaxCommandLevelHeader = 6 + 1 + 1 + 1;
 constexpr uint32_t kMaxCommandLeaf = 1 + 1 + 1 + 1 + (CCommandRecord::kTextSize - 1);
-constexpr uint32_t kMaxCommandBlock =
-    2 * KEEP_ALIVE_LENGTH + 5 * kMaxCommandLevelHeader + kMaxCommandLeaf;
+constexpr uint32_t kMaxCommandTree = 5 * kMaxCommandLevelHeader + kMaxCommandLeaf;
+static_assert(kMaxCommandTree <= 127, "every length of a command tree is one octet");
+
+// The largest block: the empty root, then the root's own header and end
+// (13 more octets) around the tree.
+constexpr uint32_t kMaxCommandBlock = 2 * KEEP_ALIVE_LENGTH + kMaxCommandTree;
 
 // Writes the block of the record in the shape of row (the record's own,
 // CommandShapeRowFor) to out, which has room for kMaxCommandBlock octets;

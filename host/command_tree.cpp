@@ -3,6 +3,8 @@
 #include "ember/tree/root.h"
 #include "host/command_block.h"
 
+#include <array>
+#include <iterator>
 #include <memory>
 
 namespace {
@@ -23,16 +25,24 @@ constexpr CommandShapeRow kShapes[] = {
      "NOT Full House create PART container To Send INT \n"},
 };
 
+// kShapes' index by levels - 3 and leaf; -1 where no shape is.
+constexpr auto kShapeAt = [] {
+    std::array<std::array<int8_t, 3>, 3> at{};
+    for (auto& levels : at)
+        levels.fill(-1);
+    for (size_t i = 0; i < std::size(kShapes); ++i)
+        at[size_t(kShapes[i].levels - 3)][size_t(kShapes[i].leaf)] = int8_t(i);
+    return at;
+}();
+
 // 3, 4 or 5 when exactly the first that many path numbers are set, else 0.
 int Levels(const int32_t* p)
 {
-    if (p[0] && p[1] && p[2] && p[3] && p[4])
-        return 5;
-    if (p[0] && p[1] && p[2] && p[3] && !p[4])
-        return 4;
-    if (p[0] && p[1] && p[2] && !p[3] && !p[4])
-        return 3;
-    return 0;
+    if (!p[0] || !p[1] || !p[2])
+        return 0;
+    if (p[3])
+        return p[4] ? 5 : 4;
+    return p[4] ? 0 : 3;
 }
 
 } // namespace
@@ -51,10 +61,8 @@ const CommandShapeRow* CommandShapeRowFor(const CCommandRecord& record)
         leaf = ECommandLeaf::Poll;
     else
         return nullptr;
-    for (const CommandShapeRow& row : kShapes)
-        if (row.levels == levels && row.leaf == leaf)
-            return &row;
-    return nullptr;
+    const int8_t at = kShapeAt[size_t(levels - 3)][size_t(leaf)];
+    return at < 0 ? nullptr : &kShapes[at];
 }
 
 ECommandShape CommandShape(const CCommandRecord& record)
