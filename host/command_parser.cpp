@@ -10,9 +10,10 @@ namespace {
 
 // A cursor over a bounded text that follows scanf's conversions. The text
 // ends at its first NUL or after `length` characters, whichever comes
-// first. The NUL is not looked for ahead: no step reads past a character
-// that is neither a digit, a sign, a blank nor a comma without telling a NUL
-// from the rest, so every step ends at one as at the end.
+// first. The NUL is not looked for ahead: no step reads on over a NUL (it
+// is no digit, sign, blank, comma or word character), and every step that
+// stops tells a NUL from any other character, so a NUL ends the text as its
+// end does.
 class Scanner
 {
 public:
