@@ -1,16 +1,23 @@
-// The command path (parse a partner command line, build its tree, encode it
-// after the empty root into a fresh buffer) for every tree shape, against a
-// writer that puts the same octets straight into a reused buffer. "vs_direct"
-// is the path's time per command over the direct writer's.
+// The command path (parse a partner command line, pick its shape, write its
+// block) for every tree shape, against a writer that puts the same octets
+// straight into a reused buffer; and, as the baseline, the path as it was
+// (the parser of that time, the tree built, linked and encoded after the
+// empty root into a fresh buffer; tests/support/tree_command_path.h).
+// "vs_direct" is a path's time per command over the direct writer's: the
+// median of the ratios of passes run in pairs, one right after the other,
+// so that a change of this machine's speed moves both sides alike.
 
 #include "bench/alloc_counter.h"
 
 #include "ember/ber/framing.h"
+#include "host/command_block.h"
 #include "host/command_parser.h"
 #include "host/command_tree.h"
+#include "tests/support/tree_command_path.h"
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -85,7 +92,8 @@ private:
 
 const uint8_t kZeros[4] = {0, 0, 0, 0};
 
-void DirectEncode(const CCommandRecord& record, int shape, std::vector<uint8_t>& out)
+// Not inlined, so that a profile counts its instructions.
+[[gnu::noinline]] void DirectEncode(const CCommandRecord& record, int shape, std::vector<uint8_t>& out)
 {
     BackWriter w;
     const size_t end = w.At();
@@ -137,42 +145,83 @@ CCommandRecord Parsed(int shape)
     return record;
 }
 
-// The direct writer must write exactly what the host sends.
+// What the host does with a command line, but the send.
+[[gnu::noinline]] uint32_t CommandPath(const char* line, size_t length, uint8_t* block)
+{
+    CCommandRecord record;
+    ParseCommand(line, length, record, nullptr);
+    const CommandShapeRow* row = CommandShapeRowFor(record);
+    return row ? WriteCommandBlock(record, *row, block) : 0;
+}
+
+// The same as the host did it before: the tree into a fresh buffer.
+[[gnu::noinline]] uint32_t TreePath(const char* line, size_t length)
+{
+    CCommandRecord record;
+    testing_support::TreeParseCommand(line, length, record, nullptr);
+    CEmber_OutputBuffer buffer;
+    testing_support::TreeEncodeCommand(record, buffer);
+    benchmark::DoNotOptimize(buffer.Data());
+    return buffer.Used();
+}
+
+// The direct writer, the tree and the command path must all write exactly
+// what the host sends.
 void CheckSameOctets(int shape)
 {
     const CCommandRecord record = Parsed(shape);
-    CEmber_OutputBuffer buffer;
-    EncodeCommand(record, buffer);
+    CEmber_OutputBuffer tree;
+    testing_support::TreeEncodeCommand(record, tree);
     std::vector<uint8_t> direct;
     DirectEncode(record, shape, direct);
-    if (direct.size() != buffer.Used() ||
-        std::memcmp(direct.data(), buffer.Data(), direct.size()) != 0) {
-        std::fprintf(stderr, "direct writer differs from the host for shape %d\n", shape);
+    uint8_t block[kMaxCommandBlock];
+    const uint32_t used = CommandPath(kLines[shape], std::strlen(kLines[shape]), block);
+    if (direct.size() != tree.Used() || used != tree.Used() ||
+        std::memcmp(direct.data(), tree.Data(), direct.size()) != 0 ||
+        std::memcmp(block, tree.Data(), used) != 0) {
+        std::fprintf(stderr, "the writers differ from the host for shape %d\n", shape);
         std::abort();
     }
 }
 
-double DirectNanosPerCommand(int shape)
+double CpuNanos()
 {
-    static double cache[9] = {};
-    if (cache[shape] != 0)
-        return cache[shape];
-    CheckSameOctets(shape);
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return double(now.tv_sec) * 1e9 + double(now.tv_nsec);
+}
+
+// CPU nanoseconds per call of pass over `rounds` calls.
+template <typename Pass>
+double NanosPerCall(Pass&& pass, int rounds)
+{
+    const double start = CpuNanos();
+    for (int i = 0; i < rounds; ++i)
+        pass();
+    return (CpuNanos() - start) / rounds;
+}
+
+// The median over pairs of passes (the direct writer, then the path) of
+// the path's time over the direct writer's.
+template <typename Path>
+double MedianRatioToDirect(int shape, Path&& path)
+{
     const CCommandRecord record = Parsed(shape);
     std::vector<uint8_t> out;
     out.reserve(256);
-    constexpr int kRounds = 200000;
-    // CPU time, as the benchmarks' own rates.
-    timespec start{}, end{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &start);
-    for (int i = 0; i < kRounds; ++i) {
+    const auto direct = [&] {
         DirectEncode(record, shape, out);
         benchmark::DoNotOptimize(out.data());
+    };
+    constexpr int kPairs = 15;
+    constexpr int kRounds = 20000;
+    std::vector<double> ratios;
+    for (int pair = 0; pair < kPairs; ++pair) {
+        const double directNanos = NanosPerCall(direct, kRounds);
+        ratios.push_back(NanosPerCall(path, kRounds) / directNanos);
     }
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &end);
-    const double nanos =
-        double(end.tv_sec - start.tv_sec) * 1e9 + double(end.tv_nsec - start.tv_nsec);
-    return cache[shape] = nanos / kRounds;
+    std::nth_element(ratios.begin(), ratios.begin() + kPairs / 2, ratios.end());
+    return ratios[kPairs / 2];
 }
 
 void BM_DirectWriter(benchmark::State& state)
@@ -190,36 +239,45 @@ void BM_DirectWriter(benchmark::State& state)
     state.SetLabel(kLines[shape]);
 }
 
+// Runs one path per iteration; its allocations and its vs_direct counters.
+template <typename Path>
+void RunPath(benchmark::State& state, int shape, Path&& path)
+{
+    CheckSameOctets(shape);
+    uint32_t octets = 0;
+    const uint64_t before = bench_alloc::Count();
+    for (auto _ : state)
+        octets = path();
+    const double allocations = double(bench_alloc::Count() - before) / double(state.iterations());
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(octets));
+    state.counters["allocs_per_command"] = allocations;
+    state.counters["vs_direct"] = MedianRatioToDirect(shape, path);
+    state.SetLabel(kLines[shape]);
+}
+
 void BM_CommandPath(benchmark::State& state)
 {
     const int shape = int(state.range(0));
     const char* line = kLines[shape];
     const size_t length = std::strlen(line);
-    uint32_t octets = 0;
-    const uint64_t before = bench_alloc::Count();
-    timespec start{}, end{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &start);
-    for (auto _ : state) {
-        CCommandRecord record;
-        ParseCommand(line, length, record, nullptr);
-        CEmber_OutputBuffer buffer;
-        EncodeCommand(record, buffer);
-        octets = buffer.Used();
-        benchmark::DoNotOptimize(buffer.Data());
-    }
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &end);
-    const double cpuSeconds =
-        double(end.tv_sec - start.tv_sec) + double(end.tv_nsec - start.tv_nsec) * 1e-9;
-    const double allocations = double(bench_alloc::Count() - before) / double(state.iterations());
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(octets));
-    state.counters["allocs_per_command"] = allocations;
-    // Time per command over the direct writer's.
-    state.counters["vs_direct"] =
-        (cpuSeconds / double(state.iterations())) * 1e9 / DirectNanosPerCommand(shape);
-    state.SetLabel(line);
+    uint8_t block[kMaxCommandBlock];
+    RunPath(state, shape, [&] {
+        const uint32_t used = CommandPath(line, length, block);
+        benchmark::DoNotOptimize(block);
+        return used;
+    });
+}
+
+void BM_TreePath(benchmark::State& state)
+{
+    const int shape = int(state.range(0));
+    const char* line = kLines[shape];
+    const size_t length = std::strlen(line);
+    RunPath(state, shape, [&] { return TreePath(line, length); });
 }
 
 } // namespace
 
 BENCHMARK(BM_DirectWriter)->DenseRange(1, 8);
 BENCHMARK(BM_CommandPath)->DenseRange(1, 8);
+BENCHMARK(BM_TreePath)->DenseRange(1, 8);

@@ -2,6 +2,7 @@
 
 #include "protocol/text_chars.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -9,13 +10,14 @@ namespace {
 
 // A cursor over a bounded text that follows scanf's conversions. The text
 // ends at its first NUL or after `length` characters, whichever comes
-// first; that end is found once, so every step tests one pointer.
+// first. The NUL is not looked for ahead: no step reads on over a NUL (it
+// is no digit, sign, blank, comma or word character), and every step that
+// stops tells a NUL from any other character, so a NUL ends the text as its
+// end does.
 class Scanner
 {
 public:
-    Scanner(const char* text, size_t length) : m_p(text), m_end(text + Length(text, length)) {}
-
-    bool AtEnd() const { return m_p == m_end; }
+    Scanner(const char* text, size_t length) : m_p(text), m_end(text + length) {}
 
     void SkipSpace()
     {
@@ -36,9 +38,18 @@ public:
     {
         const char* p = m_p;
         const char* const end = m_end;
+        // Most fields are bare digits: no blank or sign to look for.
+        if (p != end && DigitValue(*p) <= 9) {
+            uint32_t number = DigitValue(*p++);
+            for (uint32_t digit; p != end && (digit = DigitValue(*p)) <= 9; ++p)
+                number = number * 10u + digit;
+            m_p = p;
+            value = int32_t(number);
+            return Ok;
+        }
         while (p != end && IsSpace(*p))
             ++p;
-        if (p == end) {
+        if (p == end || *p == '\0') {
             m_p = p;
             return InputFailure;
         }
@@ -66,7 +77,7 @@ public:
     // An ordinary character of the format.
     Outcome Literal(char c)
     {
-        if (m_p == m_end)
+        if (m_p == m_end || *m_p == '\0')
             return InputFailure;
         if (*m_p != c)
             return MatchingFailure;
@@ -78,31 +89,27 @@ public:
     Outcome Word(const char*& start, size_t& length)
     {
         SkipSpace();
-        if (m_p == m_end)
+        if (m_p == m_end || *m_p == '\0')
             return InputFailure;
         start = m_p;
-        while (m_p != m_end && !IsSpace(*m_p))
+        while (m_p != m_end && *m_p != '\0' && !IsSpace(*m_p))
             ++m_p;
         length = size_t(m_p - start);
         return Ok;
     }
 
 private:
-    static size_t Length(const char* text, size_t length)
-    {
-        if (length == 0)
-            return 0;
-        const void* nul = std::memchr(text, '\0', length);
-        return nul ? size_t(static_cast<const char*>(nul) - text) : length;
-    }
+    // The digit's value; above 9 for any other character.
+    static uint32_t DigitValue(char c) { return uint32_t(uint8_t(c)) - uint32_t('0'); }
 
     const char* m_p;
     const char* m_end;
 };
 
 // Scans the five path numbers and their commas; returns the scanf count so
-// far, or -1 for an input failure before the first conversion.
-int ScanPath(Scanner& scan, CCommandRecord& record, bool& stopped)
+// far, or -1 for an input failure before the first conversion. Inlined, so
+// that the cursor of each caller stays in registers.
+[[gnu::always_inline]] inline int ScanPath(Scanner& scan, CCommandRecord& record, bool& stopped)
 {
     stopped = false;
     for (int i = 0; i < 5; ++i) {
@@ -117,6 +124,20 @@ int ScanPath(Scanner& scan, CCommandRecord& record, bool& stopped)
         }
     }
     return 5;
+}
+
+// Formats one trace line and hands it to trace; out of the parse's own
+// code, which only the Debug switch sends here. (No printf format check:
+// MinGW checks against the Windows runtime's dialect, which lacks the "%zu"
+// its C99 formatting gives.)
+[[gnu::noinline]] void Trace(const TraceSink& trace, const char* format, ...)
+{
+    char line[160];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    trace(line);
 }
 
 } // namespace
@@ -154,43 +175,52 @@ int ScanTextCommand(const char* text, size_t length, CCommandRecord& record, siz
 ParseResult ParseCommand(const char* text, size_t length, CCommandRecord& record,
                          const TraceSink& trace)
 {
-    char line[160];
-    record = CCommandRecord();
+    // A fresh record (written field by field: assigning a temporary costs a
+    // copy of it).
+    std::memset(record.p, 0, sizeof record.p);
     record.value = VALUE_NONE;
+    std::memset(record.text, 0, sizeof record.text);
 
-    const int first = ScanIntegerCommand(text, length, record);
-    if (trace) {
-        std::snprintf(line, sizeof line, "sscanf iError=%d  \n", first);
-        trace(line);
-    }
+    // Both formats begin with the same five numbers and commas: they are
+    // scanned once, and each format's count follows from where that scan
+    // stopped.
+    Scanner scan(text, length);
+    bool stopped = false;
+    const int path = ScanPath(scan, record, stopped);
+    const int first = stopped ? path : scan.Integer(record.value) == Scanner::Ok ? 6 : 5;
+    if (trace)
+        Trace(trace, "sscanf iError=%d  \n", first);
     if (first == 6)
         return record.value == VALUE_NONE ? ParseResult::None : ParseResult::Value;
 
+    // "%s" after the fifth comma; a failed "%d" there read nothing but
+    // white space, which "%s" skips as well.
+    int second = path;
     size_t textLength = 0;
-    const int second = ScanTextCommand(text, length, record, textLength);
-    if (textLength >= CCommandRecord::kTextSize) {
-        if (trace) {
-            std::snprintf(line, sizeof line,
-                          "command text of %zu characters refused: the field holds %u \n",
-                          textLength, CCommandRecord::kTextSize - 1);
-            trace(line);
+    const char* word = nullptr;
+    if (!stopped && scan.Word(word, textLength) == Scanner::Ok) {
+        second = 6;
+        if (textLength < CCommandRecord::kTextSize) {
+            std::memcpy(record.text, word, textLength);
+            record.text[textLength] = '\0';
         }
+    }
+    if (textLength >= CCommandRecord::kTextSize) {
+        if (trace)
+            Trace(trace, "command text of %zu characters refused: the field holds %u \n",
+                  textLength, CCommandRecord::kTextSize - 1);
         record.value = VALUE_NONE;
         return ParseResult::TextTooLong;
     }
-    if (trace) {
-        std::snprintf(line, sizeof line, "sscanf iError=%d text=%s \n", second, record.text);
-        trace(line);
-    }
+    if (trace)
+        Trace(trace, "sscanf iError=%d text=%s \n", second, record.text);
     for (char* c = record.text; *c; ++c)
         if (*c == '~')
             *c = ' ';
     if (std::strcmp(record.text, "-") == 0)
         record.text[0] = '\0';
-    if (trace) {
-        std::snprintf(line, sizeof line, "sscanf iError=%d text=%s \n", second, record.text);
-        trace(line);
-    }
+    if (trace)
+        Trace(trace, "sscanf iError=%d text=%s \n", second, record.text);
     if (second == 6) {
         record.value = VALUE_TEXT;
         return ParseResult::Value;

@@ -1,93 +1,92 @@
 #include "host/command_tree.h"
 
 #include "ember/tree/root.h"
+#include "host/command_block.h"
 
+#include <array>
+#include <iterator>
 #include <memory>
 
 namespace {
 
-// What kind of value a record carries.
-enum class ValueKind
-{
-    Integer,
-    Text,
-    Poll,
-    Other,
-};
-
-// One row per shape: the path numbers given (the last one names the
-// parameter container, or is left out for a poll), whether the value is a
-// poll and the trace line written before the tree is built.
-struct ShapeRow
-{
-    ECommandShape shape;
-    int levels;
-    ValueKind value;
-    const char* trace;
-};
-
-constexpr ShapeRow kShapes[] = {
-    {eShape_FiveLevelInteger, 5, ValueKind::Integer, nullptr},
-    {eShape_FiveLevelText, 5, ValueKind::Text, nullptr},
-    {eShape_FiveLevelPoll, 5, ValueKind::Poll, nullptr},
-    {eShape_ThreeLevelPoll, 3, ValueKind::Poll,
+constexpr CommandShapeRow kShapes[] = {
+    {eShape_FiveLevelInteger, 5, ECommandLeaf::Integer, nullptr},
+    {eShape_FiveLevelText, 5, ECommandLeaf::Text, nullptr},
+    {eShape_FiveLevelPoll, 5, ECommandLeaf::Poll, nullptr},
+    {eShape_ThreeLevelPoll, 3, ECommandLeaf::Poll,
      "NOT Full House create PART-3 container To POLL \n"},
-    {eShape_ThreeLevelText, 3, ValueKind::Text,
+    {eShape_ThreeLevelText, 3, ECommandLeaf::Text,
      "NOT Full House create PART-3 container To Send TEXT \n"},
-    {eShape_FourLevelPoll, 4, ValueKind::Poll, "NOT Full House create PART-4 container To POLL \n"},
-    {eShape_FourLevelText, 4, ValueKind::Text,
+    {eShape_FourLevelPoll, 4, ECommandLeaf::Poll,
+     "NOT Full House create PART-4 container To POLL \n"},
+    {eShape_FourLevelText, 4, ECommandLeaf::Text,
      "NOT Full House create PART container To Send TXT \n"},
-    {eShape_FourLevelInteger, 4, ValueKind::Integer,
+    {eShape_FourLevelInteger, 4, ECommandLeaf::Integer,
      "NOT Full House create PART container To Send INT \n"},
 };
+
+// kShapes' index by levels - 3 and leaf; -1 where no shape is.
+constexpr auto kShapeAt = [] {
+    std::array<std::array<int8_t, 3>, 3> at{};
+    for (auto& levels : at)
+        levels.fill(-1);
+    for (size_t i = 0; i < std::size(kShapes); ++i)
+        at[size_t(kShapes[i].levels - 3)][size_t(kShapes[i].leaf)] = int8_t(i);
+    return at;
+}();
 
 // 3, 4 or 5 when exactly the first that many path numbers are set, else 0.
 int Levels(const int32_t* p)
 {
-    if (p[0] && p[1] && p[2] && p[3] && p[4])
-        return 5;
-    if (p[0] && p[1] && p[2] && p[3] && !p[4])
-        return 4;
-    if (p[0] && p[1] && p[2] && !p[3] && !p[4])
-        return 3;
-    return 0;
-}
-
-ValueKind KindOf(int32_t value)
-{
-    if (value >= 0)
-        return ValueKind::Integer;
-    if (value == VALUE_TEXT)
-        return ValueKind::Text;
-    if (value == VALUE_POLL)
-        return ValueKind::Poll;
-    return ValueKind::Other;
-}
-
-const ShapeRow* RowFor(const CCommandRecord& record)
-{
-    const int levels = Levels(record.p);
-    const ValueKind value = KindOf(record.value);
-    for (const ShapeRow& row : kShapes)
-        if (row.levels == levels && row.value == value)
-            return &row;
-    return nullptr;
+    if (!p[0] || !p[1] || !p[2])
+        return 0;
+    if (p[3])
+        return p[4] ? 5 : 4;
+    return p[4] ? 0 : 3;
 }
 
 } // namespace
 
+const CommandShapeRow* CommandShapeRowFor(const CCommandRecord& record)
+{
+    const int levels = Levels(record.p);
+    if (levels == 0)
+        return nullptr;
+    ECommandLeaf leaf;
+    if (record.value >= 0)
+        leaf = ECommandLeaf::Integer;
+    else if (record.value == VALUE_TEXT)
+        leaf = ECommandLeaf::Text;
+    else if (record.value == VALUE_POLL)
+        leaf = ECommandLeaf::Poll;
+    else
+        return nullptr;
+    const int8_t at = kShapeAt[size_t(levels - 3)][size_t(leaf)];
+    return at < 0 ? nullptr : &kShapes[at];
+}
+
 ECommandShape CommandShape(const CCommandRecord& record)
 {
-    const ShapeRow* row = RowFor(record);
+    const CommandShapeRow* row = CommandShapeRowFor(record);
     return row ? row->shape : eShape_None;
 }
 
 const char* CommandShapeTrace(int shape)
 {
-    for (const ShapeRow& row : kShapes)
+    for (const CommandShapeRow& row : kShapes)
         if (row.shape == shape)
             return row.trace;
     return nullptr;
+}
+
+bool EncodeCommand(const CCommandRecord& record, CEmber_OutputBuffer& out)
+{
+    const CommandShapeRow* row = CommandShapeRowFor(record);
+    if (!row)
+        return false;
+    uint8_t block[kMaxCommandBlock];
+    out.Write(block, WriteCommandBlock(record, *row, block));
+    return true;
 }
 
 namespace {
@@ -116,21 +115,21 @@ std::unique_ptr<CPathContainer> LinkPath(const int32_t* numbers, int count, CEmb
 
 } // namespace
 
-bool EncodeCommand(const CCommandRecord& record, CEmber_OutputBuffer& out)
+bool EncodeCommandTree(const CCommandRecord& record, CEmber_OutputBuffer& out)
 {
-    const ShapeRow* row = RowFor(record);
+    const CommandShapeRow* row = CommandShapeRowFor(record);
     if (!row)
         return false;
 
     const int32_t* p = record.p;
-    const bool poll = row->value == ValueKind::Poll;
+    const bool poll = row->leaf == ECommandLeaf::Poll;
     // Path containers above the parameter (or above the poll leaf).
     const int pathCount = row->levels - 1;
 
     std::unique_ptr<CEmber_Container> parameter;
     if (!poll) {
         parameter = std::make_unique<CParameterContainer>(uint32_t(p[pathCount]));
-        if (record.value == VALUE_TEXT)
+        if (row->leaf == ECommandLeaf::Text)
             parameter->AddStringChild(kLeafClass, TAG_VALUE, record.text);
         else
             parameter->AddIntegerChild(kLeafClass, TAG_VALUE, record.value);
@@ -150,19 +149,32 @@ bool EncodeCommand(const CCommandRecord& record, CEmber_OutputBuffer& out)
     return true;
 }
 
+namespace {
+
+void SendEncoded(CHostState& state, const uint8_t* octets, uint32_t count)
+{
+    state.outgoing.cbData = count;
+    state.outgoing.dwData = MakeDwData(BLOCK_ENCODED, count);
+    state.outgoing.lpData = const_cast<uint8_t*>(octets);
+    HostSendBlock(state, &state.outgoing);
+}
+
+} // namespace
+
 void HostOnCommand(CHostState& state, const CCommandRecord& record)
 {
-    const ShapeRow* row = RowFor(record);
+    const CommandShapeRow* row = CommandShapeRowFor(record);
     if (!row)
         return;
     if (row->trace)
         HostTrace(state, "%s", row->trace);
 
-    CEmber_OutputBuffer buffer;
-    EncodeCommand(record, buffer);
-
-    state.outgoing.cbData = buffer.Used();
-    state.outgoing.dwData = MakeDwData(BLOCK_ENCODED, buffer.Used());
-    state.outgoing.lpData = const_cast<uint8_t*>(buffer.Data());
-    HostSendBlock(state, &state.outgoing);
+    if (state.debugFlag == 1) {
+        CEmber_OutputBuffer buffer;
+        EncodeCommandTree(record, buffer);
+        SendEncoded(state, buffer.Data(), buffer.Used());
+        return;
+    }
+    uint8_t block[kMaxCommandBlock];
+    SendEncoded(state, block, WriteCommandBlock(record, *row, block));
 }

@@ -1,6 +1,8 @@
 // The command trees: a parsed command record becomes an Ember tree under a
 // fresh root, encoded after the 13-octet empty root and sent to the partner
-// as one BLOCK_ENCODED.
+// as one BLOCK_ENCODED. The host writes those octets straight from the
+// record (host/command_block.h); with the Debug switch on it builds and
+// encodes the tree itself, octet for octet the same block.
 //
 // The last non-zero path number names the parameter container (private
 // class), the numbers before it path containers (context class); the value
@@ -47,16 +49,46 @@ enum ECommandShape : int
     eShape_FourLevelInteger = 8, // p1..p4 given, an integer in p4
 };
 
+// The leaf a shape ends in.
+enum class ECommandLeaf
+{
+    Integer, // Integer value at TAG_VALUE in the parameter container
+    Text,    // UTF8String text at TAG_VALUE in the parameter container
+    Poll,    // Integer kPollLeafValue at TAG_POLL in the last path container
+};
+
+// One shape: the path numbers given (3, 4 or 5; the last one names the
+// parameter container, or is left out for a poll), its leaf, and the trace
+// line written before it is built (nullptr for none).
+struct CommandShapeRow
+{
+    ECommandShape shape;
+    int levels;
+    ECommandLeaf leaf;
+    const char* trace;
+};
+
+// The row of the shape a record selects; nullptr when it selects none.
+const CommandShapeRow* CommandShapeRowFor(const CCommandRecord& record);
+
 // The shape a record selects, eShape_None when it selects none.
 ECommandShape CommandShape(const CCommandRecord& record);
 
 // The trace line written before a shape is built (nullptr for none).
 const char* CommandShapeTrace(int shape);
 
-// Encodes the command's block (empty root, then the root holding the tree)
-// into out; false, with nothing written, when no shape fits.
+// Appends the command's block (empty root, then the root holding the tree)
+// to out, written straight from the record; false, with nothing written,
+// when no shape fits.
 bool EncodeCommand(const CCommandRecord& record, CEmber_OutputBuffer& out);
 
-// The command handler: traces, builds, encodes and sends one BLOCK_ENCODED
-// to the partner, or sends nothing.
+// The same octets through the tree: the containers and the leaf built and
+// linked, added to a fresh root, which is encoded into out before and after.
+// Throws std::bad_alloc when memory runs out (out may then hold the empty
+// root).
+bool EncodeCommandTree(const CCommandRecord& record, CEmber_OutputBuffer& out);
+
+// The command handler: traces, writes and sends one BLOCK_ENCODED to the
+// partner, or sends nothing. With the Debug switch on the block comes from
+// the tree (EncodeCommandTree), otherwise straight from the record.
 void HostOnCommand(CHostState& state, const CCommandRecord& record);

@@ -22,10 +22,13 @@ size_t CommandLength(const COPYDATASTRUCT* block)
 
 LRESULT OnCommandBlock(CHostState& state, const COPYDATASTRUCT* block)
 {
+    // The parse's trace lines are only made while they are written.
+    TraceSink trace;
+    if (state.debugFlag == 1)
+        trace = [&state](const char* line) { HostTrace(state, "%s", line); };
     CCommandRecord record;
     const ParseResult result =
-        ParseCommand(static_cast<const char*>(block->lpData), CommandLength(block), record,
-                     [&state](const char* line) { HostTrace(state, "%s", line); });
+        ParseCommand(static_cast<const char*>(block->lpData), CommandLength(block), record, trace);
     if (result != ParseResult::Value)
         return 0;
     HostOnCommand(state, record);
@@ -196,8 +199,8 @@ LRESULT HostDispatch(CHostState& state, HWND window, UINT message, WPARAM wParam
     switch (message) {
     case WM_COPYDATA:
         // Nothing may escape through the window procedure: a block whose
-        // handling fails (memory running out while a command tree is built)
-        // is dropped with a trace.
+        // handling fails (memory running out while a command tree is built,
+        // with the Debug switch on) is dropped with a trace.
         try {
             return HostOnCopyData(state, reinterpret_cast<HWND>(wParam),
                                   reinterpret_cast<const COPYDATASTRUCT*>(lParam));

@@ -42,7 +42,7 @@ MUTANTS = [
     ("M07", "ember/ber/reader.cpp", "return length == 0 ? eeError_ZeroOuterLength : 0;", "return length == 0 ? eeError_UnexpectedEndOfContainer : 0;", "a zero outer length raised with the wrong error code"),
     ("M08", "ember/tree/stream_reader.cpp", "        m_matchPosition = 0;\n        StopRun();", "        StopRun();", "after a message the stream reader does not wait for the next start sequence"),
     ("M09", "ember/ber/reader.cpp", "return depth >= CEmber_Reader::kMaxDepth ? eeError_NestingTooDeep : 0;", "return depth > CEmber_Reader::kMaxDepth ? eeError_NestingTooDeep : 0;", "the nesting limit one level too deep"),
-    ("M10", "host/command_tree.cpp", "if (p[0] && p[1] && p[2] && !p[3] && !p[4])", "if (p[0] && p[1] && p[2] && !p[3])", "path 1,2,3,0,5 taken for a three-level command"),
+    ("M10", "host/command_tree.cpp", "return p[4] ? 0 : 3;", "return 3;", "path 1,2,3,0,5 taken for a three-level command"),
     ("M11", "partner/console_framer.cpp", "i += taken - 1;", "i += taken;", "the console framer skips the octet after a scanned run"),
     ("M12", "partner/c_api/korvane_partner_c.cpp", "return KORVANE_SERVICE_GONE;", "return KORVANE_IO_ERROR;", "the C interface maps a failed send to the wrong status"),
     ("M13", "ember/ber/integer_codec.cpp", "const uint32_t part = i == 0 ? uint32_t(int32_t(int8_t(octet))) : uint32_t(octet);", "const uint32_t part = uint32_t(octet);", "a 32-bit Integer decoded without its sign"),
