@@ -11,9 +11,6 @@
 
 namespace {
 
-constexpr uint32_t kMaxIdentifierOctets = CEmber_Reader::kMaxIdentifierOctets;
-constexpr uint32_t kMaxLengthOctets = CEmber_Reader::kMaxLengthOctets;
-constexpr uint32_t kTerminatorOctets = CEmber_Reader::kTerminatorOctets;
 // Capacity kept by the collection buffer between elements.
 constexpr size_t kBufferKeep = 1u << 20;
 
@@ -24,13 +21,13 @@ constexpr size_t kBufferKeep = 1u << 20;
 // An identifier that has taken `count` octets and needs another.
 inline int32_t IdentifierOctetsError(uint32_t count)
 {
-    return count >= kMaxIdentifierOctets ? eeError_TooManyTagOctets : 0;
+    return count >= CEmber_Reader::kMaxIdentifierOctets ? eeError_TooManyTagOctets : 0;
 }
 
 // A length field of `count` octets.
 inline int32_t LengthOctetsError(uint32_t count)
 {
-    return count > kMaxLengthOctets ? eeError_TooManyLengthOctets : 0;
+    return count > CEmber_Reader::kMaxLengthOctets ? eeError_TooManyLengthOctets : 0;
 }
 
 // The outer identifier: application, context or private, constructed.
