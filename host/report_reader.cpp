@@ -29,6 +29,8 @@ void CReportReader::Bind(HWND window)
 {
     m_reportWindow = window;
     m_traceSwitch = 0;
+    m_handler = nullptr;
+    m_handlerContext = nullptr;
 }
 
 void CReportReader::Trace(const char* format, ...)
@@ -199,6 +201,10 @@ void CReportReader::SendReport(const char* line)
         explicit SendingMark(bool& flag) : sending(flag) { sending = true; }
         ~SendingMark() { sending = false; }
     } mark(m_sending);
+    if (m_handler) {
+        m_handler(m_handlerContext, line);
+        return;
+    }
     SendMessageA(m_reportWindow, MSG_PARAM_REPORT, REPORT_WPARAM, reinterpret_cast<LPARAM>(line));
 }
 

@@ -42,8 +42,19 @@ public:
     CReportReader();
     ~CReportReader() override;
 
-    // Reports go to window from now on; the trace switch is cleared.
+    // Reports go to window from now on; the trace switch and any report
+    // handler are cleared.
     void Bind(HWND window);
+    // Reports go to handler(context, line) from now on, instead of a
+    // MSG_PARAM_REPORT to the bound window: the host's own handler of that
+    // message, called directly (no peer sees the message to its own window).
+    // IsSendingReport holds during the call as during the message.
+    using ReportHandler = void (*)(void* context, const char* line);
+    void BindHandler(ReportHandler handler, void* context)
+    {
+        m_handler = handler;
+        m_handlerContext = context;
+    }
 
     void OnNodeComplete(CEmber_Node* node) override;
     void OnContainerOpened() override;
@@ -136,6 +147,8 @@ private:
         ;
 
     HWND m_reportWindow = nullptr;
+    ReportHandler m_handler = nullptr;
+    void* m_handlerContext = nullptr;
     // Set levels met so far in the current tree (not the octet machine's
     // field count).
     int32_t m_setLevels = 0;

@@ -14,11 +14,20 @@ namespace {
 template <typename Reader>
 std::string StateText(const Reader& reader)
 {
-    std::string text = "L" + std::to_string(reader.GetSetLevels()) + " S";
-    for (int slot = 1; slot <= 6; ++slot)
-        text += std::to_string(reader.GetSlot(slot)) + (slot < 6 ? "," : "");
-    text += " M" + std::to_string(reader.GetMatchPosition()) + " D" +
-            std::to_string(reader.GetDepth());
+    // Appended piece by piece (GCC 12 warns wrongly of "literal" + string&&
+    // at -O3, bug 105329).
+    std::string text = "L";
+    text += std::to_string(reader.GetSetLevels());
+    text += " S";
+    for (int slot = 1; slot <= 6; ++slot) {
+        text += std::to_string(reader.GetSlot(slot));
+        if (slot < 6)
+            text += ',';
+    }
+    text += " M";
+    text += std::to_string(reader.GetMatchPosition());
+    text += " D";
+    text += std::to_string(reader.GetDepth());
     return text;
 }
 
@@ -31,11 +40,19 @@ public:
 protected:
     void SendReport(const char* line) override
     {
-        log += "report [" + std::string(line) + "] " + StateText(*this) + "\n";
+        log += "report [";
+        log += line;
+        log += "] ";
+        log += StateText(*this);
+        log += '\n';
     }
     void OnError(const CEmber_Exception& error) override
     {
-        log += "error " + std::to_string(error.GetCode()) + " " + error.GetMessage() + "\n";
+        log += "error ";
+        log += std::to_string(error.GetCode());
+        log += ' ';
+        log += error.GetMessage();
+        log += '\n';
     }
 };
 
@@ -66,7 +83,11 @@ std::string Run(const std::vector<uint8_t>& octets, const std::vector<size_t>& b
         const size_t part = size == 0 ? octets.size() - at : std::min(size, octets.size() - at);
         reader.FeedBlock(octets.data() + at, uint32_t(part));
         at += part;
-        reader.log += "after " + std::to_string(at) + ": " + StateText(reader) + "\n";
+        reader.log += "after ";
+        reader.log += std::to_string(at);
+        reader.log += ": ";
+        reader.log += StateText(reader);
+        reader.log += '\n';
     }
     return reader.log;
 }
