@@ -331,7 +331,8 @@ void CReportReader::ValueDirect(Open& container)
             container.first = First_Text;
             container.text = uint32_t(m_texts.size());
             const char* content = reinterpret_cast<const char*>(GetContent());
-            const size_t length = content ? strnlen(content, std::min<size_t>(GetContentLength(), kLineSize)) : 0;
+            const size_t length =
+                content ? strnlen(content, std::min<size_t>(GetContentLength(), kLineSize)) : 0;
             m_texts.emplace_back(content ? content : "", length);
         } else {
             container.first = First_Other;

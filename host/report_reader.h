@@ -131,7 +131,6 @@ private:
     void Hold(const char* line, size_t length, int32_t text);
     void SendHeld();
 
-
     void Walk(CEmber_Node* container);
     void PathStep(CEmber_Node* child);
     void ValueSearch(CEmber_Node* node);

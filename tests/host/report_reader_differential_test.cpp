@@ -61,8 +61,10 @@ size_t Count(const std::string& log, const std::string& what)
 
 TEST(ReportReaderDifferential, Corpora)
 {
-    const std::string answers = ExpectSameLogs(bench_corpus::MakeAnswerStream(16000), "answers", false);
-    const std::string snapshots = ExpectSameLogs(bench_corpus::MakeSnapshotStream(60000), "snapshots", false);
+    const std::string answers =
+        ExpectSameLogs(bench_corpus::MakeAnswerStream(16000), "answers", false);
+    const std::string snapshots =
+        ExpectSameLogs(bench_corpus::MakeSnapshotStream(60000), "snapshots", false);
     EXPECT_GT(Count(answers, "report ["), 300u);
     EXPECT_GT(Count(snapshots, "report ["), 300u);
 }

@@ -220,7 +220,7 @@ private:
             static const std::vector<std::vector<uint8_t>> others = {
                 {0x01, 0x01, 0xFF}, {0x09, 0x01, 0x40},       {0x04, 0x02, 0x20, 0x41},
                 {0x05, 0x00},       {0x0D, 0x02, 0x01, 0x02}, {0x18, 0x02, 0x31, 0x32},
-                {0x02, 0x00}, // refused (202)
+                {0x02, 0x00},  // refused (202)
                 {0x01, 0x00}}; // refused (201)
             // The refused ones now and then: each breaks its message.
             inner = others[Pick(Pick(20) == 0 ? 8 : 6)];
