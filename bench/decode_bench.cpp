@@ -10,6 +10,8 @@
 #include "bench/walk_pairs.h"
 
 #include "ember/tree/stream_reader.h"
+#include "host/report_reader.h"
+#include "tests/support/tree_report_reader.h"
 
 #include <benchmark/benchmark.h>
 
@@ -209,6 +211,55 @@ void BM_ToolDecode(benchmark::State& state)
     state.SetLabel(CorpusName(kind));
 }
 
+// The report reader alone (no host), fed in blocks of 4096: from the
+// octets (CReportReader, trace off) and, as it was, building and walking
+// each tree (the reference kept in tests/support).
+template <typename Reader>
+class ReportCounter : public Reader
+{
+public:
+    uint64_t reports = 0;
+
+protected:
+    void SendReport(const char*) override { ++reports; }
+};
+
+template <typename Reader>
+void ReportReaderRow(benchmark::State& state)
+{
+    const int kind = int(state.range(0));
+    const std::vector<uint8_t>& corpus = Corpus(kind);
+    const uint32_t block = 4096;
+    uint64_t reports = 0, allocations = 0;
+    bench_walk::Pairs pairs(state, corpus);
+    for (auto _ : state) {
+        pairs.Walk();
+        ReportCounter<Reader> reader;
+        const uint64_t before = bench_alloc::Count();
+        for (size_t at = 0; at < corpus.size(); at += block)
+            reader.FeedBlock(corpus.data() + at,
+                             uint32_t(std::min<size_t>(block, corpus.size() - at)));
+        allocations = bench_alloc::Count() - before;
+        reports = reader.reports;
+        pairs.Worked(corpus.size());
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(corpus.size()));
+    pairs.Report();
+    state.counters["reports"] = double(reports);
+    state.counters["allocs_per_octet"] = double(allocations) / double(corpus.size());
+    state.SetLabel(CorpusName(kind));
+}
+
+void BM_ReportReaderOctets(benchmark::State& state)
+{
+    ReportReaderRow<CReportReader>(state);
+}
+
+void BM_ReportReaderTree(benchmark::State& state)
+{
+    ReportReaderRow<CTreeReportReader>(state);
+}
+
 } // namespace
 
 BENCHMARK(BM_BaselineWalk)->Arg(Answers)->Arg(Snapshots)->Unit(benchmark::kMillisecond);
@@ -219,3 +270,13 @@ BENCHMARK(BM_ReportDecode)
     ->MinTime(2)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ToolDecode)->Arg(Answers)->Arg(Snapshots)->MinTime(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReportReaderOctets)
+    ->Arg(Answers)
+    ->Arg(Snapshots)
+    ->MinTime(2)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReportReaderTree)
+    ->Arg(Answers)
+    ->Arg(Snapshots)
+    ->MinTime(2)
+    ->Unit(benchmark::kMillisecond);

@@ -194,6 +194,11 @@ LRESULT HostOnReport(CHostState& state, WPARAM wParam, LPARAM lParam)
     return 0;
 }
 
+void HostReportHandler(void* state, const char* line)
+{
+    HostOnReport(*static_cast<CHostState*>(state), REPORT_WPARAM, reinterpret_cast<LPARAM>(line));
+}
+
 LRESULT HostDispatch(CHostState& state, HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {

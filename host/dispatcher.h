@@ -22,3 +22,7 @@ LRESULT HostOnCopyData(CHostState& state, HWND sender, const COPYDATASTRUCT* blo
 
 // Handles MSG_PARAM_REPORT; always 0.
 LRESULT HostOnReport(CHostState& state, WPARAM wParam, LPARAM lParam);
+// A report handler of the host's readers (CReportReader::BindHandler, with
+// the host's state as context): HostOnReport of the line, as the message
+// to the host window would run it.
+void HostReportHandler(void* state, const char* line);

@@ -1,5 +1,6 @@
 #include "host/host_state.h"
 
+#include "host/dispatcher.h"
 #include "host/report_reader.h"
 
 #include <cstdarg>
@@ -77,6 +78,8 @@ CPartnerConsole& HostConsoleFor(CHostState& state, HWND partner)
         made->owned = std::make_unique<CReportReader>();
         made->reader = made->owned.get();
         made->reader->Bind(state.hostWindow);
+        if (state.directReports)
+            made->reader->BindHandler(&HostReportHandler, &state);
         made->reader->SetTraceSwitch(state.debugFlag);
         chosen = made.get();
         state.consoles.push_back(std::move(made));

@@ -51,6 +51,9 @@ struct CHostState
 {
     // The window whose procedure is the dispatcher; wParam of every send.
     HWND hostWindow = nullptr;
+    // Set by HostAttach: the readers hand their reports to HostOnReport by a
+    // direct call (HostReportHandler) rather than a message to hostWindow.
+    bool directReports = false;
     // The partner: "TEST_RX" at start, then the sender of the latest
     // WM_COPYDATA.
     HWND partnerWindow = nullptr;

@@ -15,7 +15,9 @@ void HostAttach(CHostState& state, CReportReader& reader, HWND window)
 {
     state.hostWindow = window;
     state.reader = &reader;
+    state.directReports = true;
     reader.Bind(window);
+    reader.BindHandler(&HostReportHandler, &state);
     HostAddStartupConsole(state, reader);
     SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<intptr_t>(&state));
 }
@@ -24,6 +26,7 @@ void HostDetach(CHostState& state)
 {
     if (state.hostWindow)
         SetWindowLongPtrA(state.hostWindow, GWLP_USERDATA, 0);
+    state.directReports = false;
     if (state.reader)
         state.reader->Bind(nullptr);
     for (const auto& console : state.consoles)

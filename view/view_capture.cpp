@@ -17,12 +17,9 @@ public:
     uint64_t messages = 0;
 
 protected:
-    void OnNodeComplete(CEmber_Node* node) override
-    {
-        if (!node->GetParent())
-            ++messages;
-        CReportReader::OnNodeComplete(node);
-    }
+    // Whole messages only (a container its root took aside has no parent
+    // either, but is none).
+    void OnMessageComplete() override { ++messages; }
     void OnError(const CEmber_Exception& error) override
     {
         m_state.Log("error",

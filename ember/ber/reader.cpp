@@ -1,6 +1,7 @@
 #include "ember/ber/reader.h"
 
 #include "ember/ber/exception.h"
+#include "ember/ber/framing.h"
 #include "ember/ber/identifier.h"
 #include "ember/ber/length.h"
 #include "ember/ber/text_list.h"
@@ -10,9 +11,6 @@
 
 namespace {
 
-constexpr uint32_t kMaxIdentifierOctets = 7;
-constexpr uint32_t kMaxLengthOctets = 5;
-constexpr uint32_t kTerminatorOctets = 4;
 // Capacity kept by the collection buffer between elements.
 constexpr size_t kBufferKeep = 1u << 20;
 
@@ -23,13 +21,13 @@ constexpr size_t kBufferKeep = 1u << 20;
 // An identifier that has taken `count` octets and needs another.
 inline int32_t IdentifierOctetsError(uint32_t count)
 {
-    return count >= kMaxIdentifierOctets ? eeError_TooManyTagOctets : 0;
+    return count >= CEmber_Reader::kMaxIdentifierOctets ? eeError_TooManyTagOctets : 0;
 }
 
 // A length field of `count` octets.
 inline int32_t LengthOctetsError(uint32_t count)
 {
-    return count > kMaxLengthOctets ? eeError_TooManyLengthOctets : 0;
+    return count > CEmber_Reader::kMaxLengthOctets ? eeError_TooManyLengthOctets : 0;
 }
 
 // The outer identifier: application, context or private, constructed.
@@ -151,6 +149,8 @@ void CEmber_Reader::Reset()
         std::vector<uint8_t>().swap(m_buffer);
     StartField(State_Identifier);
     m_messageOctets = 0;
+    m_contentLeft = 0;
+    m_matchPosition = 0;
 }
 
 void CEmber_Reader::StartField(State state)
@@ -183,6 +183,26 @@ uint32_t CEmber_Reader::FeedRun(const uint8_t* octets, uint32_t length)
     m_stopRun = false;
     try {
         while (at < end && !m_stopRun) {
+            if (m_state == State_Content && m_contentLeft > 1) {
+                // All but the last content octet in one step, as far as the
+                // block and the message bound allow: none of them can break
+                // a rule (the element was checked to fit its container), the
+                // last one goes through the machine and completes the value.
+                uint32_t skip = std::min(m_contentLeft - 1, uint32_t(end - at));
+                if (!m_stack.empty())
+                    skip = std::min(skip, kMaxMessageOctets - m_messageOctets);
+                if (skip > 0) {
+                    if (m_keepContent)
+                        m_buffer.insert(m_buffer.end(), at, at + skip);
+                    if (!m_stack.empty()) {
+                        m_stack.back().consumed += skip;
+                        m_messageOctets += skip;
+                    }
+                    m_contentLeft -= skip;
+                    at += skip;
+                    continue;
+                }
+            }
             if (m_state == State_Identifier && m_fieldCount == 0 && m_outerTag.IsEmpty() &&
                 FeedElement(at, end))
                 continue;
@@ -290,6 +310,43 @@ bool CEmber_Reader::FeedElement(const uint8_t*& at, const uint8_t* end)
     return true;
 }
 
+uint32_t CEmber_Reader::FeedSynchronised(const uint8_t* octets, uint32_t length,
+                                         bool stopAtMessageEnd)
+{
+    m_synchronised = true;
+    uint32_t at = 0;
+    while (at < length) {
+        if (m_matchPosition < 0) {
+            at += RunMessage(octets + at, length - at);
+            if (stopAtMessageEnd && m_matchPosition >= 0)
+                break;
+            continue;
+        }
+        const uint8_t octet = octets[at++];
+        if (octet != kEmberStartSequence[m_matchPosition]) {
+            m_matchPosition = 0;
+            continue;
+        }
+        if (++m_matchPosition == int32_t(sizeof kEmberStartSequence)) {
+            m_matchPosition = -1;
+            RunMessage(kEmberStartSequence, sizeof kEmberStartSequence);
+        }
+    }
+    return at;
+}
+
+uint32_t CEmber_Reader::RunMessage(const uint8_t* octets, uint32_t length)
+{
+    try {
+        return FeedRun(octets, length);
+    } catch (CEmber_Exception error) {
+        const uint32_t taken = GetRunConsumed();
+        OnError(error);
+        Reset();
+        return taken;
+    }
+}
+
 void CEmber_Reader::CloseFinished()
 {
     while (!m_stack.empty() && m_stack.back().consumed >= m_stack.back().declaredLength)
@@ -298,7 +355,6 @@ void CEmber_Reader::CloseFinished()
 
 void CEmber_Reader::Feed(uint8_t octet)
 {
-    m_buffer.push_back(octet);
     if (!m_stack.empty()) {
         ++m_stack.back().consumed;
         if (const int32_t error = MessageSizeError(++m_messageOctets))
@@ -314,7 +370,7 @@ void CEmber_Reader::Feed(uint8_t octet)
         done = OnLengthOctet(octet);
         break;
     case State_Content:
-        done = OnContentOctet();
+        done = OnContentOctet(octet);
         break;
     case State_Terminator:
         done = OnTerminatorOctet(octet);
@@ -338,6 +394,7 @@ bool CEmber_Reader::OnIdentifierOctet(uint8_t octet)
     }
     if (const int32_t error = IdentifierOctetsError(m_fieldCount))
         Raise(error);
+    m_buffer.push_back(octet);
     const bool complete = m_fieldCount == 0 ? (octet & 0x1F) != 0x1F : (octet & 0x80) == 0;
     if (!complete) {
         ++m_fieldCount;
@@ -377,6 +434,7 @@ bool CEmber_Reader::OnLengthOctet(uint8_t octet)
         if (const int32_t error = LengthOctetsError(m_expected))
             Raise(error);
     }
+    m_buffer.push_back(octet);
     ++m_fieldCount;
     if (m_fieldCount != m_expected)
         return false;
@@ -408,16 +466,18 @@ bool CEmber_Reader::OnLengthOctet(uint8_t octet)
         Raise(error);
     CheckFitsInTop(length);
     StartField(State_Content);
-    m_buffer.reserve(std::min(length, kContentReserve));
+    m_contentLeft = length;
+    m_keepContent = KeepsContent(m_type);
+    if (m_keepContent)
+        m_buffer.reserve(std::min(length, kContentReserve));
     return false;
 }
 
-bool CEmber_Reader::OnContentOctet()
+bool CEmber_Reader::OnContentOctet(uint8_t octet)
 {
-    if (m_expected == 0)
-        m_expected = m_contentLength;
-    ++m_fieldCount;
-    if (m_fieldCount != m_expected)
+    if (m_keepContent)
+        m_buffer.push_back(octet);
+    if (--m_contentLeft > 0)
         return false;
     return CompleteValue();
 }
@@ -426,7 +486,7 @@ bool CEmber_Reader::CompleteValue()
 {
     // The content is handed over as a view of the collection buffer, which
     // stays untouched until the item has been reset.
-    if (m_contentLength > 0)
+    if (m_contentLength > 0 && m_keepContent)
         m_content = m_buffer.data();
     m_state = State_Identifier;
     m_fieldCount = 0;
@@ -470,9 +530,15 @@ void CEmber_Reader::CloseTop()
     }
 
     OnItemComplete();
-    if (!m_stack.empty())
+    if (!m_stack.empty()) {
         m_stack.back().consumed += closed.declaredLength;
-    else
+    } else {
         m_messageOctets = 0;
+        if (m_synchronised) {
+            // The octets after a message wait for the next start sequence.
+            m_matchPosition = 0;
+            StopRun();
+        }
+    }
     ResetItem();
 }

@@ -17,8 +17,18 @@
 // kMaxContentLength content octets in one element (113), at most
 // kMaxMessageOctets octets inside one outermost container (114), children
 // that run past a definite parent's end (106).
+//
+// This is the one octet machine of the codec: the tree builders
+// (CEmber_TreeReader, CEmber_StreamReader), the boundary finder
+// (CEmber_BoundaryScanner) and the host's report extractor are sinks on its
+// two hooks. A sink on a console link runs it synchronised (FeedSynchronised):
+// octets are dropped until the start sequence of framing.h, which is then
+// replayed into the machine; after a message's outermost container closed,
+// or after a CEmber_Exception (handed to OnError, then Reset), the machine
+// waits for the next start sequence.
 #pragma once
 
+#include "ember/ber/exception.h"
 #include "ember/ber/raw_item.h"
 
 #include <cstdint>
@@ -42,6 +52,14 @@ public:
     static constexpr uint32_t kMaxContentLength = 16u << 20;
     // One message, counted from the octet that opens its outermost container.
     static constexpr uint32_t kMaxMessageOctets = 64u << 20;
+    // An identifier: the first octet and up to six of a tag number (up to
+    // 2^32 - 1 in groups of seven bits, with room for leading zero groups).
+    static constexpr uint32_t kMaxIdentifierOctets = 7;
+    // A length: the first octet and up to four (lengths are 32-bit).
+    static constexpr uint32_t kMaxLengthOctets = 5;
+    // The end of an indefinite container: end-of-contents of the inner and
+    // the outer element.
+    static constexpr uint32_t kTerminatorOctets = 4;
     // Content is reserved up to this much at once and grows as it arrives.
     static constexpr uint32_t kContentReserve = 64u << 10;
 
@@ -68,6 +86,10 @@ public:
 
     uint32_t GetDepth() const { return uint32_t(m_stack.size()); }
 
+    // A CEmber_Exception was caught while feeding synchronised (the caught
+    // copy); the machine is Reset next.
+    virtual void OnError(const CEmber_Exception& /*error*/) {}
+
 protected:
     enum State : uint8_t
     {
@@ -93,6 +115,24 @@ protected:
     void StopRun() { m_stopRun = true; }
     uint32_t GetRunConsumed() const { return m_runConsumed; }
 
+    // Synchronised feeding: while waiting, octets are matched against the
+    // start sequence one by one (a mismatching octet starts the match over
+    // and is not compared again with the first start octet); the whole
+    // sequence is replayed into the machine, and the octets after it run
+    // through it until the outermost container closes or an error is caught
+    // (OnError, then Reset). With stopAtMessageEnd, returns right after the
+    // octet that ended a message (closed or broken off); otherwise takes all
+    // octets. Returns the octets taken.
+    uint32_t FeedSynchronised(const uint8_t* octets, uint32_t length, bool stopAtMessageEnd);
+    // 0..8 while waiting (start octets matched so far), -1 inside a message.
+    int32_t GetSyncPosition() const { return m_matchPosition; }
+    // Octets counted inside the outermost open container so far.
+    uint32_t GetMessageOctetCount() const { return m_messageOctets; }
+    // Whether the content of a primitive element of this type is kept
+    // (collected when it arrives in pieces); when not, GetContent is null
+    // for it. Asked once the element's length is known.
+    virtual bool KeepsContent(uint32_t /*type*/) const { return true; }
+
 private:
     // Reads the element starting at `at` in one step when its header and
     // content lie wholly before `end` and nothing about it is unusual (no
@@ -105,7 +145,7 @@ private:
     void CloseFinished();
     bool OnIdentifierOctet(uint8_t octet);
     bool OnLengthOctet(uint8_t octet);
-    bool OnContentOctet();
+    bool OnContentOctet(uint8_t octet);
     bool OnTerminatorOctet(uint8_t octet);
     bool CompleteValue();
     void CloseTop();
@@ -113,6 +153,9 @@ private:
     // Refuses a child of `needed` octets that cannot fit in what remains of
     // a definite top container.
     void CheckFitsInTop(uint32_t needed);
+    // The machine over the octets, a caught exception handled as the
+    // synchronised feeding does; returns the octets taken.
+    uint32_t RunMessage(const uint8_t* octets, uint32_t length);
 
     State m_state = State_Identifier;
     // Octets of the current identifier, length or content taken before the
@@ -126,4 +169,10 @@ private:
     uint32_t m_messageOctets = 0;
     uint32_t m_runConsumed = 0;
     bool m_stopRun = false;
+    // Content octets the current primitive element still needs.
+    uint32_t m_contentLeft = 0;
+    bool m_keepContent = true;
+    // Synchronised feeding: the start octets matched (-1 inside a message).
+    int32_t m_matchPosition = 0;
+    bool m_synchronised = false;
 };

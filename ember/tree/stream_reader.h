@@ -7,7 +7,8 @@
 // octet. The start octets are then replayed into the octet machine. After a
 // complete message, or after any CEmber_Exception (passed to OnError, then
 // Reset), the reader waits for the next start sequence. This is the only
-// place the codec catches its exceptions.
+// place the codec catches its exceptions (the octet machine's synchronised
+// feeding, which the boundary scanner shares).
 #pragma once
 
 #include "ember/ber/exception.h"
@@ -24,23 +25,17 @@ public:
     explicit CEmber_StreamReader(uint8_t mode) : CEmber_TreeReader(mode) {}
 
     void Feed(uint8_t octet) override;
-    void OnItemComplete() override;
 
-    // Also waits for the next start sequence again.
-    void Reset() override;
-
-    // A CEmber_Exception was caught while feeding (the caught copy).
-    virtual void OnError(const CEmber_Exception& /*error*/) {}
+    // Reset (inherited) also waits for the next start sequence again.
+    // OnError (inherited from the octet machine): a CEmber_Exception was
+    // caught while feeding (the caught copy).
 
     // 0..8 while waiting (start octets matched so far), -1 once synchronised.
-    int32_t GetMatchPosition() const { return m_matchPosition; }
+    int32_t GetMatchPosition() const { return GetSyncPosition(); }
 
 protected:
     // The whole block with the results of Feed on each octet: matched octet
     // by octet while waiting, run through the octet machine in one go once
     // synchronised.
     void FeedOctets(const uint8_t* octets, uint32_t length) override;
-
-private:
-    int32_t m_matchPosition = 0;
 };

@@ -14,6 +14,11 @@ CEmber_TreeReader::~CEmber_TreeReader()
 void CEmber_TreeReader::Reset()
 {
     CEmber_Reader::Reset();
+    DropTree();
+}
+
+void CEmber_TreeReader::DropTree()
+{
     m_root.reset();
     m_current = nullptr;
     m_treeComplete = false;
@@ -36,13 +41,8 @@ void CEmber_TreeReader::LinkNode(CEmber_Node* node)
 void CEmber_TreeReader::OnContainerOpened()
 {
     std::unique_ptr<CEmber_Node> node = MakeNode();
-    if (m_treeComplete) {
-        m_root.reset();
-        m_current = nullptr;
-        m_treeComplete = false;
-        m_nodeCount = 0;
-        m_asideReturns.clear();
-    }
+    if (m_treeComplete)
+        DropTree();
     CEmber_Node* opened = node.get();
     if (!m_root) {
         m_root = std::move(node);

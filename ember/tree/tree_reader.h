@@ -40,6 +40,11 @@ public:
     bool IsTreeComplete() const { return m_treeComplete; }
     uint8_t GetMode() const { return m_mode; }
 
+protected:
+    // Deletes the tree (finished or not); the octet machine is untouched.
+    // For a subclass that reads a message without building it.
+    void DropTree();
+
 private:
     std::unique_ptr<CEmber_Node> MakeNode();
     void LinkNode(CEmber_Node* node);

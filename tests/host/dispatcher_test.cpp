@@ -388,10 +388,12 @@ TEST(Dispatcher, AKeepAliveFromInsideAReportIsEchoedAtOnce)
 class FailingReader : public RecordingReader
 {
 public:
-    void OnNodeOpened(CEmber_Node* node) override
+    // On both report paths (the tree's and the octets').
+    void OnContainerOpened() override
     {
-        if (node->GetTag().Number() == 9 && failures-- > 0)
+        if (GetOuterTag().Number() == 9 && failures-- > 0)
             throw std::bad_alloc();
+        RecordingReader::OnContainerOpened();
     }
     int failures = 1;
 };

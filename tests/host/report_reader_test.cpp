@@ -175,12 +175,35 @@ TEST(ReportReader, OnlyTheWholeTreeIsWalked)
     EXPECT_EQ(host.reader.GetSetLevels(), 10);
 }
 
+TEST(ReportReader, BlanksBecomeTildesTheConsoleTextKeepsThem)
+{
+    // From the octets (trace off): no tree, the console's text beside the
+    // report. Two text values in one Sequence both report the first.
+    HostWindow direct;
+    PartnerWindow partner;
+    Element privateSequence = Prv(6, {TextValue("c d"), TextValue("e")});
+    privateSequence.kind = Element::Sequence;
+    partner.SendConsole(
+        direct.Handle(),
+        Message({Five(Prv(5, {TextValue(" a  b ")})),
+                 Ctx(8, {CtxSequence(2, {privateSequence})})}));
+    EXPECT_EQ(direct.reader.produced,
+              (std::vector<std::string>{"1,2,3,4,5,~a~~b~ \n", "1,2,3,4,6,c~d \n",
+                                        "1,2,3,4,6,c~d \n"}));
+    EXPECT_EQ(direct.reader.consoleTexts, (std::vector<std::string>{" a  b ", "c d", "c d"}));
+    EXPECT_EQ(direct.reader.GetRoot(), nullptr);
+}
+
 TEST(ReportReader, BlanksBecomeTildesInTheDecodedTree)
 {
+    // The tree is built while the trace switch is on.
     HostWindow host;
     PartnerWindow partner;
+    TraceCapture trace;
+    host.reader.SetTraceSwitch(1);
     partner.SendConsole(host.Handle(), Message({Five(Prv(5, {TextValue(" a  b ")}))}));
     EXPECT_EQ(host.reader.produced, std::vector<std::string>{"1,2,3,4,5,~a~~b~ \n"});
+    EXPECT_EQ(host.reader.consoleTexts, std::vector<std::string>{" a  b "});
 
     CEmber_Node* node = host.reader.GetRoot();
     ASSERT_NE(node, nullptr);

@@ -26,14 +26,17 @@ public:
         errors.emplace_back(error.GetCode(), ErrorMessage(error));
     }
 
-    // Lines handed to SendReport, before the host's filtering.
+    // Lines handed to SendReport, before the host's filtering, and the
+    // console text of each (empty for an integer report).
     std::vector<std::string> produced;
+    std::vector<std::string> consoleTexts;
     std::vector<std::pair<int32_t, std::string>> errors;
 
 protected:
     void SendReport(const char* line) override
     {
         produced.emplace_back(line);
+        consoleTexts.emplace_back(GetReportConsoleText() ? GetReportConsoleText() : "");
         CReportReader::SendReport(line);
     }
 };

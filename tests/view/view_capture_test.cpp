@@ -3,6 +3,7 @@
 #include "view/view_labels_file.h"
 
 #include "partner/console_source.h"
+#include "tests/support/ember_messages.h"
 
 #include <gtest/gtest.h>
 
@@ -38,6 +39,20 @@ TEST(ViewCapture, TheCaptureGivesItsTwelveReports)
     ASSERT_EQ(s["events"].size(), 1u);
     EXPECT_EQ(s["events"][0]["kind"], "error");
     EXPECT_EQ(s["events"][0]["text"].get<std::string>().rfind("error 102: ", 0), 0u);
+}
+
+TEST(ViewCapture, CountsMessagesNotTheContainersARootTakesAside)
+{
+    using namespace testing_support;
+    const Element five = Ctx(7, {Ctx(1, {Ctx(2, {Ctx(3, {Ctx(4, {Prv(5, {IntValue(100)})})})})})});
+    const std::vector<uint8_t> octets =
+        Join({SplicedMessage({App(0xFFFFACDD, {Prv(5, {IntValue(1)})}), five}), Message({five})});
+    CViewState state;
+    std::string error;
+    ASSERT_TRUE(DecodeCaptureInto(octets, state, error)) << error;
+    const nlohmann::json s = state.StateJson();
+    EXPECT_EQ(s["counters"]["messages"], 2);
+    EXPECT_EQ(s["counters"]["reports"], 2);
 }
 
 class ViewLabelsFile : public testing::Test

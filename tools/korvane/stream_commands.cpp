@@ -9,7 +9,6 @@
 #include "ember/tree/container.h"
 #include "ember/tree/stream_reader.h"
 #include "host/loopback.h"
-#include "host/report_console_text.h"
 #include "host/report_reader.h"
 #include "protocol/protocol.h"
 #include "tools/korvane/codec_input.h"
@@ -155,15 +154,7 @@ std::string ErrorLine(const CEmber_Exception& error)
 class DecodeReader : public CountingReader<CReportReader>
 {
 public:
-    void OnNodeComplete(CEmber_Node* node) override
-    {
-        if (!node->GetParent() && node == GetRoot()) {
-            ++messages;
-            if (keepConsoleTexts)
-                m_consoleTexts.Collect(*node);
-        }
-        CReportReader::OnNodeComplete(node);
-    }
+    void OnMessageComplete() override { ++messages; }
 
     void OnError(const CEmber_Exception& error) override
     {
@@ -187,7 +178,10 @@ protected:
     void SendReport(const char* line) override
     {
         std::string text;
-        m_consoleText = keepConsoleTexts && m_consoleTexts.Find(line, text) ? &text : nullptr;
+        const char* console = GetReportConsoleText();
+        if (keepConsoleTexts && console)
+            text = console;
+        m_consoleText = keepConsoleTexts && console ? &text : nullptr;
         if (onReport)
             onReport(line);
         CReportReader::SendReport(line);
@@ -195,7 +189,6 @@ protected:
     }
 
 private:
-    CReportConsoleTexts m_consoleTexts;
     const std::string* m_consoleText = nullptr;
 };
 
