@@ -15,17 +15,6 @@ const uint8_t kTerminator[4] = {0, 0, 0, 0};
 
 } // namespace
 
-void CEmber_ChildList::Append(CEmber_Node* node)
-{
-    node->m_nextSibling = nullptr;
-    if (m_last)
-        m_last->m_nextSibling = node;
-    else
-        m_first = node;
-    m_last = node;
-    ++m_count;
-}
-
 void CEmber_ChildList::Unlink(CEmber_Node* previous, CEmber_Node* node)
 {
     if (previous)

@@ -136,7 +136,16 @@ public:
 private:
     friend class CEmber_Container;
 
-    void Append(CEmber_Node* node);
+    void Append(CEmber_Node* node)
+    {
+        node->m_nextSibling = nullptr;
+        if (m_last)
+            m_last->m_nextSibling = node;
+        else
+            m_first = node;
+        m_last = node;
+        ++m_count;
+    }
     // Unlinks node, whose predecessor is previous (nullptr for the first).
     void Unlink(CEmber_Node* previous, CEmber_Node* node);
 

@@ -141,6 +141,16 @@ void CEmber_NodeArena::Release(void* block, size_t size) noexcept
 
 void CEmber_NodeArena::Rewind() noexcept
 {
+    if (!m_large && m_held <= kKeptOctets) {
+        // Every chunk is kept: only the pointers go back.
+        for (Chunk* chunk = m_first; chunk && chunk != m_current->next; chunk = chunk->next)
+            EMBER_POISON(chunk->Data(), chunk->size);
+        if (m_first)
+            Enter(m_first);
+        m_usedBefore = 0;
+        m_foreign = false;
+        return;
+    }
     for (Chunk* chunk = m_large; chunk;) {
         Chunk* next = chunk->next;
         m_held -= chunk->size;

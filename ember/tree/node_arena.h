@@ -85,6 +85,16 @@ public:
         return node;
     }
 
+    // A bare node (default constructor: no header owed) with its tag, as
+    // Make<T>() and SetTag(tag) give it.
+    template <typename T>
+    T* MakeBare(const CEmber_Tag& tag)
+    {
+        T* node = Make<T>();
+        static_cast<CEmber_Node*>(node)->m_tag = tag;
+        return node;
+    }
+
     // A node from elsewhere was linked under a node of this arena.
     void NoteForeign() { m_foreign = true; }
     bool HasForeign() const { return m_foreign; }

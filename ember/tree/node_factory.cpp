@@ -31,6 +31,13 @@ struct HeapMaker
     {
         return std::make_unique<T>(classBits, number, EmberContentLength{length});
     }
+    template <typename T>
+    Ptr<T> MakeBare(const CEmber_Tag& tag)
+    {
+        auto node = std::make_unique<T>();
+        node->SetTag(tag);
+        return node;
+    }
 };
 
 // A pointer to a node of the arena; it owns nothing.
@@ -65,6 +72,11 @@ struct ArenaMaker
     Ptr<T> MakeStored(uint32_t classBits, uint32_t number, uint32_t length)
     {
         return Ptr<T>(arena.Make<T>(classBits, number, EmberContentLength{length}, arena));
+    }
+    template <typename T>
+    Ptr<T> MakeBare(const CEmber_Tag& tag)
+    {
+        return Ptr<T>(arena.MakeBare<T>(tag));
     }
 
     CEmber_NodeArena& arena;
@@ -120,73 +132,68 @@ typename Maker::template Ptr<CEmber_Node> MakeNode(CEmber_RawItem& item, Maker& 
 template <typename Maker>
 typename Maker::template Ptr<CEmber_Node> MakePlainNode(CEmber_RawItem& item, Maker& maker)
 {
-    typename Maker::template Ptr<CEmber_Node> node;
-
+    // Every bare node gets the item's tag as made; the root, built with its
+    // tag, gets it (the same) after its type.
+    const CEmber_Tag tag = item.GetOuterTag();
     if (item.IsConstructed()) {
         typename Maker::template Ptr<CEmber_Container> container;
-        if (IsRootSequence(item))
+        if (IsRootSequence(item)) {
             container = maker.template Make<CEmber_Root>();
-        else if (item.GetItemType() == eeBerType_Sequence)
-            container = maker.template Make<CEmber_Sequence>();
+            container->SetType(int32_t(item.GetItemType()));
+            container->SetTag(tag);
+            return container;
+        }
+        if (item.GetItemType() == eeBerType_Sequence)
+            container = maker.template MakeBare<CEmber_Sequence>(tag);
         else
-            container = maker.template Make<CEmber_Set>();
+            container = maker.template MakeBare<CEmber_Set>(tag);
         container->SetType(int32_t(item.GetItemType()));
-        node = std::move(container);
-    } else {
-        switch (item.GetItemType()) {
-        case eeBerType_Boolean: {
-            auto leaf = maker.template Make<CEmber_Boolean>();
-            leaf->SetValue(item.GetBoolean());
-            node = std::move(leaf);
-            break;
-        }
-        case eeBerType_Integer:
-            if (item.GetContentLength() <= 4) {
-                auto leaf = maker.template Make<CEmber_Integer32>();
-                leaf->SetValue(item.GetInteger());
-                node = std::move(leaf);
-            } else {
-                auto leaf = maker.template Make<CEmber_Integer64>();
-                leaf->SetValue(item.GetInteger64());
-                node = std::move(leaf);
-            }
-            break;
-        case eeBerType_OctetString: {
-            auto leaf = maker.template Make<CEmber_OctetString>();
-            item.GetOctetString(leaf->AllocateData(item.GetContentLength()));
-            node = std::move(leaf);
-            break;
-        }
-        case eeBerType_Real: {
-            auto leaf = maker.template Make<CEmber_Real>();
-            leaf->SetValue(item.GetReal());
-            node = std::move(leaf);
-            break;
-        }
-        case eeBerType_UTF8String: {
-            auto leaf = maker.template Make<CEmber_UTF8String>();
-            item.GetString(leaf->AllocateText(item.GetContentLength()));
-            node = std::move(leaf);
-            break;
-        }
-        case eeBerType_RelativeObject: {
-            auto leaf = maker.template Make<CEmber_RelativeObject>();
-            leaf->SetValue(item.GetObjectIdentifier());
-            node = std::move(leaf);
-            break;
-        }
-        case eeBerType_GeneralizedTime: {
-            auto leaf = maker.template Make<CEmber_GeneralizedTime>();
-            leaf->SetTime(item.GetGeneralizedTime(), true);
-            node = std::move(leaf);
-            break;
-        }
-        default:
-            return node;
-        }
+        return container;
     }
-    node->SetTag(item.GetOuterTag());
-    return node;
+    switch (item.GetItemType()) {
+    case eeBerType_Boolean: {
+        auto leaf = maker.template MakeBare<CEmber_Boolean>(tag);
+        leaf->SetValue(item.GetBoolean());
+        return leaf;
+    }
+    case eeBerType_Integer:
+        if (item.GetContentLength() <= 4) {
+            auto leaf = maker.template MakeBare<CEmber_Integer32>(tag);
+            leaf->SetValue(item.GetInteger());
+            return leaf;
+        } else {
+            auto leaf = maker.template MakeBare<CEmber_Integer64>(tag);
+            leaf->SetValue(item.GetInteger64());
+            return leaf;
+        }
+    case eeBerType_OctetString: {
+        auto leaf = maker.template MakeBare<CEmber_OctetString>(tag);
+        item.GetOctetString(leaf->AllocateData(item.GetContentLength()));
+        return leaf;
+    }
+    case eeBerType_Real: {
+        auto leaf = maker.template MakeBare<CEmber_Real>(tag);
+        leaf->SetValue(item.GetReal());
+        return leaf;
+    }
+    case eeBerType_UTF8String: {
+        auto leaf = maker.template MakeBare<CEmber_UTF8String>(tag);
+        item.GetString(leaf->AllocateText(item.GetContentLength()));
+        return leaf;
+    }
+    case eeBerType_RelativeObject: {
+        auto leaf = maker.template MakeBare<CEmber_RelativeObject>(tag);
+        leaf->SetValue(item.GetObjectIdentifier());
+        return leaf;
+    }
+    case eeBerType_GeneralizedTime: {
+        auto leaf = maker.template MakeBare<CEmber_GeneralizedTime>(tag);
+        leaf->SetTime(item.GetGeneralizedTime(), true);
+        return leaf;
+    }
+    default:
+        return typename Maker::template Ptr<CEmber_Node>();
+    }
 }
 
 } // namespace
