@@ -12,6 +12,9 @@
 // Both readers also build the same tree in the eager reference model
 // (tests/support/eager_tree.h) from their hooks: every completed node's
 // encoded length and every finished message's encoding must agree with it.
+// A third reader, the reference that builds its trees on the heap
+// (tests/support/heap_tree_reader.h), takes the same blocks and must give
+// the same log as the reader whose trees live in arenas.
 #include "ember/ber/output_buffer.h"
 #include "ember/ber/text_list.h"
 #include "ember/tree/container.h"
@@ -19,6 +22,7 @@
 #include "ember/tree/set.h"
 #include "ember/tree/stream_reader.h"
 #include "tests/support/eager_tree.h"
+#include "tests/support/heap_tree_reader.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -31,10 +35,11 @@
 
 namespace {
 
-class FuzzReader : public CEmber_StreamReader
+template <typename Base>
+class FuzzReader : public Base
 {
 public:
-    explicit FuzzReader(uint8_t mode) : CEmber_StreamReader(mode) {}
+    explicit FuzzReader(uint8_t mode) : Base(mode) {}
 
     void OnNodeOpened(CEmber_Node* node) override
     {
@@ -47,7 +52,7 @@ public:
         m_log += "done " + node->GetDescription() + " " + std::to_string(node->GetEncodedLength()) +
                  "\n";
         MirrorCompleted(node);
-        if (node != GetRoot())
+        if (node != this->GetRoot())
             return;
         CEmber_TextList dump;
         node->Dump(dump, 0);
@@ -64,7 +69,7 @@ public:
 
     void Reset() override
     {
-        CEmber_StreamReader::Reset();
+        Base::Reset();
         m_refs.clear();
         m_open.clear();
         m_refRoot.reset();
@@ -78,7 +83,7 @@ private:
         const CEmber_Tag tag = node->GetTag();
         const bool root = dynamic_cast<const CEmber_Root*>(node) != nullptr;
         const bool set = dynamic_cast<const CEmber_Set*>(node) != nullptr;
-        if (GetMode()) {
+        if (this->GetMode()) {
             if (root)
                 return new CEager_Root;
             if (set)
@@ -99,7 +104,8 @@ private:
             m_refs.clear();
             m_refRoot.reset(ref);
         } else {
-            static_cast<CEager_Container*>(m_refs.at(m_open.back()))->AddChild(ref, GetMode() != 0);
+            static_cast<CEager_Container*>(m_refs.at(m_open.back()))
+                ->AddChild(ref, this->GetMode() != 0);
         }
         m_refs[node] = ref;
     }
@@ -123,7 +129,7 @@ private:
                          node->GetDescription().c_str());
             std::abort();
         }
-        if (node != GetRoot())
+        if (node != this->GetRoot())
             return;
         std::vector<uint8_t> expected;
         ref->Encode(expected);
@@ -155,7 +161,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const uint32_t maxBlock = kMaxBlock[(control >> 1) & 7];
     uint32_t random = 0x9E3779B9u ^ control;
 
-    FuzzReader reader(control & 1);
+    FuzzReader<CEmber_StreamReader> reader(control & 1);
+    FuzzReader<testing_support::HeapStreamReader> heap(control & 1);
     const uint8_t* octets = data + 1;
     size_t left = size - 1;
     while (left > 0) {
@@ -164,11 +171,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (block > left)
             block = left;
         reader.FeedBlock(octets, uint32_t(block));
+        heap.FeedBlock(octets, uint32_t(block));
         octets += block;
         left -= block;
     }
 
-    FuzzReader byOctet(control & 1);
+    if (heap.Log() != reader.Log()) {
+        std::fprintf(stderr, "arena trees differ from heap trees\n--- heap:\n%s\n--- arena:\n%s\n",
+                     heap.Log().c_str(), reader.Log().c_str());
+        std::abort();
+    }
+
+    FuzzReader<CEmber_StreamReader> byOctet(control & 1);
     for (size_t i = 1; i < size; ++i)
         byOctet.Feed(data[i]);
     if (byOctet.Log() != reader.Log()) {

@@ -5,6 +5,7 @@
 #include "ember/ber/length.h"
 #include "ember/ber/output_stream.h"
 #include "ember/ber/types.h"
+#include "ember/tree/node_arena.h"
 
 #include <cstring>
 
@@ -13,17 +14,6 @@ namespace {
 const uint8_t kTerminator[4] = {0, 0, 0, 0};
 
 } // namespace
-
-void CEmber_ChildList::Append(CEmber_Node* node)
-{
-    node->m_nextSibling = nullptr;
-    if (m_last)
-        m_last->m_nextSibling = node;
-    else
-        m_first = node;
-    m_last = node;
-    ++m_count;
-}
 
 void CEmber_ChildList::Unlink(CEmber_Node* previous, CEmber_Node* node)
 {
@@ -57,7 +47,7 @@ CEmber_Container::~CEmber_Container()
     CEmber_Node* child = m_children.First();
     while (child) {
         CEmber_Node* next = CEmber_ChildList::Next(child);
-        delete child;
+        Destroy(child);
         child = next;
     }
 }
@@ -209,6 +199,10 @@ void CEmber_Container::ChildLengthChanged(CEmber_Node* /*child*/, uint32_t oldLe
 
 void CEmber_Container::AddChild(CEmber_Node* child, bool update)
 {
+    // A decoded tree that takes a node from elsewhere is destroyed node by
+    // node when it is dropped.
+    if (m_arena && child->m_arena != m_arena)
+        m_arena->NoteForeign();
     // Without update the header stays as it stands now: owed rebuilds are
     // done first.
     if (!update) {
@@ -267,7 +261,7 @@ bool CEmber_Container::RemoveChild(uint32_t classOctet, uint32_t number)
     Settle();
     m_contentLength -= child->GetEncodedLength();
     m_children.Unlink(previous, child);
-    delete child;
+    Destroy(child);
     MarkPending();
     return true;
 }

@@ -8,6 +8,11 @@
 // GetNextChild, GetChildAt, GetDescription, Describe. Container-only
 // operations on a leaf raise code 3 "Not a container".
 //
+// Memory: a node made with new lives in the thread's node pool and is
+// destroyed by delete (its container does this); a node of a decoded tree
+// lives in its reader's arena (GetArena() not null) and goes with the tree.
+// Destroy takes either kind.
+//
 // Iteration: pos = GetFirstChildPosition(); while (pos) child =
 // GetNextChild(pos); visits children in insertion order, zero times on a
 // leaf. Positions stay valid while the child list is not changed.
@@ -23,6 +28,7 @@ class CEmber_Container;
 class CEmber_OutputStream;
 class CEmber_TextList;
 class CEmber_ChildList;
+class CEmber_NodeArena;
 
 // Opaque place in a container's child list; nullptr means none.
 using EmberPosition = void*;
@@ -40,6 +46,19 @@ public:
     static void operator delete(void* block, size_t size) noexcept
     {
         CEmber_NodePool::ReleaseNode(block, size);
+    }
+
+    // Destroys a node of either kind: delete for one made with new, the
+    // destructor alone for one in an arena (its memory goes with the
+    // arena). nullptr does nothing.
+    static void Destroy(CEmber_Node* node) noexcept
+    {
+        if (!node)
+            return;
+        if (node->m_arena)
+            node->~CEmber_Node();
+        else
+            delete node;
     }
 
     // Writes the node's encoding (cached octets only).
@@ -67,6 +86,8 @@ public:
 
     const CEmber_Tag& GetTag() const { return m_tag; }
     CEmber_Container* GetParent() const { return m_parent; }
+    // The arena the node lives in (and takes its storage from), or nullptr.
+    CEmber_NodeArena* GetArena() const { return m_arena; }
 
     // Only the factory's plain mode sets a tag after construction.
     void SetTag(const CEmber_Tag& tag);
@@ -93,9 +114,11 @@ private:
     friend class CEmber_ChildList;
     friend class CEmber_Set;
     friend class CEmber_AdaptiveSet;
+    friend class CEmber_NodeArena;
 
     CEmber_Tag m_tag;
     CEmber_Container* m_parent = nullptr;
+    CEmber_NodeArena* m_arena = nullptr;
     // Link owned by the holding container's child list.
     CEmber_Node* m_nextSibling = nullptr;
 };
@@ -113,7 +136,16 @@ public:
 private:
     friend class CEmber_Container;
 
-    void Append(CEmber_Node* node);
+    void Append(CEmber_Node* node)
+    {
+        node->m_nextSibling = nullptr;
+        if (m_last)
+            m_last->m_nextSibling = node;
+        else
+            m_first = node;
+        m_last = node;
+        ++m_count;
+    }
     // Unlinks node, whose predecessor is previous (nullptr for the first).
     void Unlink(CEmber_Node* previous, CEmber_Node* node);
 

@@ -7,6 +7,10 @@
 // CEmber_Root wherever it stands); a primitive item of a type without a leaf
 // class gives nullptr. Getter errors (201-208, "EOF") pass out unchanged and
 // leave no node behind.
+//
+// Each mode makes its node either with new (the caller owns it) or in an
+// arena (the node and its storage are the arena's; after a getter error what
+// was taken stays in the arena until its rewind). Both give the same node.
 #pragma once
 
 #include "ember/tree/node.h"
@@ -15,6 +19,9 @@
 #include <memory>
 
 class CEmber_RawItem;
+class CEmber_NodeArena;
 
 std::unique_ptr<CEmber_Node> CreateNode(CEmber_RawItem& item);
 std::unique_ptr<CEmber_Node> CreatePlainNode(CEmber_RawItem& item);
+CEmber_Node* CreateNodeInArena(CEmber_RawItem& item, CEmber_NodeArena& arena);
+CEmber_Node* CreatePlainNodeInArena(CEmber_RawItem& item, CEmber_NodeArena& arena);

@@ -9,8 +9,6 @@
 
 #include "ember/tree/container.h"
 
-#include <memory>
-
 constexpr CEmber_Tag kRootTag = CEmber_Tag::FromClass(eeBerClass_Application, 0xFFFFACDC);
 constexpr CEmber_Tag kAsideTag = CEmber_Tag::FromClass(eeBerClass_Application, 0xFFFFACDD);
 
@@ -23,8 +21,8 @@ public:
 
     void AddChild(CEmber_Node* child, bool update) override;
 
-    CEmber_Node* GetAsideChild() const { return m_aside.get(); }
+    CEmber_Node* GetAsideChild() const { return m_aside; }
 
 private:
-    std::unique_ptr<CEmber_Node> m_aside;
+    CEmber_Node* m_aside = nullptr;
 };

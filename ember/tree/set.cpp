@@ -2,6 +2,10 @@
 
 #include "ember/ber/exception.h"
 #include "ember/ber/types.h"
+#include "ember/tree/node_arena.h"
+
+#include <cstring>
+#include <new>
 
 namespace {
 
@@ -43,7 +47,19 @@ CEmber_Set::CEmber_Set(uint32_t classOctet, uint32_t number, CEmber_Container* p
 CEmber_Set::CEmber_Set() = default;
 
 // The table only points at children, which the container destroys.
-CEmber_Set::~CEmber_Set() = default;
+CEmber_Set::~CEmber_Set()
+{
+    FreeTable();
+}
+
+void CEmber_Set::FreeTable() noexcept
+{
+    if (CEmber_NodeArena* arena = GetArena())
+        arena->Release(m_table, m_table ? (size_t(m_mask) + 1) * sizeof(CEmber_Node*) : 0);
+    else
+        delete[] m_table;
+    m_table = nullptr;
+}
 
 uint32_t CEmber_Set::SlotOf(const CEmber_Tag& tag) const
 {
@@ -82,8 +98,15 @@ void CEmber_Set::ReserveIndex()
     while (uint64_t(count) * 2 > capacity)
         capacity *= 2;
     // Allocated before anything changes: a failure leaves the index as it was.
-    std::unique_ptr<CEmber_Node*[]> table(new CEmber_Node*[capacity]());
-    m_table = std::move(table);
+    CEmber_Node** table;
+    if (CEmber_NodeArena* arena = GetArena()) {
+        table = static_cast<CEmber_Node**>(arena->Allocate(capacity * sizeof(CEmber_Node*)));
+        std::memset(static_cast<void*>(table), 0, capacity * sizeof(CEmber_Node*));
+    } else {
+        table = new CEmber_Node*[capacity]();
+    }
+    FreeTable();
+    m_table = table;
     m_mask = capacity - 1;
     m_shift = uint8_t(64 - Log2(capacity));
     for (CEmber_Node* node = m_children.First(); node; node = CEmber_ChildList::Next(node))
@@ -123,7 +146,7 @@ void CEmber_Set::RemoveFromIndex(const CEmber_Tag& tag)
 
 void CEmber_Set::DropIndex()
 {
-    m_table.reset();
+    FreeTable();
     m_mask = 0;
     m_shift = 0;
     m_indexEnabled = false;
@@ -148,10 +171,16 @@ uint32_t CEmber_Set::GetLongestProbe() const
 void CEmber_Set::AddChild(CEmber_Node* child, bool update)
 {
     if (m_indexEnabled) {
-        if (FindInIndex(child->GetTag()))
-            throw CEmber_Exception(eeError_DuplicateTag);
-        ReserveIndex();
-        EnterInIndex(child);
+        if (!m_table && m_children.Count() < kListLimit) {
+            // The list is the index and stays so with this child.
+            if (FindInList(child->GetTag()))
+                throw CEmber_Exception(eeError_DuplicateTag);
+        } else {
+            if (FindInIndex(child->GetTag()))
+                throw CEmber_Exception(eeError_DuplicateTag);
+            ReserveIndex();
+            EnterInIndex(child);
+        }
     }
     CEmber_Container::AddChild(child, update);
 }

@@ -11,12 +11,11 @@
 // the high bits of a 64-bit mix of the tag), grown by doubling. Lookups and
 // insertions stay constant-time on average however wide the set and
 // whatever its tags. A table that cannot grow (allocation failure) leaves
-// the set unchanged and the child the caller's, as a duplicate does.
+// the set unchanged and the child the caller's, as a duplicate does. A Set
+// in an arena takes its table from the arena.
 #pragma once
 
 #include "ember/tree/container.h"
-
-#include <memory>
 
 class CEmber_Set : public CEmber_Container
 {
@@ -56,11 +55,12 @@ protected:
 private:
     uint32_t SlotOf(const CEmber_Tag& tag) const;
     void Insert(CEmber_Node* child);
+    void FreeTable() noexcept;
 
     uint32_t m_mask = 0;
     // 64 - log2 of the table's capacity.
     uint8_t m_shift = 0;
-    std::unique_ptr<CEmber_Node*[]> m_table;
+    CEmber_Node** m_table = nullptr;
 };
 
 class CEmber_AdaptiveSet : public CEmber_Set

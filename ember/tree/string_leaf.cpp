@@ -5,6 +5,7 @@
 #include "ember/ber/output_stream.h"
 #include "ember/ber/text_list.h"
 #include "ember/ber/types.h"
+#include "ember/tree/node_arena.h"
 
 #include <cstring>
 
@@ -41,8 +42,8 @@ CEmber_UTF8String::CEmber_UTF8String(uint32_t classOctet, uint32_t number, const
 {
     if (text) {
         m_length = uint32_t(std::strlen(text));
-        m_text.reset(new char[m_length + 1]);
-        std::memcpy(m_text.get(), text, m_length + 1);
+        m_text = new char[m_length + 1];
+        std::memcpy(m_text, text, m_length + 1);
     }
     EncodeHeader();
 }
@@ -55,6 +56,30 @@ CEmber_UTF8String::CEmber_UTF8String(uint32_t classOctet, uint32_t number,
     EncodeHeader();
 }
 
+CEmber_UTF8String::CEmber_UTF8String(uint32_t classOctet, uint32_t number,
+                                     EmberContentLength length, CEmber_NodeArena& arena)
+    : CEmber_Leaf(classOctet, number),
+      m_text(static_cast<char*>(arena.Allocate(size_t(length.value) + 1))),
+      m_length(length.value)
+{
+    m_text[m_length] = '\0';
+    EncodeHeader();
+}
+
+CEmber_UTF8String::~CEmber_UTF8String()
+{
+    FreeText();
+}
+
+void CEmber_UTF8String::FreeText() noexcept
+{
+    if (CEmber_NodeArena* arena = GetArena())
+        arena->Release(m_text, m_text ? size_t(m_length) + 1 : 0);
+    else
+        delete[] m_text;
+    m_text = nullptr;
+}
+
 void CEmber_UTF8String::EncodeHeader()
 {
     m_encodedLength = EncodeStringHeader(GetTag(), 12, m_length, m_cache) + m_length;
@@ -62,21 +87,23 @@ void CEmber_UTF8String::EncodeHeader()
 
 char* CEmber_UTF8String::AllocateText(uint32_t length)
 {
-    m_text.reset(new char[length + 1]);
+    char* text = GetArena() ? static_cast<char*>(GetArena()->Allocate(size_t(length) + 1))
+                            : new char[length + 1];
+    FreeText();
+    m_text = text;
     m_text[length] = '\0';
     m_length = length;
-    return m_text.get();
+    return m_text;
 }
 
 void CEmber_UTF8String::Encode(CEmber_OutputStream& out) const
 {
-    WriteStored(out, m_encodedLength, m_length, m_cache,
-                reinterpret_cast<const uint8_t*>(m_text.get()));
+    WriteStored(out, m_encodedLength, m_length, m_cache, reinterpret_cast<const uint8_t*>(m_text));
 }
 
 void CEmber_UTF8String::RenderValue(CEmber_TextList& list) const
 {
-    list.Append(m_text ? m_text.get() : "");
+    list.Append(m_text ? m_text : "");
 }
 
 CEmber_OctetString::CEmber_OctetString(uint32_t classOctet, uint32_t number,
@@ -86,16 +113,42 @@ CEmber_OctetString::CEmber_OctetString(uint32_t classOctet, uint32_t number,
     m_encodedLength = EncodeStringHeader(GetTag(), 4, m_length, m_cache) + m_length;
 }
 
+CEmber_OctetString::CEmber_OctetString(uint32_t classOctet, uint32_t number,
+                                       EmberContentLength length, CEmber_NodeArena& arena)
+    : CEmber_Leaf(classOctet, number),
+      m_data(static_cast<uint8_t*>(arena.Allocate(length.value))), m_length(length.value)
+{
+    m_encodedLength = EncodeStringHeader(GetTag(), 4, m_length, m_cache) + m_length;
+}
+
+CEmber_OctetString::~CEmber_OctetString()
+{
+    FreeData();
+}
+
+void CEmber_OctetString::FreeData() noexcept
+{
+    // The storage's size is m_length, whatever its content.
+    if (CEmber_NodeArena* arena = GetArena())
+        arena->Release(m_data, m_data ? m_length : 0);
+    else
+        delete[] m_data;
+    m_data = nullptr;
+}
+
 uint8_t* CEmber_OctetString::AllocateData(uint32_t length)
 {
-    m_data.reset(new uint8_t[length]);
+    uint8_t* data = GetArena() ? static_cast<uint8_t*>(GetArena()->Allocate(length))
+                               : new uint8_t[length];
+    FreeData();
+    m_data = data;
     m_length = length;
-    return m_data.get();
+    return m_data;
 }
 
 void CEmber_OctetString::Encode(CEmber_OutputStream& out) const
 {
-    WriteStored(out, m_encodedLength, m_length, m_cache, m_data.get());
+    WriteStored(out, m_encodedLength, m_length, m_cache, m_data);
 }
 
 void CEmber_OctetString::RenderValue(CEmber_TextList& list) const

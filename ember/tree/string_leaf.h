@@ -1,12 +1,14 @@
 // Leaves whose content lives in their own storage: UTF8String and
 // OctetString. The 32-octet cache holds only the header (at most 17 octets);
-// Encode writes the header, then the storage.
+// Encode writes the header, then the storage. A leaf in an arena takes its
+// storage from the arena.
 #pragma once
 
 #include "ember/tree/leaf.h"
 
 #include <cstdint>
-#include <memory>
+
+class CEmber_NodeArena;
 
 // Content length of a string leaf whose storage the caller fills afterwards.
 struct EmberContentLength
@@ -30,16 +32,25 @@ public:
     // The text unchanged; nothing for a leaf without storage.
     void RenderValue(CEmber_TextList& list) const override;
 
+    ~CEmber_UTF8String() override;
+
     // The leaf's own text (nullptr when it has no storage); writable in place.
-    char* GetText() const { return m_text.get(); }
+    char* GetText() const { return m_text; }
     uint32_t GetLength() const { return m_length; }
     // Plain mode: storage of length + 1 octets, zero-terminated.
     char* AllocateText(uint32_t length);
 
 private:
-    void EncodeHeader();
+    friend class CEmber_NodeArena;
 
-    std::unique_ptr<char[]> m_text;
+    // The length constructor's leaf in arena's memory and storage.
+    CEmber_UTF8String(uint32_t classOctet, uint32_t number, EmberContentLength length,
+                      CEmber_NodeArena& arena);
+
+    void EncodeHeader();
+    void FreeText() noexcept;
+
+    char* m_text = nullptr;
     uint32_t m_length = 0;
 };
 
@@ -56,12 +67,22 @@ public:
     // preceded by a "\r\n" piece, and a final "\r\n".
     void RenderValue(CEmber_TextList& list) const override;
 
-    uint8_t* GetData() const { return m_data.get(); }
+    ~CEmber_OctetString() override;
+
+    uint8_t* GetData() const { return m_data; }
     uint32_t GetLength() const { return m_length; }
     // Plain mode: storage of exactly length octets.
     uint8_t* AllocateData(uint32_t length);
 
 private:
-    std::unique_ptr<uint8_t[]> m_data;
+    friend class CEmber_NodeArena;
+
+    // The length constructor's leaf in arena's memory and storage.
+    CEmber_OctetString(uint32_t classOctet, uint32_t number, EmberContentLength length,
+                       CEmber_NodeArena& arena);
+
+    void FreeData() noexcept;
+
+    uint8_t* m_data = nullptr;
     uint32_t m_length = 0;
 };

@@ -11,24 +11,28 @@ CEmber_TreeReader::~CEmber_TreeReader()
     CEmber_TreeReader::Reset();
 }
 
-void CEmber_TreeReader::Reset()
+void CEmber_TreeReader::DropTree() noexcept
 {
-    CEmber_Reader::Reset();
-    DropTree();
-}
-
-void CEmber_TreeReader::DropTree()
-{
-    m_root.reset();
+    CEmber_NodeArena& arena = m_arenas[m_arena];
+    if (arena.HasForeign())
+        CEmber_Node::Destroy(m_root);
+    arena.Rewind();
+    m_root = nullptr;
     m_current = nullptr;
     m_treeComplete = false;
     m_nodeCount = 0;
     m_asideReturns.clear();
 }
 
-std::unique_ptr<CEmber_Node> CEmber_TreeReader::MakeNode()
+void CEmber_TreeReader::Reset()
 {
-    return m_mode ? CreateNode(*this) : CreatePlainNode(*this);
+    CEmber_Reader::Reset();
+    DropTree();
+}
+
+CEmber_Node* CEmber_TreeReader::MakeNode(CEmber_NodeArena& arena)
+{
+    return m_mode ? CreateNodeInArena(*this, arena) : CreatePlainNodeInArena(*this, arena);
 }
 
 void CEmber_TreeReader::LinkNode(CEmber_Node* node)
@@ -40,16 +44,17 @@ void CEmber_TreeReader::LinkNode(CEmber_Node* node)
 
 void CEmber_TreeReader::OnContainerOpened()
 {
-    std::unique_ptr<CEmber_Node> node = MakeNode();
-    if (m_treeComplete)
+    // A finished tree stands until the next one's first node is made.
+    CEmber_Node* opened = MakeNode(m_arenas[m_treeComplete ? m_arena ^ 1 : m_arena]);
+    if (m_treeComplete) {
         DropTree();
-    CEmber_Node* opened = node.get();
+        m_arena ^= 1;
+    }
     if (!m_root) {
-        m_root = std::move(node);
+        m_root = opened;
         m_nodeCount = 1;
     } else {
         LinkNode(opened);
-        node.release();
         if (!opened->GetParent())
             m_asideReturns.push_back(m_current);
     }
@@ -62,7 +67,7 @@ void CEmber_TreeReader::OnItemComplete()
     if (IsConstructed()) {
         CEmber_Node* closed = m_current;
         OnNodeComplete(closed);
-        if (closed == m_root.get()) {
+        if (closed == m_root) {
             m_treeComplete = true;
             m_current = nullptr;
         } else if (closed->GetParent()) {
@@ -76,11 +81,9 @@ void CEmber_TreeReader::OnItemComplete()
 
     if (!m_current)
         Raise(eeError_ValueOutsideContainer);
-    std::unique_ptr<CEmber_Node> leaf = MakeNode();
-    if (!leaf)
+    CEmber_Node* added = MakeNode(m_arenas[m_arena]);
+    if (!added)
         return;
-    CEmber_Node* added = leaf.get();
     LinkNode(added);
-    leaf.release();
     OnNodeComplete(added);
 }

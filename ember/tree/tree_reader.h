@@ -6,14 +6,19 @@
 // 0 plain; the same octet is the update flag of every AddChild). The reader
 // owns the tree; a finished tree stays until the next outermost container
 // has been made, so subclasses may keep pointers to its nodes until then.
+//
+// The nodes of a tree, and all they hold, live in one of the reader's two
+// arenas (the next tree is made in the other while the finished one still
+// stands), so dropping a tree is a rewind, not a walk: a tree to which a
+// caller linked nodes of its own is destroyed node by node first.
 #pragma once
 
 #include "ember/ber/framing.h"
 #include "ember/ber/reader.h"
 #include "ember/tree/node.h"
+#include "ember/tree/node_arena.h"
 
 #include <cstdint>
-#include <memory>
 #include <vector>
 
 class CEmber_TreeReader : public CEmber_Reader
@@ -36,20 +41,24 @@ public:
     // root this means the whole tree has been read.
     virtual void OnNodeComplete(CEmber_Node* /*node*/) {}
 
-    CEmber_Node* GetRoot() const { return m_root.get(); }
+    CEmber_Node* GetRoot() const { return m_root; }
     bool IsTreeComplete() const { return m_treeComplete; }
     uint8_t GetMode() const { return m_mode; }
 
 protected:
-    // Deletes the tree (finished or not); the octet machine is untouched.
-    // For a subclass that reads a message without building it.
-    void DropTree();
+    // Deletes the tree (finished or not): destroys it if a caller linked
+    // nodes of its own into it, and rewinds its arena; the octet machine is
+    // untouched. For a subclass that reads a message without building it.
+    void DropTree() noexcept;
 
 private:
-    std::unique_ptr<CEmber_Node> MakeNode();
+    CEmber_Node* MakeNode(CEmber_NodeArena& arena);
     void LinkNode(CEmber_Node* node);
 
-    std::unique_ptr<CEmber_Node> m_root;
+    // The arena of the tree being read or last read is m_arenas[m_arena].
+    CEmber_NodeArena m_arenas[2];
+    uint8_t m_arena = 0;
+    CEmber_Node* m_root = nullptr;
     CEmber_Node* m_current = nullptr;
     uint8_t m_mode;
     bool m_treeComplete = false;

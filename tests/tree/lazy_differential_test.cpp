@@ -20,11 +20,16 @@
 #include "ember/tree/stream_reader.h"
 #include "ember/tree/string_leaf.h"
 #include "tests/support/eager_tree.h"
+#include "tests/support/event_log_reader.h"
+#include "tests/support/heap_tree_reader.h"
 #include "tests/support/tree_helpers.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <random>
 #include <string>
@@ -663,6 +668,161 @@ TEST(LazyDifferential, ReaderTreesAgreeWithTheEagerModelInBothModesAndAnyBlocks)
     std::printf("[ reach    ] %d messages, %llu trees read, %llu blocks, %llu reads compared\n",
                 messages, (unsigned long long)reach.trees, (unsigned long long)reach.steps,
                 (unsigned long long)reach.reads);
+}
+
+// ---- trees in arenas against trees on the heap ------------------------------
+
+// One reader's transcript: every hook with its node, each finished tree's
+// dump and encoding, every error, in order; Finish adds the tree left at the
+// end (a message cut off).
+template <typename Reader>
+class TranscriptReader : public Reader
+{
+public:
+    explicit TranscriptReader(uint8_t mode) : Reader(mode) {}
+
+    void OnNodeOpened(CEmber_Node* node) override
+    {
+        text += "open " + testing_support::NodeLine(*node) + "\n";
+    }
+    void OnNodeComplete(CEmber_Node* node) override
+    {
+        text += "done " + testing_support::NodeLine(*node) + "\n";
+        if (node == this->GetRoot())
+            Tree(*node);
+    }
+    void OnError(const CEmber_Exception& error) override
+    {
+        text += "error " + std::to_string(error.GetCode()) + " " + error.GetMessage() + "\n";
+    }
+    const std::string& Finish()
+    {
+        text += "left\n";
+        if (this->GetRoot())
+            Tree(*this->GetRoot());
+        return text;
+    }
+
+    std::string text;
+
+private:
+    void Tree(const CEmber_Node& root)
+    {
+        CEmber_TextList dump;
+        root.Dump(dump, 0);
+        text += dump.Join();
+        text += "encoded " + testing_support::EncodeToHex(root) + "\n";
+    }
+};
+
+// Feeds the stream in blocks of `block` octets (0: sizes from rng) to the
+// product's reader and to the heap reference; false on a difference.
+bool SameTranscripts(const std::vector<uint8_t>& stream, uint8_t mode, size_t block,
+                     std::mt19937& rng)
+{
+    TranscriptReader<CEmber_StreamReader> arena(mode);
+    TranscriptReader<testing_support::HeapStreamReader> heap(mode);
+    for (size_t at = 0; at < stream.size();) {
+        const size_t n = std::min<size_t>(stream.size() - at, block ? block : 1 + rng() % 300);
+        arena.FeedBlock(stream.data() + at, uint32_t(n));
+        heap.FeedBlock(stream.data() + at, uint32_t(n));
+        at += n;
+    }
+    const std::string& expected = heap.Finish();
+    const std::string& actual = arena.Finish();
+    EXPECT_EQ(expected, actual) << "mode " << int(mode) << ", blocks of " << block;
+    return expected == actual;
+}
+
+// Messages that reach the arena's large blocks and index tables: a Set of
+// 9,000 children (its index grows past the large-block size), texts and
+// octet strings beyond it, a duplicate tag at the end of a wide Set.
+std::vector<uint8_t> LargeMessages()
+{
+    std::vector<uint8_t> stream;
+    auto add = [&stream](CEmber_Root& root) {
+        const std::vector<uint8_t> octets = Encoded(root);
+        stream.insert(stream.end(), octets.begin(), octets.end());
+    };
+    {
+        CEmber_Root root;
+        auto* set = new CEmber_Set(0x80, 1, &root, true);
+        for (uint32_t n = 0; n < 9000; ++n)
+            set->AddIntegerChild(0x80, n, int32_t(n * 7));
+        const std::string text(70000, 't');
+        root.AddChild(new CEmber_UTF8String(0x80, 2, text.c_str()), true);
+        auto* octets = new CEmber_OctetString(0x80, 3, EmberContentLength{100000});
+        for (uint32_t i = 0; i < octets->GetLength(); ++i)
+            octets->GetData()[i] = uint8_t(i * 31);
+        root.AddChild(octets, true);
+        add(root);
+    }
+    {
+        // Type 17 without an index: the reader refuses the second tag 5.
+        CEmber_Root root;
+        auto* wide = new CEmber_Container(0x80, 4, &root, 17, false);
+        for (uint32_t n = 0; n < 300; ++n)
+            wide->AddIntegerChild(0x80, n, 1);
+        wide->AddIntegerChild(0x80, 5, 2);
+        add(root);
+        add(root);
+    }
+    return stream;
+}
+
+std::vector<std::vector<uint8_t>> CorpusFiles()
+{
+    std::vector<std::vector<uint8_t>> files;
+    const std::string source = KORVANE_SOURCE_DIR;
+    std::vector<std::filesystem::path> paths{source + "/data/console_capture.bin"};
+    for (const auto& entry :
+         std::filesystem::directory_iterator(source + "/fuzz/corpus/stream_reader"))
+        paths.push_back(entry.path());
+    for (const auto& path : paths) {
+        std::ifstream in(path, std::ios::binary);
+        files.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    return files;
+}
+
+TEST(ArenaDifferential, ReaderTreesDumpEncodeAndFailAsHeapTreesDo)
+{
+    std::mt19937 rng(9122026);
+    uint64_t streams = 0, octets = 0, feeds = 0;
+    auto check = [&](const std::vector<uint8_t>& stream, std::initializer_list<size_t> blocks) {
+        ++streams;
+        octets += stream.size();
+        for (uint8_t mode : {uint8_t(1), uint8_t(0)})
+            for (size_t block : blocks) {
+                ++feeds;
+                if (!SameTranscripts(stream, mode, block, rng))
+                    return false;
+            }
+        return true;
+    };
+    for (const std::vector<uint8_t>& file : CorpusFiles())
+        ASSERT_TRUE(check(file, {1, 7, 64, 4096, 0}));
+    ASSERT_TRUE(check(LargeMessages(), {7, 4096, 0}));
+    for (int round = 0; round < 400; ++round) {
+        std::vector<uint8_t> stream;
+        for (int m = 0; m < 3; ++m) {
+            CEmber_Root root;
+            FillRandom(root, rng, 4);
+            const std::vector<uint8_t> message = Encoded(root);
+            stream.insert(stream.end(), message.begin(), message.end());
+            stream.push_back(uint8_t(rng()));
+        }
+        // Damage now and then, and a message cut off at the end.
+        for (int hits = int(rng() % 3); hits > 0; --hits)
+            stream[rng() % stream.size()] ^= uint8_t(1 + rng() % 255);
+        if (round % 5 == 0)
+            stream.resize(stream.size() - rng() % (stream.size() / 2));
+        ASSERT_TRUE(check(stream, {round % 8 == 0 ? size_t(1) : size_t(64), 0}))
+            << "round " << round;
+    }
+    std::printf("[ reach    ] %llu streams, %llu octets, %llu feeds compared\n",
+                (unsigned long long)streams, (unsigned long long)octets,
+                (unsigned long long)feeds);
 }
 
 } // namespace
