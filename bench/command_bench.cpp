@@ -93,7 +93,8 @@ private:
 const uint8_t kZeros[4] = {0, 0, 0, 0};
 
 // Not inlined, so that a profile counts its instructions.
-[[gnu::noinline]] void DirectEncode(const CCommandRecord& record, int shape, std::vector<uint8_t>& out)
+[[gnu::noinline]] void DirectEncode(const CCommandRecord& record, int shape,
+                                    std::vector<uint8_t>& out)
 {
     BackWriter w;
     const size_t end = w.At();

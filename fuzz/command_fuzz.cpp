@@ -81,7 +81,8 @@ void CompareParseAndBlocks(const char* text, size_t size)
     CEmber_OutputBuffer tree;
     CEmber_OutputBuffer reference;
     const bool sent = EncodeCommand(record, direct);
-    Require(EncodeCommandTree(record, tree) == sent && TreeEncodeCommand(record, reference) == sent);
+    Require(EncodeCommandTree(record, tree) == sent &&
+            TreeEncodeCommand(record, reference) == sent);
     Require(direct.Used() == reference.Used() && tree.Used() == reference.Used());
     if (!sent)
         return;
@@ -93,8 +94,8 @@ void CompareParseAndBlocks(const char* text, size_t size)
     constexpr uint32_t kEmptyRoot = KEEP_ALIVE_LENGTH;
     Require(reader.errors == 0 && reader.trees == 2 && direct.Used() > kEmptyRoot &&
             reader.encoded.size() == direct.Used() - kEmptyRoot &&
-            std::memcmp(reader.encoded.data(), direct.Data() + kEmptyRoot,
-                        reader.encoded.size()) == 0);
+            std::memcmp(reader.encoded.data(), direct.Data() + kEmptyRoot, reader.encoded.size()) ==
+                0);
 }
 
 void CompareHost(CLoopback& loopback, const char* text, size_t size)

@@ -33,7 +33,7 @@ inline uint32_t LeafSize(uint32_t tag, uint32_t content)
 // Writes a leaf's header; returns where its content goes. Inlined where the
 // tag is a constant, so that its identifier is.
 [[gnu::always_inline]] inline uint8_t* PutLeafHeader(uint8_t* o, uint32_t tag, uint8_t type,
-                                                    uint32_t content)
+                                                     uint32_t content)
 {
     o += PutIdentifier(o, kLeafClass | kBerConstructed, tag);
     o[0] = uint8_t(content + 2);
@@ -44,7 +44,7 @@ inline uint32_t LeafSize(uint32_t tag, uint32_t content)
 
 // Writes an Integer leaf of `content` octets (IntegerSize); returns its end.
 [[gnu::always_inline]] inline uint8_t* PutIntegerLeaf(uint8_t* o, uint32_t tag, int32_t value,
-                                                     uint32_t content)
+                                                      uint32_t content)
 {
     o = PutLeafHeader(o, tag, eeBerType_Integer, content);
     const uint32_t bits = uint32_t(value);

@@ -96,15 +96,24 @@ public:
     }
 
     // A node from elsewhere was linked under a node of this arena.
-    void NoteForeign() { m_foreign = true; }
-    bool HasForeign() const { return m_foreign; }
+    void NoteForeign()
+    {
+        m_foreign = true;
+    }
+    bool HasForeign() const
+    {
+        return m_foreign;
+    }
 
     // Forgets everything handed out (without destroying anything) and keeps
     // up to kKeptOctets of chunks; clears the foreign note.
     void Rewind() noexcept;
 
     // Octets of the chunks held (in use or kept).
-    size_t HeldOctets() const { return m_held; }
+    size_t HeldOctets() const
+    {
+        return m_held;
+    }
     // Octets handed out since the last rewind (rounded to the alignment).
     size_t UsedOctets() const;
 

@@ -59,8 +59,7 @@ CEmber_UTF8String::CEmber_UTF8String(uint32_t classOctet, uint32_t number,
 CEmber_UTF8String::CEmber_UTF8String(uint32_t classOctet, uint32_t number,
                                      EmberContentLength length, CEmber_NodeArena& arena)
     : CEmber_Leaf(classOctet, number),
-      m_text(static_cast<char*>(arena.Allocate(size_t(length.value) + 1))),
-      m_length(length.value)
+      m_text(static_cast<char*>(arena.Allocate(size_t(length.value) + 1))), m_length(length.value)
 {
     m_text[m_length] = '\0';
     EncodeHeader();
@@ -115,8 +114,8 @@ CEmber_OctetString::CEmber_OctetString(uint32_t classOctet, uint32_t number,
 
 CEmber_OctetString::CEmber_OctetString(uint32_t classOctet, uint32_t number,
                                        EmberContentLength length, CEmber_NodeArena& arena)
-    : CEmber_Leaf(classOctet, number),
-      m_data(static_cast<uint8_t*>(arena.Allocate(length.value))), m_length(length.value)
+    : CEmber_Leaf(classOctet, number), m_data(static_cast<uint8_t*>(arena.Allocate(length.value))),
+      m_length(length.value)
 {
     m_encodedLength = EncodeStringHeader(GetTag(), 4, m_length, m_cache) + m_length;
 }
@@ -138,8 +137,8 @@ void CEmber_OctetString::FreeData() noexcept
 
 uint8_t* CEmber_OctetString::AllocateData(uint32_t length)
 {
-    uint8_t* data = GetArena() ? static_cast<uint8_t*>(GetArena()->Allocate(length))
-                               : new uint8_t[length];
+    uint8_t* data =
+        GetArena() ? static_cast<uint8_t*>(GetArena()->Allocate(length)) : new uint8_t[length];
     FreeData();
     m_data = data;
     m_length = length;

@@ -76,23 +76,59 @@ protected:
 // Every shape, and the corners of the line grammar and of the octets.
 const char* const kLines[] = {
     // The eight shapes.
-    "1,2,3,4,5,100", "1,2,3,4,5,Main~out", "1,2,3,4,5,-1", "1,2,3,0,0,-1", "1,2,3,0,0,Name",
-    "1,2,3,9,0,-1", "1,2,3,4,0,Text", "1,2,3,4,0,7",
+    "1,2,3,4,5,100",
+    "1,2,3,4,5,Main~out",
+    "1,2,3,4,5,-1",
+    "1,2,3,0,0,-1",
+    "1,2,3,0,0,Name",
+    "1,2,3,9,0,-1",
+    "1,2,3,4,0,Text",
+    "1,2,3,4,0,7",
     // Tag numbers of one to five octets, negative ones read as huge tags.
-    "30,31,127,128,16383,0", "16384,2097151,2097152,268435455,268435456,1",
-    "-1,-2147483648,2147483647,-31,4294967295,Q", "4294967296,1,1,0,0,-1",
+    "30,31,127,128,16383,0",
+    "16384,2097151,2097152,268435455,268435456,1",
+    "-1,-2147483648,2147483647,-31,4294967295,Q",
+    "4294967296,1,1,0,0,-1",
     // Integers of one to four octets; the value codes and what wraps onto
     // them (4294967295 is a poll, 4294967294 an empty text).
-    "1,2,3,4,5,0", "1,2,3,4,5,127", "1,2,3,4,5,128", "1,2,3,4,5,32767", "1,2,3,4,5,32768",
-    "1,2,3,4,5,8388607", "1,2,3,4,5,8388608", "1,2,3,4,5,2147483647", "1,2,3,4,5,2147483648",
-    "1,2,3,4,5,4294967295", "1,2,3,4,5,4294967294", "1,2,3,4,0,-2", "1,2,3,4,5,-3",
-    "1,2,3,4,5,-4", "1,2,3,0,0,5",
+    "1,2,3,4,5,0",
+    "1,2,3,4,5,127",
+    "1,2,3,4,5,128",
+    "1,2,3,4,5,32767",
+    "1,2,3,4,5,32768",
+    "1,2,3,4,5,8388607",
+    "1,2,3,4,5,8388608",
+    "1,2,3,4,5,2147483647",
+    "1,2,3,4,5,2147483648",
+    "1,2,3,4,5,4294967295",
+    "1,2,3,4,5,4294967294",
+    "1,2,3,4,0,-2",
+    "1,2,3,4,5,-3",
+    "1,2,3,4,5,-4",
+    "1,2,3,0,0,5",
     // The line grammar: signs, blanks, a number followed by text, more
     // fields, a text with commas, the blank and empty texts.
-    " +1, -2,\t3 ,4,5,7x", "1,2,3,4,5,+0", "1,2,3,4,5,-0", "1,2,3,4,5,6,7", "1,2,3,4,5,a,b,c",
-    "1,2,3,0,0,~", "1,2,3,0,0,-", "1,2,3,4,0,--", "1,2,3,4,5, spaced out", "1,2,3,4,5,\t",
-    "1,2,3,4,5,", "1,2,3,4,5", "1,2", "", " ", "-", "+,", "1,,3,4,5,6", "\xFF,2,3,4,5,6",
-    "1,2,3,4,5,\x80\xA0\xFF", "1,2,3,4,5,a\nb",
+    " +1, -2,\t3 ,4,5,7x",
+    "1,2,3,4,5,+0",
+    "1,2,3,4,5,-0",
+    "1,2,3,4,5,6,7",
+    "1,2,3,4,5,a,b,c",
+    "1,2,3,0,0,~",
+    "1,2,3,0,0,-",
+    "1,2,3,4,0,--",
+    "1,2,3,4,5, spaced out",
+    "1,2,3,4,5,\t",
+    "1,2,3,4,5,",
+    "1,2,3,4,5",
+    "1,2",
+    "",
+    " ",
+    "-",
+    "+,",
+    "1,,3,4,5,6",
+    "\xFF,2,3,4,5,6",
+    "1,2,3,4,5,\x80\xA0\xFF",
+    "1,2,3,4,5,a\nb",
 };
 
 TEST_F(CommandPathDifferential, EveryLineAndEveryCutOfItGivesTheSameOutcome)
@@ -106,7 +142,9 @@ TEST_F(CommandPathDifferential, EveryLineAndEveryCutOfItGivesTheSameOutcome)
             ExpectSameOutcome(text.substr(0, cut));
     }
     // A NUL ends the text.
-    ExpectSameOutcome(std::string("1,2,3,4,5,12\0" "34", 15));
+    ExpectSameOutcome(std::string("1,2,3,4,5,12\0"
+                                  "34",
+                                  15));
     ExpectSameOutcome(std::string("1,2,3,0,0,ab\0cd", 15));
 }
 
@@ -127,7 +165,8 @@ TEST_F(CommandPathDifferential, TextsAtTheLimitOfTheField)
 
 TEST_F(CommandPathDifferential, TheFuzzersSeedsGiveTheSameOutcome)
 {
-    const std::filesystem::path corpus = std::filesystem::path(KORVANE_SOURCE_DIR) / "fuzz/corpus/command";
+    const std::filesystem::path corpus =
+        std::filesystem::path(KORVANE_SOURCE_DIR) / "fuzz/corpus/command";
     int files = 0;
     for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
         std::ifstream in(entry.path(), std::ios::binary);

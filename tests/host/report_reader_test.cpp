@@ -183,13 +183,11 @@ TEST(ReportReader, BlanksBecomeTildesTheConsoleTextKeepsThem)
     PartnerWindow partner;
     Element privateSequence = Prv(6, {TextValue("c d"), TextValue("e")});
     privateSequence.kind = Element::Sequence;
-    partner.SendConsole(
-        direct.Handle(),
-        Message({Five(Prv(5, {TextValue(" a  b ")})),
-                 Ctx(8, {CtxSequence(2, {privateSequence})})}));
-    EXPECT_EQ(direct.reader.produced,
-              (std::vector<std::string>{"1,2,3,4,5,~a~~b~ \n", "1,2,3,4,6,c~d \n",
-                                        "1,2,3,4,6,c~d \n"}));
+    partner.SendConsole(direct.Handle(), Message({Five(Prv(5, {TextValue(" a  b ")})),
+                                                  Ctx(8, {CtxSequence(2, {privateSequence})})}));
+    EXPECT_EQ(
+        direct.reader.produced,
+        (std::vector<std::string>{"1,2,3,4,5,~a~~b~ \n", "1,2,3,4,6,c~d \n", "1,2,3,4,6,c~d \n"}));
     EXPECT_EQ(direct.reader.consoleTexts, (std::vector<std::string>{" a  b ", "c d", "c d"}));
     EXPECT_EQ(direct.reader.GetRoot(), nullptr);
 }

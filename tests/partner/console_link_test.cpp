@@ -4,8 +4,8 @@
 #include "partner/console_link.h"
 
 #include "console/net/console_server.h"
-#include "tests/support/console_helpers.h"
 #include "tests/partner/partner_helpers.h"
+#include "tests/support/console_helpers.h"
 #include "tests/support/ember_messages.h"
 #include "tests/support/hex.h"
 

@@ -9,18 +9,26 @@ namespace {
 // Path numbers: zero (a level left out), the edges of the one- to
 // five-octet tag numbers, the 32-bit edges and beyond, signs and blanks.
 const char* const kPathNumbers[] = {
-    "0",          "1",           "5",          "30",          "31",         "127",
-    "128",        "16383",       "16384",      "2097151",     "2097152",    "268435455",
-    "268435456",  "2147483647",  "-1",         "-2147483648", "4294967295", "4294967296",
-    "+7",         " 9",          "\t12",       "00042",       "99999999999"};
+    "0",         "1",          "5",     "30",          "31",         "127",
+    "128",       "16383",      "16384", "2097151",     "2097152",    "268435455",
+    "268435456", "2147483647", "-1",    "-2147483648", "4294967295", "4294967296",
+    "+7",        " 9",         "\t12",  "00042",       "99999999999"};
 
 // Integer values: the one- to four-octet edges, the value codes and what
 // wraps onto them.
-const char* const kValues[] = {
-    "0",          "1",          "100",     "127",        "128",        "255",      "256",
-    "32767",      "32768",      "8388607", "8388608",    "2147483647", "-1",       "-2",
-    "-3",         "-4",         "-7",      "4294967295", "4294967294", "4294967293",
-    "2147483648", "+5",         "7x",      " 3",         "-0",         "18446744073709551615"};
+const char* const kValues[] = {"0",          "1",
+                               "100",        "127",
+                               "128",        "255",
+                               "256",        "32767",
+                               "32768",      "8388607",
+                               "8388608",    "2147483647",
+                               "-1",         "-2",
+                               "-3",         "-4",
+                               "-7",         "4294967295",
+                               "4294967294", "4294967293",
+                               "2147483648", "+5",
+                               "7x",         " 3",
+                               "-0",         "18446744073709551615"};
 
 const char kTextCharacters[] = "abcXYZ019~-,.;+\x80\xA0\xFF";
 const char kNoise[] = {'0', '5', ',', '-', '+', ' ', '\t', '\n', '~', 'a', '\0', '\xFF'};
@@ -45,8 +53,8 @@ std::string RandomText(std::mt19937& random)
     }
     std::string text(std::uniform_int_distribution<size_t>(1, 20)(random), 'a');
     for (char& c : text)
-        c = kTextCharacters[std::uniform_int_distribution<size_t>(0, sizeof kTextCharacters - 2)(
-            random)];
+        c = kTextCharacters[std::uniform_int_distribution<size_t>(0, sizeof kTextCharacters -
+                                                                         2)(random)];
     return text;
 }
 

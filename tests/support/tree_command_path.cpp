@@ -332,8 +332,7 @@ CommandOutcome TreeCommandOutcome(const char* text, size_t length, bool debug)
     return outcome;
 }
 
-CommandOutcome HostCommandOutcome(CLoopback& loopback, const char* text, size_t length,
-                                  bool debug)
+CommandOutcome HostCommandOutcome(CLoopback& loopback, const char* text, size_t length, bool debug)
 {
     CommandOutcome outcome;
     if ((loopback.State().debugFlag == 1) != debug)

@@ -54,8 +54,7 @@ CommandOutcome TreeCommandOutcome(const char* text, size_t length, bool debug);
 
 // The same block through the real host of a loopback (its Debug switch set
 // to `debug` first), the host's trace lines captured.
-CommandOutcome HostCommandOutcome(CLoopback& loopback, const char* text, size_t length,
-                                  bool debug);
+CommandOutcome HostCommandOutcome(CLoopback& loopback, const char* text, size_t length, bool debug);
 
 // One line of differences, empty when the outcomes are equal.
 std::string DescribeDifference(const CommandOutcome& expected, const CommandOutcome& actual);

@@ -821,8 +821,7 @@ TEST(ArenaDifferential, ReaderTreesDumpEncodeAndFailAsHeapTreesDo)
             << "round " << round;
     }
     std::printf("[ reach    ] %llu streams, %llu octets, %llu feeds compared\n",
-                (unsigned long long)streams, (unsigned long long)octets,
-                (unsigned long long)feeds);
+                (unsigned long long)streams, (unsigned long long)octets, (unsigned long long)feeds);
 }
 
 } // namespace
