@@ -3,27 +3,36 @@
 #
 #   scripts/wine-run.sh [--prefix DIR] PROGRAM.exe [ARGS...]
 #   scripts/wine-run.sh [--prefix DIR] --init
+#   scripts/wine-run.sh [--prefix DIR] --keep-server
 #
 # The Wine prefix defaults to build/windows/wineprefix. It is created on
 # first use (wineboot -i); a lock makes parallel callers wait for that
 # instead of racing. --init only prepares the prefix.
+#
+# Wine's server ends a few seconds after its last program, and a program
+# that starts while it is ending fails with "recvmsg: Connection reset by
+# peer". A test run that starts many programs one after another therefore
+# starts the server first with --keep-server (the prefix prepared too): it
+# stays until a minute after its last program ended.
 set -eu
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 prefix=${KORVANE_WINEPREFIX:-"$root/build/windows/wineprefix"}
 init_only=0
+server=""
 
 while [ $# -gt 0 ]; do
     case "$1" in
         --prefix) prefix=$2; shift 2 ;;
         --init) init_only=1; shift ;;
+        --keep-server) init_only=1; server=keep; shift ;;
         --) shift; break ;;
         *) break ;;
     esac
 done
 
 if [ "$init_only" -eq 0 ] && [ $# -eq 0 ]; then
-    echo "usage: $0 [--prefix DIR] PROGRAM.exe [ARGS...] | [--prefix DIR] --init" >&2
+    echo "usage: $0 [--prefix DIR] PROGRAM.exe [ARGS...] | [--prefix DIR] --init | --keep-server" >&2
     exit 2
 fi
 
@@ -78,6 +87,17 @@ if [ ! -f "$marker" ]; then
             touch "$marker"
         fi
     ) 9>"$prefix.lock"
+fi
+
+if [ -n "$server" ] && [ -z "$wineserver" ]; then
+    echo "wine-run: no wineserver found (run scripts/setup.sh windows)" >&2
+    exit 127
+fi
+if [ "$server" = keep ]; then
+    # Forks into the background; refuses quietly when a server already
+    # runs for this prefix.
+    "$wineserver" -p60 </dev/null >/dev/null 2>&1 || true
+    exit 0
 fi
 
 if [ "$init_only" -eq 1 ]; then

@@ -27,7 +27,7 @@ public:
 
     virtual void OnNodeOpened(CEmber_Node* /*node*/) {}
     virtual void OnNodeComplete(CEmber_Node* /*node*/) {}
-    virtual void OnError(const CEmber_Exception& /*error*/) {}
+    void OnError(const CEmber_Exception& /*error*/) override {}
 
     CEmber_Node* GetRoot() const { return m_root.get(); }
     bool IsTreeComplete() const { return m_treeComplete; }

@@ -14,10 +14,11 @@ import json
 import os
 import sys
 import tempfile
+import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from view_harness import EventStream, Program, free_port, request  # noqa: E402
+from view_harness import WAIT, EventStream, Program, free_port, request  # noqa: E402
 
 WINE_RUN, PREFIX, KORVANE_EXE, CLI_EXE = (os.path.abspath(a) for a in sys.argv[1:5])
 
@@ -26,6 +27,20 @@ STATE = {"parameters": [
     {"path": [1, 2, 3, 4, 6], "value": 20},
     {"path": [1, 2, 3, 4, 7], "value": "Main out"},
 ]}
+
+
+def log_entry_after(last_id, *starts):
+    """An event whose log holds, after entry last_id, a text that starts
+    with one of these."""
+    def condition(name, data):
+        return any(entry["id"] > last_id and entry["text"].startswith(starts)
+                   for entry in (data or {}).get("events", []))
+    return condition
+
+
+def last_log_id(events):
+    return max((entry["id"] for _, data in list(events.events)
+                for entry in (data or {}).get("events", [])), default=0)
 
 
 def has_parameter(path, value):
@@ -76,9 +91,23 @@ class ViewUnderWine(unittest.TestCase):
         self.assertEqual(status, 200, text)
         return json.loads(text)
 
+    def poll_until_sent(self, path, line):
+        """Korvane.exe was started without a wait for its window: until it has
+        one, the view logs a command as not sent. Poll again until one is sent."""
+        sent = "sent " + line
+        deadline = time.monotonic() + WAIT
+        while True:
+            last = last_log_id(self.events)
+            self.assertEqual(self.post("/api/poll", {"path": path})["line"], line)
+            name, data = self.events.wait_for(log_entry_after(last, sent, "not sent: " + line),
+                                              "the poll sent or refused")
+            if log_entry_after(last, sent)(name, data):
+                return
+            self.assertLess(time.monotonic(), deadline, "Korvane.exe never took the poll")
+
     def test_state_stream_poll_and_set(self):
         self.events.wait_for(lambda name, data: name == "state", "the whole state first")
-        self.assertEqual(self.post("/api/poll", {"path": "1,2,3,4"})["line"], "1,2,3,4,1,-1")
+        self.poll_until_sent("1,2,3,4", "1,2,3,4,1,-1")
         for path, value in (("1,2,3,4,5", 10), ("1,2,3,4,6", 20), ("1,2,3,4,7", "Main out")):
             self.events.wait_for(has_parameter(path, value), "%s = %r" % (path, value))
         self.assertEqual(self.post("/api/set", {"path": "1,2,3,4,6", "value": 55})["line"],
