@@ -10,7 +10,7 @@ framer_bench and korvane, then counts with valgrind --tool=callgrind:
   with is not counted);
 - `korvane decode FILE > /dev/null` on each corpus (the whole process);
 - the link's framer (CConsoleFramer::Push) on each corpus.
-Prints a Markdown table: instructions per octet and per node (per message
+Prints a Markdown table (the build's output goes to stderr): instructions per octet and per node (per message
 for the framer). Counts are exact and repeatable, unlike times; they change
 only with the code and the compiler. Takes some minutes.
 """
@@ -49,28 +49,35 @@ def bench_row(build, binary, pattern, tmp, extra):
     ir, stdout = callgrind([os.path.join(build, binary), "--benchmark_filter=" + pattern,
                             "--benchmark_min_time=0.000001", "--benchmark_format=json"],
                            tmp, re.sub(r"\W", "_", pattern), extra)
-    row = json.loads(stdout)["benchmarks"][0]
-    return ir, row
+    rows = json.loads(stdout or "{}").get("benchmarks")
+    if not rows:
+        raise SystemExit(f"bench_instructions: no benchmark matches {pattern} in {binary}")
+    return ir, rows[0]
 
 
 def main():
     build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build/prof"))
     if not os.path.exists(os.path.join(build, "build.ninja")):
         run(["cmake", "-S", ROOT, "-B", build, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release",
-             "-DCMAKE_CXX_FLAGS=-g", "-DKORVANE_TESTS=OFF"])
-    run(["cmake", "--build", build, "--target", "decode_bench", "framer_bench", "korvane"])
+             "-DCMAKE_CXX_FLAGS=-g", "-DKORVANE_TESTS=OFF"], stdout=sys.stderr)
+    run(["cmake", "--build", build, "--target", "decode_bench", "framer_bench", "korvane"],
+        stdout=sys.stderr)
 
     rows = []
+    nodes_of = {}
     with tempfile.TemporaryDirectory() as tmp:
-        for pattern, what in [("^BM_PlainDecode/{k}$", "tree building (plain mode), 4096"),
-                              ("^BM_ReportDecode/{k}/1$", "report reader, 1"),
-                              ("^BM_ReportDecode/{k}/64$", "report reader, 64"),
-                              ("^BM_ReportDecode/{k}/4096$", "report reader, 4096")]:
+        for pattern, what in [("^BM_PlainDecode/{k}(/|$)", "tree building (plain mode), 4096"),
+                              ("^BM_ReportDecode/{k}/1(/|$)", "report reader, 1"),
+                              ("^BM_ReportDecode/{k}/64(/|$)", "report reader, 64"),
+                              ("^BM_ReportDecode/{k}/4096(/|$)", "report reader, 4096"),
+                              ("^BM_ReportReaderOctets/{k}(/|$)", "report reader alone, from the octets"),
+                              ("^BM_ReportReaderTree/{k}(/|$)", "report reader alone, tree walk")]:
             for kind, corpus in CORPORA.items():
                 ir, row = bench_row(build, "decode_bench", pattern.format(k=kind), tmp,
                                     ["--collect-atstart=no"])
                 passes = row["iterations"]
-                nodes = row.get("nodes", 0)
+                # The reader-alone rows count no nodes: the corpus's count.
+                nodes = nodes_of.setdefault(kind, row.get("nodes", 0))
                 octets = 16 << 20  # bench/decode_bench.cpp, kCorpusOctets
                 rows.append((what, corpus, ir / passes / octets, ir / passes / nodes if nodes else 0))
 
@@ -84,7 +91,7 @@ def main():
             rows.append(("`korvane decode FILE > /dev/null`", corpus, ir / os.path.getsize(path), 0))
 
         for kind, corpus in {**CORPORA, 2: "capture"}.items():
-            ir, row = bench_row(build, "framer_bench", f"^BM_FramerOnScanner/{kind}$", tmp,
+            ir, row = bench_row(build, "framer_bench", f"^BM_FramerOnScanner/{kind}(/|$)", tmp,
                                 ["--toggle-collect=CConsoleFramer::Push*"])
             messages = row["messages"] * row["iterations"]
             rows.append(("link framer, 4096 (per message)", corpus, 0, ir / messages))

@@ -11,6 +11,8 @@ namespace {
 
 // Children of a keyed container looked up by a walk; from here on a set.
 constexpr size_t kListedKeys = 16;
+// Tag numbers below this are kept as bits (four classes of sixteen).
+constexpr uint32_t kSmallNumbers = 16;
 
 uint64_t KeyOf(const CEmber_Tag& tag)
 {
@@ -33,27 +35,45 @@ void CEmber_NodeChecks::Reset()
     m_wideOwner.clear();
 }
 
-void CEmber_NodeChecks::Link(CEmber_RawItem& item)
+[[gnu::always_inline]] inline void CEmber_NodeChecks::Link(CEmber_RawItem& item)
 {
     if (m_open.empty()) {
         m_nodeCount = 1;
         return;
     }
-    if (++m_nodeCount > kEmberMaxMessageNodes)
+    if (++m_nodeCount > kEmberMaxMessageNodes) [[unlikely]]
         item.RaiseError(eeError_MessageTooLarge, EmberErrorText(eeError_MessageTooLarge));
-    const Open& parent = m_open.back();
+    Open& parent = m_open.back();
     if (!parent.keyed)
         return;
-    const uint64_t key = KeyOf(item.GetOuterTag());
+    const CEmber_Tag& tag = item.GetOuterTag();
+    if (tag.Number() < kSmallNumbers) {
+        const uint64_t bit = uint64_t(1) << ((tag.ClassBits() >> 6) * kSmallNumbers + tag.Number());
+        if (parent.smallKeys & bit) [[unlikely]]
+            RaiseDuplicate();
+        parent.smallKeys |= bit;
+        return;
+    }
+    LinkListed(parent, KeyOf(tag));
+}
+
+// Both out of line, so that Link's common path stays small.
+[[gnu::noinline]] void CEmber_NodeChecks::RaiseDuplicate()
+{
+    throw CEmber_Exception(eeError_DuplicateTag);
+}
+
+[[gnu::noinline]] void CEmber_NodeChecks::LinkListed(const Open& parent, uint64_t key)
+{
     const size_t depth = m_open.size();
     if (!m_wideOwner.empty() && m_wideOwner.back() == depth) {
         if (!m_wideKeys.back().insert(key).second)
-            throw CEmber_Exception(eeError_DuplicateTag);
+            RaiseDuplicate();
         return;
     }
     const auto begin = m_keys.begin() + parent.keysBegin;
     if (std::find(begin, m_keys.end(), key) != m_keys.end())
-        throw CEmber_Exception(eeError_DuplicateTag);
+        RaiseDuplicate();
     if (m_keys.size() - parent.keysBegin < kListedKeys) {
         m_keys.push_back(key);
         return;
@@ -70,7 +90,7 @@ void CEmber_NodeChecks::Opened(CEmber_RawItem& item)
     // Every container becomes a node; all but Sequences (the root
     // included) are keyed sets.
     Link(item);
-    m_open.push_back(Open{item.GetItemType() != eeBerType_Sequence, uint32_t(m_keys.size())});
+    m_open.push_back(Open{0, uint32_t(m_keys.size()), item.GetItemType() != eeBerType_Sequence});
 }
 
 bool CEmber_NodeChecks::ValueComplete(CEmber_RawItem& item)
@@ -83,10 +103,11 @@ bool CEmber_NodeChecks::ValueComplete(CEmber_RawItem& item)
 
 void CEmber_NodeChecks::Closed()
 {
-    const Open closed = m_open.back();
+    const uint32_t keysBegin = m_open.back().keysBegin;
     const size_t depth = m_open.size();
     m_open.pop_back();
-    m_keys.resize(std::min(m_keys.size(), size_t(closed.keysBegin)));
+    if (m_keys.size() > keysBegin)
+        m_keys.resize(keysBegin);
     if (!m_wideOwner.empty() && m_wideOwner.back() == depth) {
         m_wideOwner.pop_back();
         m_wideKeys.pop_back();

@@ -42,17 +42,23 @@ public:
 private:
     struct Open
     {
+        // Tags of its children numbered below 16, a bit for each of the
+        // four classes' sixteen (most containers' children have such tags).
+        uint64_t smallKeys;
+        uint32_t keysBegin; // its other children's tags start here in m_keys
         bool keyed;         // refuses a second child with the same tag
-        uint32_t keysBegin; // its children's tags start here in m_keys
     };
 
     void Link(CEmber_RawItem& item);
+    // A tag numbered 16 or above: the list, or the set of a wide container.
+    void LinkListed(const Open& parent, uint64_t key);
+    [[noreturn]] static void RaiseDuplicate();
 
     std::vector<Open> m_open;
     uint32_t m_nodeCount = 0;
-    // Child tags of the open keyed containers, innermost last; with a set
-    // for the wide ones, one per open keyed container that has grown that
-    // wide.
+    // Child tags (numbered 16 and above) of the open keyed containers,
+    // innermost last; with a set for the wide ones, one per open keyed
+    // container that has grown that wide.
     std::vector<uint64_t> m_keys;
     std::vector<std::unordered_set<uint64_t>> m_wideKeys;
     std::vector<uint32_t> m_wideOwner; // depth of each set's container

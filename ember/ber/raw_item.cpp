@@ -7,16 +7,6 @@
 #include "ember/ber/text_codec.h"
 #include "ember/ber/time_codec.h"
 
-void CEmber_RawItem::ResetItem()
-{
-    m_content = nullptr;
-    m_outerTag = CEmber_Tag();
-    m_outerLength = 0;
-    m_type = 0;
-    m_constructed = false;
-    m_contentLength = 0;
-}
-
 void CEmber_RawItem::RaiseError(int32_t code, const char* message)
 {
     throw CEmber_Exception(code, message);

@@ -20,8 +20,16 @@ public:
     CEmber_RawItem& operator=(const CEmber_RawItem&) = delete;
 
     // Back to the empty item: no content, empty outer tag, outer length 0,
-    // type 0, primitive, content length 0.
-    virtual void ResetItem();
+    // type 0, primitive, content length 0. Called once an element; inline.
+    void ResetItem()
+    {
+        m_content = nullptr;
+        m_outerTag = CEmber_Tag();
+        m_outerLength = 0;
+        m_type = 0;
+        m_constructed = false;
+        m_contentLength = 0;
+    }
 
     // Throws CEmber_Exception(code, message); never returns.
     [[noreturn]] virtual void RaiseError(int32_t code, const char* message);
