@@ -58,6 +58,7 @@ MUTANTS = [
     ("M23", "console/parameter_store.cpp", "if (position->second == value)", "if (false && position->second == value)", "the console simulator counts an unchanged value as a change"),
     ("M24", "host/host_state.cpp", "state.consoles.size() < kMaxPartnerConsoles", "state.consoles.size() <= kMaxPartnerConsoles", "one partner reader more than the limit"),
     ("M25", "protocol/hex_text.cpp", "return c - 'a' + 10;", "return c - 'a' + 11;", "lower-case hexadecimal digits read one too high"),
+    ("M26", "ember/ber/node_checks.cpp", "if (parent.smallKeys & bit) [[unlikely]]", "if (false && (parent.smallKeys & bit))", "the node checks accept a second child with the same small tag"),
 ]
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
